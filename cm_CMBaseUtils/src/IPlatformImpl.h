@@ -1,0 +1,37 @@
+#ifndef CM_CMBASEUTILS_IPLATFORMIMPL_H
+#define CM_CMBASEUTILS_IPLATFORMIMPL_H
+
+#include <string>
+#include <vector>
+
+// The operating-system interface behind CPlatformLayer. The slot order is
+// part of the contract; the object is never deleted, hence no virtual
+// destructor.
+class IPlatformImpl {
+public:
+    virtual bool isZEMOInstalled() = 0;
+    virtual int InstallZemo() = 0;
+    virtual int UninstallZemo() = 0;
+    virtual void* LoadLibrary(const std::string& libraryName) = 0;
+    virtual void FreeLibrary(void* handle) = 0;
+    virtual void* GetProcAddress(void* handle, const std::string& symbol) = 0;
+    virtual int ExecuteCmd(const std::string& command, bool flag, const long& value) = 0;
+    virtual int ExecuteCmdNoWait(const std::string& command, bool flag, const long& value) = 0;
+    virtual void Sleep(int seconds) = 0;
+    virtual std::string getCurrentDirectory() = 0;
+    virtual std::string getCurrentProcessDirectory() = 0;
+    virtual bool setCurrentDirectory(const std::string& directory) = 0;
+    virtual std::vector<std::string> GetFileList(std::string& directory) = 0;
+    virtual std::vector<std::string> GetFileListName(std::string& directory) = 0;
+    virtual bool IsFileExits(const std::string& fileName) = 0;
+    virtual bool IsFileExistsAbs(const std::string& path) = 0;
+    virtual void* LoadZemoLibrary(const std::string& libraryFile) = 0;
+    virtual bool isUSBblocklisted() = 0;
+    virtual void unloadUSB() = 0;
+    virtual void* LoadLibrarywithoutCustomization(const std::string& libraryName) = 0;
+
+protected:
+    ~IPlatformImpl() = default;
+};
+
+#endif

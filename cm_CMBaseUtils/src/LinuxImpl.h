@@ -1,0 +1,52 @@
+#ifndef CM_CMBASEUTILS_LINUXIMPL_H
+#define CM_CMBASEUTILS_LINUXIMPL_H
+
+#include "IPlatformImpl.h"
+
+// Linux implementation of the platform interface. Operations built on other
+// operations call them through the interface, so a subclass that overrides
+// one slot changes every operation built on it.
+class CLinuxImpl : public IPlatformImpl {
+public:
+    CLinuxImpl() = default;
+    ~CLinuxImpl() = default;
+
+    bool isZEMOInstalled() override;
+    int InstallZemo() override;
+    int UninstallZemo() override;
+    void* LoadLibrary(const std::string& libraryName) override;
+    void FreeLibrary(void* handle) override;
+    void* GetProcAddress(void* handle, const std::string& symbol) override;
+    int ExecuteCmd(const std::string& command, bool flag, const long& value) override;
+    int ExecuteCmdNoWait(const std::string& command, bool flag, const long& value) override;
+    void Sleep(int seconds) override;
+    std::string getCurrentDirectory() override;
+    std::string getCurrentProcessDirectory() override;
+    bool setCurrentDirectory(const std::string& directory) override;
+    std::vector<std::string> GetFileList(std::string& directory) override;
+    std::vector<std::string> GetFileListName(std::string& directory) override;
+    bool IsFileExits(const std::string& fileName) override;
+    bool IsFileExistsAbs(const std::string& path) override;
+    void* LoadZemoLibrary(const std::string& libraryFile) override;
+    bool isUSBblocklisted() override;
+    void unloadUSB() override;
+    void* LoadLibrarywithoutCustomization(const std::string& libraryName) override;
+
+    // USB storage module handling and ESX detection.
+    bool isESXiSystem();
+    bool isESXSystem();
+    bool isUSBStorageStaticallyLinked();
+    // Hardware-access library installation.
+    bool isVUTAZEMOInstalled();
+
+    static bool bUSBDriverNotLoaded;
+    static bool bUSBDriverLoadedByZOR;
+    static bool bUSBBlocklistCheckDone;
+    static bool bZEMOAlreadyInstalled;
+    static int nZEMOInstallRefCount;
+
+private:
+    std::vector<std::string> listDirectory(const std::string& directory, bool fullNames);
+};
+
+#endif

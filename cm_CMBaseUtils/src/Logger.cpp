@@ -1,0 +1,93 @@
+#include "Logger.h"
+
+#include <cstring>
+#include <ctime>
+#include <iomanip>
+
+const std::string strEnableLogFileName = "zordebuglog";
+const std::string strBaseUtilsLogFileName = "baseutils.log";
+
+CLogger* CLogger::m_ptrInstance = nullptr;
+
+CLogger::CLogger() : m_fileName("debug.log"), m_isOpen(false) {}
+
+CLogger::~CLogger()
+{
+    if (m_logFile.is_open())
+        m_logFile.close();
+}
+
+CLogger* CLogger::GetInstance()
+{
+    if (m_ptrInstance == nullptr)
+        m_ptrInstance = new CLogger();
+    return m_ptrInstance;
+}
+
+bool CLogger::Initialize(const std::string& fileName)
+{
+    // The first log that opens stays the log of the run: a later request
+    // (e.g. the package reader's own log name) must neither switch nor
+    // truncate it.
+    if (m_isOpen)
+        return true;
+    m_fileName = fileName;
+    m_logFile.open(m_fileName.c_str(), std::ios::out | std::ios::trunc);
+    if (!m_logFile.is_open()) {
+        m_logFile.setstate(std::ios::failbit);
+        return false;
+    }
+    m_logFile.clear();
+    m_isOpen = true;
+    return true;
+}
+
+bool CLogger::CloseHandle()
+{
+    if (!m_logFile.is_open())
+        return true;
+    m_logFile.close();
+    return !(m_logFile.rdstate() & (std::ios::failbit | std::ios::badbit));
+}
+
+std::string CLogger::getFileName(const std::string& path)
+{
+    std::string::size_type pos = path.rfind('/');
+    if (pos == std::string::npos)
+        return path;
+    return path.substr(pos + 1);
+}
+
+void CLogger::writeLine(const char* sourcePath, unsigned int line, const std::string& message)
+{
+    char stamp[80];
+    std::memset(stamp, 0, sizeof(stamp));
+    std::time_t now = std::time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) != nullptr)
+        std::strftime(stamp, sizeof(stamp) - 1, "[%Y-%m-%dT%H:%M:%S] ", &local);
+
+    std::string name = getFileName(sourcePath ? sourcePath : "");
+    m_logFile.seekp(0, std::ios::end);
+    m_logFile << stamp << ": " << std::setw(25) << std::right << name << ":"
+              << std::setw(5) << std::right << line << ": " << message << "\n";
+    m_logFile.flush();
+}
+
+void CLogger::log(const char* sourcePath, unsigned int line, const std::string& message)
+{
+    if (!m_isOpen)
+        return;
+    writeLine(sourcePath, line, message);
+}
+
+void CLogger::log(const char* sourcePath, unsigned int line, std::ostringstream& message)
+{
+    // With logging off the stream keeps its text on purpose: the caller's
+    // accumulated message goes out with the first call once logging is on.
+    if (!m_isOpen)
+        return;
+    writeLine(sourcePath, line, message.str());
+    message.str("");
+    message.clear();
+}

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "Logger.h"
+TEST(Logger, placeholder) { EXPECT_NE(CLogger::GetInstance(), nullptr); }

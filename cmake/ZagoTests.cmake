@@ -1,0 +1,25 @@
+# zago_add_tests(<folder-of-test-files> LIBS <libs...>)
+# Builds one test executable per test_*.cpp file in the calling folder and
+# registers every test case on its own with CTest, so each runs in a fresh
+# process (the debug log, the platform layer and the working directory are
+# process-wide).
+function(zago_add_tests)
+  cmake_parse_arguments(ZT "" "" "LIBS" ${ARGN})
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(_src ${_tests})
+    get_filename_component(_name ${_src} NAME_WE)
+    get_filename_component(_dir ${CMAKE_CURRENT_SOURCE_DIR} DIRECTORY)
+    get_filename_component(_sub ${_dir} NAME)
+    set(_target ${_sub}_${_name})
+    add_executable(${_target} ${_src})
+    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zago_sim GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+    target_compile_definitions(${_target} PRIVATE
+      ZAGO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      ZAGO_BINARY_DIR="${PROJECT_BINARY_DIR}"
+      ZAGO_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+    gtest_discover_tests(${_target}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 120 ENVIRONMENT "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1")
+  endforeach()
+endfunction()

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ "${1:-}" = "--no-install" ] || bash scripts/install-deps.sh
+BUILD_DIR=${BUILD_DIR:-build}
+jobs=$(nproc)
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_EXTRA:-} >/dev/null
+cmake --build "$BUILD_DIR" -j"$jobs"
+cd "$BUILD_DIR"
+ctest --output-on-failure -j"$jobs" --timeout 300
