@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+#include "LinuxImpl.h"
+#include "Logger.h"
+#include "PlatformLayer.h"
+#include "TempDir.h"
+
+namespace {
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// Records the paths the file test is asked about, so the operations built
+// on it can be checked without touching anything.
+class RecordingFileTests : public CLinuxImpl {
+public:
+    bool IsFileExistsAbs(const std::string& path) override
+    {
+        asked.push_back(path);
+        return true;
+    }
+    std::string getCurrentDirectory() override { return "/tmp/run/"; }
+    std::vector<std::string> asked;
+};
+
+} // namespace
+
+TEST(PlatformLayer, CreatesOneImplementationOnFirstUse)
+{
+    CPlatformLayer::Sleep(0);
+    IPlatformImpl* first = CPlatformLayer::GetPlatform();
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(dynamic_cast<CLinuxImpl*>(first), nullptr);
+    EXPECT_EQ(CPlatformLayer::GetPlatform(), first);
+}
+
+TEST(PlatformLayer, FileTestsResolveAndLog)
+{
+    TempDir dir;
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize("p.log"));
+    dir.write("package.xml", "<x/>");
+
+    EXPECT_TRUE(CPlatformLayer::IsFileExits("package.xml"));
+    EXPECT_FALSE(CPlatformLayer::IsFileExits("missing.xml"));
+    EXPECT_TRUE(CPlatformLayer::IsFileExistsAbs("package.xml"));
+    EXPECT_TRUE(CPlatformLayer::IsFileExistsAbs(dir.file("package.xml")));
+    EXPECT_TRUE(CPlatformLayer::IsFileExits(""));  // the directory itself opens for reading
+
+    std::string log = dir.read("p.log");
+    EXPECT_NE(log.find("CLinuxImpl::IsFileExistsAbs() File name " + dir.path() + "/package.xml exist\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("CLinuxImpl::IsFileExistsAbs() File name " + dir.path() + "/missing.xml doesnt exist\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("CLinuxImpl::IsFileExistsAbs() File name package.xml exist\n"), std::string::npos);
+}
+
+TEST(PlatformLayer, IsFileExitsAlwaysAppendsAfterWorkingDirectory)
+{
+    RecordingFileTests fake;
+    CPlatformLayer::SetPlatformImplForTesting(&fake);
+    CPlatformLayer::IsFileExits("/etc/x");
+    CPlatformLayer::IsFileExits("package.xml");
+    CPlatformLayer::SetPlatformImplForTesting(nullptr);
+    EXPECT_EQ(fake.asked, (std::vector<std::string>{"/tmp/run//etc/x", "/tmp/run/package.xml"}));
+}
+
+TEST(PlatformLayer, Directories)
+{
+    TempDir dir;
+    EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), dir.path() + "/");
+
+    std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string exeDir = CPlatformLayer::getCurrentProcessDirectory();
+    EXPECT_EQ(exeDir, exe.substr(0, exe.rfind('/')) + "/");
+
+    EXPECT_FALSE(CPlatformLayer::setCurrentDirectory(dir.file("nope")));
+    EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), dir.path() + "/");
+    ASSERT_TRUE(CPlatformLayer::setCurrentDirectory("/"));
+    EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), "//");
+}
+
+TEST(PlatformLayer, FileListsIncludeHiddenEntriesAndSubfolders)
+{
+    TempDir dir;
+    dir.write("payload/fw.bin", "x");
+    dir.write("payload/.hidden", "");
+    std::filesystem::create_directory(dir.file("payload/sub"));
+
+    std::string folder = dir.file("payload");
+    EXPECT_EQ(sorted(CPlatformLayer::GetFileList(folder)),
+              (std::vector<std::string>{folder + "/.hidden", folder + "/fw.bin", folder + "/sub"}));
+    EXPECT_EQ(sorted(CPlatformLayer::GetFileListName(folder)),
+              (std::vector<std::string>{".hidden", "fw.bin", "sub"}));
+    EXPECT_EQ(folder, dir.file("payload"));  // the argument is left alone
+
+    std::string slashed = folder + "/";
+    EXPECT_EQ(sorted(CPlatformLayer::GetFileList(slashed))[1], folder + "//fw.bin");
+
+    std::string missing = dir.file("absent");
+    EXPECT_TRUE(CPlatformLayer::GetFileList(missing).empty());
+    EXPECT_TRUE(CPlatformLayer::GetFileListName(missing).empty());
+}
+
+TEST(PlatformLayer, ShellCommandsReportTheirStatus)
+{
+    TempDir dir;
+    EXPECT_EQ(CPlatformLayer::ExecuteCmd("true", false, 0), 0);
+    EXPECT_NE(CPlatformLayer::ExecuteCmd("exit 3", false, 0), 0);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CPlatformLayer::ExecuteCmdNoWait("sleep 10 >/dev/null 2>&1", false, 0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(PlatformLayer, SleepNeverBlocksOnZeroOrNegative)
+{
+    auto start = std::chrono::steady_clock::now();
+    CPlatformLayer::Sleep(0);
+    CPlatformLayer::Sleep(-5);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST(PlatformLayer, DynamicLibraries)
+{
+    TempDir dir;
+    EXPECT_EQ(CPlatformLayer::Load_Library(dir.file("libnothing.so")), nullptr);
+    EXPECT_EQ(CPlatformLayer::Load_Library_without_Customization("libdoesnotexist-zago.so"), nullptr);
+    CPlatformLayer::FreeLibrary(nullptr);
+    EXPECT_EQ(CPlatformLayer::GetProcAddress(nullptr, "x"), nullptr);
+
+    void* libc = CPlatformLayer::Load_Library("libc.so.6");
+    ASSERT_NE(libc, nullptr);
+    EXPECT_NE(CPlatformLayer::GetProcAddress(libc, "strlen"), nullptr);
+    CPlatformLayer::FreeLibrary(libc);
+}

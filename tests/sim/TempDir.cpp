@@ -1,0 +1,52 @@
+#include "TempDir.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+TempDir::TempDir(bool enter)
+{
+    std::string pattern = "/tmp/zagotest.XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_path = buffer.data();
+    if (enter) {
+        m_previous = std::filesystem::current_path().string();
+        std::filesystem::current_path(m_path);
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    if (!m_previous.empty())
+        std::filesystem::current_path(m_previous, ec);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const
+{
+    std::filesystem::path p(file(name));
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string TempDir::read(const std::string& name) const { return readWholeFile(file(name)); }
+
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
