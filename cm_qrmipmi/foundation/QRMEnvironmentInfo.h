@@ -1,0 +1,78 @@
+#ifndef CM_QRMIPMI_FOUNDATION_QRMENVIRONMENTINFO_H
+#define CM_QRMIPMI_FOUNDATION_QRMENVIRONMENTINFO_H
+
+#include <sys/utsname.h>
+
+#include <string>
+
+#include "QRMString.h"
+
+// Operating-system codes the library tells apart.
+enum {
+    QRM_OS_OTHER = 0,
+    QRM_OS_VMWARE_ESX = 18,
+    QRM_OS_VMWARE_ESXI = 19
+};
+
+// Release file present on VMware ESX service consoles.
+extern const QRMString strESXVerFile;
+// uname() system name of an ESXi host.
+extern const char* const szESXiKernel;
+
+class QRMOperatingSystemVersion {
+public:
+    QRMOperatingSystemVersion();
+    virtual ~QRMOperatingSystemVersion();
+    virtual QRMString GetVersion() = 0;
+    virtual bool Initialize() = 0;
+
+    int mOSName;
+    int mOSArch;
+    int mOSType;
+    int mOSVendorName;
+    QRMString mText;
+    int mMajorVersion;
+    int mMinorVersion;
+    int mServicePackMajor;
+    int mServicePackMinor;
+};
+
+class QRMLXOperatingSystemVersion : public QRMOperatingSystemVersion {
+public:
+    QRMLXOperatingSystemVersion();
+    ~QRMLXOperatingSystemVersion() override;
+
+    QRMString GetVersion() override;
+    bool Initialize() override;
+    QRMString GetVendorVersion();
+
+    // Test seams: the host's uname() and the path of the ESX release file.
+    // Each returns the previous value; null / empty restores the real one.
+    using UnameFunction = int (*)(struct utsname*);
+    static UnameFunction SetUnameForTesting(UnameFunction fn);
+    static std::string SetReleaseFileForTesting(const std::string& path);
+
+    QRMString mVersionSuffix;
+    QRMString mVendorVersion;
+};
+
+class QRMEnvironmentInfo {
+public:
+    QRMEnvironmentInfo();
+    ~QRMEnvironmentInfo();
+
+    bool Initialize();
+    int GetOSName() const;
+    int GetOSArch() const;
+    int GetOSType() const;
+    int GetOSVendorName() const;
+    QRMOperatingSystemVersion* GetOSVersion() const;
+
+private:
+    QRMEnvironmentInfo(const QRMEnvironmentInfo&) = delete;
+    QRMEnvironmentInfo& operator=(const QRMEnvironmentInfo&) = delete;
+
+    QRMOperatingSystemVersion* mOSVersion;
+};
+
+#endif

@@ -1,0 +1,84 @@
+#include "QRMIPMIDeviceAccess.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+class LinuxIPMIDevice : public IQRMIPMIDevice {
+public:
+    int Open(const char* path) override { return open(path, O_RDWR); }
+
+    int SendCommand(int fd, struct ipmi_req* request) override
+    {
+        return ioctl(fd, IPMICTL_SEND_COMMAND, request);
+    }
+
+    // poll rather than select: select's fd_set cannot hold descriptors of
+    // FD_SETSIZE (1024) and above.
+    int WaitReadable(int fd, const struct timespec& timeout, bool& readable) override
+    {
+        struct pollfd pfd;
+        pfd.fd = fd;
+        pfd.events = POLLIN;
+        pfd.revents = 0;
+        readable = false;
+        int rc = ppoll(&pfd, 1, &timeout, nullptr);
+        if (rc > 0)
+            readable = (pfd.revents & POLLIN) != 0;
+        return rc;
+    }
+
+    int ReceiveMessage(int fd, struct ipmi_recv* answer) override
+    {
+        return ioctl(fd, IPMICTL_RECEIVE_MSG_TRUNC, answer);
+    }
+
+    int Close(int fd) override { return close(fd); }
+};
+
+class LinuxIPMISleeper : public IQRMIPMISleeper {
+public:
+    void SleepSeconds(unsigned int seconds) override { sleep(seconds); }
+
+    void SleepMilliseconds(unsigned long long milliseconds) override
+    {
+        struct timespec ts;
+        ts.tv_sec = static_cast<time_t>(milliseconds / 1000);
+        ts.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000);
+        nanosleep(&ts, nullptr);
+    }
+};
+
+LinuxIPMIDevice gLinuxDevice;
+LinuxIPMISleeper gLinuxSleeper;
+std::atomic<IQRMIPMIDevice*> gTestDevice{nullptr};
+std::atomic<IQRMIPMISleeper*> gTestSleeper{nullptr};
+
+} // namespace
+
+IQRMIPMIDevice& QRMIPMIDeviceAccess::Device()
+{
+    IQRMIPMIDevice* device = gTestDevice.load();
+    return device ? *device : gLinuxDevice;
+}
+
+IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper()
+{
+    IQRMIPMISleeper* sleeper = gTestSleeper.load();
+    return sleeper ? *sleeper : gLinuxSleeper;
+}
+
+IQRMIPMIDevice* QRMIPMIDeviceAccess::SetDeviceForTesting(IQRMIPMIDevice* device)
+{
+    return gTestDevice.exchange(device);
+}
+
+IQRMIPMISleeper* QRMIPMIDeviceAccess::SetSleeperForTesting(IQRMIPMISleeper* sleeper)
+{
+    return gTestSleeper.exchange(sleeper);
+}

@@ -1,0 +1,146 @@
+#define QRM_LOG_UNIT "cm_qrmipmi/src/QRMIPMIXMLConfiguration"
+
+#include "QRMIPMIXMLConfiguration.h"
+
+#include <libxml/parser.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "PlatformLayer.h"
+#include "QRMLogger.h"
+
+namespace {
+
+// True when the element carries name="<value>" exactly (the attribute's
+// text is its first child).
+bool HasNameAttribute(xmlNodePtr node, const char* value)
+{
+    xmlAttrPtr attribute = xmlHasProp(node, reinterpret_cast<const xmlChar*>("name"));
+    if (attribute == nullptr || attribute->children == nullptr ||
+        attribute->children->content == nullptr) {
+        return false;
+    }
+    return strcmp(reinterpret_cast<const char*>(attribute->children->content), value) == 0;
+}
+
+xmlNodePtr FirstDefaultChild(xmlNodePtr parent)
+{
+    for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
+        if (HasNameAttribute(child, "Default")) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QRMIPMIXMLConfig::QRMIPMIXMLConfig(QRMString fileName)
+    : mFileName(fileName), mInitialized(false), mDocument(nullptr), mDefaultNode(nullptr)
+{
+}
+
+QRMIPMIXMLConfig::~QRMIPMIXMLConfig()
+{
+    if (mDocument != nullptr) {
+        xmlFreeDoc(mDocument);
+        mDocument = nullptr;
+    }
+}
+
+void QRMIPMIXMLConfig::SetConfigurationFileName(QRMString fileName)
+{
+    mFileName = fileName;
+}
+
+bool QRMIPMIXMLConfig::Initialize()
+{
+    const std::string fileName = mFileName.GetUTF8String();
+    QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::Initialize(%s) Entering", fileName.c_str());
+    if (mInitialized) {
+        return true;
+    }
+    if (CPlatformLayer::IsFileExits(fileName)) {
+        QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::Initialize() File exist");
+        mDocument = xmlParseFile(fileName.c_str());
+        if (mDocument != nullptr) {
+            mInitialized = true;
+        } else {
+            QRMLOG(QRM_LOG_ERROR, "Parse unsuccessful");
+        }
+    } else {
+        QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::Initialize() - File Not Found");
+    }
+    QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::Initialize() Leaving");
+    return mInitialized;
+}
+
+xmlNodePtr QRMIPMIXMLConfig::GetDefaultConfigNode()
+{
+    QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::GetDefaultConfigNode entering");
+    if (mDefaultNode != nullptr) {
+        QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::GetDefaultConfigNode leaving");
+        return mDefaultNode;
+    }
+    xmlNodePtr root = mDocument != nullptr ? xmlDocGetRootElement(mDocument) : nullptr;
+    if (root == nullptr) {
+        QRMLOG(QRM_LOG_ERROR, "QRMRoot is NULL");
+        return nullptr;
+    }
+    xmlNodePtr level1 = FirstDefaultChild(root);
+    if (level1 == nullptr) {
+        QRMLOG(QRM_LOG_INFO, "No default device configuration node found");
+        return nullptr;
+    }
+    xmlNodePtr level2 = FirstDefaultChild(level1);
+    if (level2 == nullptr) {
+        return nullptr;
+    }
+    mDefaultNode = level2;
+    QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::GetDefaultConfigNode leaving");
+    return mDefaultNode;
+}
+
+bool QRMIPMIXMLConfig::GetConfigInt(const QRMString& key, int* value)
+{
+    const std::string keyName = key.GetUTF8String();
+    QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::GetConfigInt(%s) Entering", keyName.c_str());
+    if (!mInitialized && !Initialize()) {
+        QRMLOG(QRM_LOG_ERROR, "IPMI configuration not initialized");
+        return false;
+    }
+    xmlNodePtr defaultNode = GetDefaultConfigNode();
+    if (defaultNode == nullptr) {
+        QRMLOG(QRM_LOG_ERROR, "No default IPMI config found");
+        return false;
+    }
+    for (xmlNodePtr child = defaultNode->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && child->name != nullptr &&
+            xmlStrcmp(child->name, reinterpret_cast<const xmlChar*>(keyName.c_str())) == 0) {
+            xmlChar* content = xmlNodeGetContent(child);
+            const long number =
+                content != nullptr ? strtol(reinterpret_cast<const char*>(content), nullptr, 10) : 0;
+            xmlFree(content);
+            if (value != nullptr) {
+                *value = static_cast<int>(number);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool QRMIPMIXMLConfig::Release()
+{
+    if (mDocument != nullptr) {
+        xmlFreeDoc(mDocument);
+    }
+    // The cached node lived in the freed document; forget both so a later
+    // query parses afresh instead of reading freed memory.
+    mDocument = nullptr;
+    mDefaultNode = nullptr;
+    mInitialized = false;
+    return true;
+}

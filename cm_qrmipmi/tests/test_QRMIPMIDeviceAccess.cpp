@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "QRMIPMIDeviceAccess.h"
+#include "SimIPMIDeviceAdapter.h"
+#include "SimManagementController.h"
+
+namespace {
+
+// A pipe whose read end sits at a descriptor number of 1024 or above, where
+// select's fd_set would no longer reach.
+class HighPipe {
+public:
+    HighPipe()
+    {
+        struct rlimit limit;
+        getrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur < 2048 && limit.rlim_max >= 2048) {
+            limit.rlim_cur = 2048;
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        readFd = dup2(fds[0], 1500);
+        close(fds[0]);
+        writeFd = fds[1];
+    }
+    ~HighPipe()
+    {
+        if (readFd >= 0)
+            close(readFd);
+        if (writeFd >= 0)
+            close(writeFd);
+    }
+    int readFd = -1;
+    int writeFd = -1;
+};
+
+} // namespace
+
+TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
+{
+    HighPipe p;
+    if (p.readFd < 0)
+        GTEST_SKIP() << "cannot raise the descriptor limit to 1500";
+    ASSERT_EQ(p.readFd, 1500);
+
+    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    struct timespec shortWait = {0, 20 * 1000 * 1000};
+    bool readable = true;
+    EXPECT_EQ(device.WaitReadable(p.readFd, shortWait, readable), 0);
+    EXPECT_FALSE(readable);
+
+    ASSERT_EQ(write(p.writeFd, "x", 1), 1);
+    struct timespec longWait = {20, 60 * 1000};
+    EXPECT_EQ(device.WaitReadable(p.readFd, longWait, readable), 1);
+    EXPECT_TRUE(readable);
+}
+
+TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
+{
+    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    errno = 0;
+    EXPECT_EQ(device.Open("/nonexistent-zago-test/ipmi0"), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    struct ipmi_req req = {};
+    errno = 0;
+    EXPECT_EQ(device.SendCommand(fds[0], &req), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(device.Close(fds[0]), 0);
+    close(fds[1]);
+}
+
+TEST(QRMIPMIDeviceAccess, RealSleeperPausesForTheGivenMilliseconds)
+{
+    auto start = std::chrono::steady_clock::now();
+    QRMIPMIDeviceAccess::Sleeper().SleepMilliseconds(30);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(30));
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+TEST(QRMIPMIDeviceAccess, TestSeamsInstallAndRestore)
+{
+    SimManagementController controller;
+    SimIPMIDevice device(controller);
+    SimIPMISleepRecorder sleeps;
+    IQRMIPMIDevice& real = QRMIPMIDeviceAccess::Device();
+    IQRMIPMISleeper& realSleeper = QRMIPMIDeviceAccess::Sleeper();
+    {
+        SimIPMISeamGuard guard(&device, &sleeps);
+        EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &device);
+        EXPECT_EQ(&QRMIPMIDeviceAccess::Sleeper(), &sleeps);
+    }
+    EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &real);
+    EXPECT_EQ(&QRMIPMIDeviceAccess::Sleeper(), &realSleeper);
+}
