@@ -1,9 +1,14 @@
 #include "LinuxImpl.h"
 
 #include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -151,19 +156,252 @@ bool CLinuxImpl::IsFileExistsAbs(const std::string& path)
 // ---------------------------------------------------------------------------
 // USB storage module handling and ESX detection
 // ---------------------------------------------------------------------------
-// TODO(usb): filled in with the usb_storage handling.
-bool CLinuxImpl::isESXiSystem() { return false; }
-bool CLinuxImpl::isESXSystem() { return false; }
-bool CLinuxImpl::isUSBStorageStaticallyLinked() { return false; }
-bool CLinuxImpl::isUSBblocklisted() { return false; }
-void CLinuxImpl::unloadUSB() {}
+namespace {
+const char* const kESXReleaseFile = "/etc/vmware-release";
+const char* const kVMkernelName = "VMkernel";
+// Each command discards its own output; judged by exit status only.
+const char* const kUSBBuiltinTestCmd =
+    "grep -i \"usb[-_]storage.ko\" /lib/modules/$(uname -r)/modules.builtin  > /dev/null 2>&1";
+const char* const kUSBLoadedTestCmd = "lsmod | grep usb_storage  > /dev/null 2>&1";
+const char* const kUSBLoadCmd = "modprobe usb_storage  > /dev/null 2>&1";
+const char* const kUSBRemoveCmd = "rmmod usb_storage  > /dev/null 2>&1";
+const int kUSBRemoveAttempts = 59;
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (std::string::size_type i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    return text;
+}
+} // namespace
+
+bool CLinuxImpl::queryKernelName(std::string& systemName)
+{
+    struct utsname name;
+    if (uname(&name) != 0)
+        return false;
+    systemName = name.sysname;
+    return true;
+}
+
+bool CLinuxImpl::readFirstLine(const std::string& path, std::string& line)
+{
+    line.clear();
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return true;
+    char buffer[1024];
+    std::memset(buffer, 0, sizeof(buffer));
+    if (std::fgets(buffer, sizeof(buffer), file) != nullptr)
+        line = buffer;
+    std::fclose(file);
+    return true;
+}
+
+bool CLinuxImpl::isESXiSystem()
+{
+    std::string systemName;
+    if (!queryKernelName(systemName))
+        return false;
+    return equalsIgnoreCase(systemName, kVMkernelName);
+}
+
+bool CLinuxImpl::isESXSystem()
+{
+    std::string line;
+    if (!readFirstLine(kESXReleaseFile, line))
+        return false;
+    line = lowerCase(line);
+    if (line.find("vmware esx server 3") != std::string::npos) {
+        ZLOG("getLinuxOSVer: ESX 3 Found");
+        return true;
+    }
+    if (line.find("vmware esx 4.1") != std::string::npos) {
+        ZLOG("getLinuxOSVer: ESX 4 Found");
+        return true;
+    }
+    if (line.find("vmware esx 4") != std::string::npos) {
+        ZLOG("getLinuxOSVer: ESX 4 Found");
+        return true;
+    }
+    ZLOG("getLinuxOSVer: Unrecognized VMWare Found");
+    return false;
+}
+
+bool CLinuxImpl::isUSBStorageStaticallyLinked()
+{
+    ZLOG(" CLinuxImpl::isUSBStorageStaticallyLinked Start");
+    if (ExecuteCmd(kUSBBuiltinTestCmd, false, 0) == 0) {
+        ZLOG("CLinuxImpl::isUSBStorageStaticallyLinked usb_storage is built with kernel");
+        return true;
+    }
+    ZLOG(" CLinuxImpl::isUSBStorageStaticallyLinked End");
+    return false;
+}
+
+bool CLinuxImpl::isUSBblocklisted()
+{
+    ZLOG(" CLinuxImpl::isUSBblocklisted Start");
+    if (isESXiSystem() || isESXSystem()) {
+        ZLOG(" CLinuxImpl::Skipping USB blocklisting check for ESXi and ESX");
+        return false;
+    }
+    if (isUSBStorageStaticallyLinked())
+        return false;
+    if (bUSBBlocklistCheckDone) {
+        ZLOG(" CLinuxImpl::isUSBblocklisted check has already been performed earlier.");
+        ZLOG(" CLinuxImpl::isUSBblocklisted End");
+        return bUSBDriverNotLoaded;
+    }
+    ZLOG(" CLinuxImpl::isUSBblocklisted check is being done for the first time.");
+    if (ExecuteCmd(kUSBLoadedTestCmd, false, 0) == 0) {
+        ZLOG("CLinuxImpl::isUSBblocklisted usb_storage module is already present.");
+    } else if (ExecuteCmd(kUSBLoadCmd, false, 0) == 0 && ExecuteCmd(kUSBLoadedTestCmd, false, 0) == 0) {
+        ZLOG("CLinuxImpl::isUSBblocklisted loading usb_storage module is successful.");
+        bUSBDriverLoadedByZOR = true;
+    } else {
+        ZLOG("CLinuxImpl::isUSBblocklisted usb_storage module is not loaded. Attempt to load it was unsuccessful.");
+        bUSBDriverNotLoaded = true;
+    }
+    ZLOG(" CLinuxImpl::isUSBblocklisted End");
+    bUSBBlocklistCheckDone = true;
+    return bUSBDriverNotLoaded;
+}
+
+void CLinuxImpl::unloadUSB()
+{
+    ZLOG(" CLinuxImpl::unloadUSB Start");
+    if (bUSBDriverLoadedByZOR) {
+        ZLOG(" CLinuxImpl::unloadUSB usb module need be unloaded");
+        for (int attempt = 0; attempt < kUSBRemoveAttempts; ++attempt) {
+            if (ExecuteCmd(kUSBRemoveCmd, false, 0) == 0) {
+                ZLOG("CLinuxImpl::unloadUSB unloading usb module is successful.");
+                break;
+            }
+            Sleep(1);
+            ZLOG("CLinuxImpl::unloadUSB unloading usb module is not successful.");
+        }
+    } else {
+        ZLOG(" CLinuxImpl::unloadUSB is not required.");
+    }
+    ZLOG(" CLinuxImpl::unloadUSB End");
+    bUSBBlocklistCheckDone = false;
+    bUSBDriverLoadedByZOR = false;
+    bUSBDriverNotLoaded = false;
+}
 
 // ---------------------------------------------------------------------------
 // Hardware-access library installation
 // ---------------------------------------------------------------------------
-// TODO(zemo): filled in with the hardware-access library handling.
-bool CLinuxImpl::isVUTAZEMOInstalled() { return false; }
-bool CLinuxImpl::isZEMOInstalled() { return false; }
-int CLinuxImpl::InstallZemo() { return 1; }
-int CLinuxImpl::UninstallZemo() { return 1; }
-void* CLinuxImpl::LoadZemoLibrary(const std::string&) { return nullptr; }
+namespace {
+const char* const kZemoFolder = "/opt/kave/zor64/lib/";
+const char* const kZemoFolderESXi = "/scratch/opt/kave/zor/lib/";
+const char* const kZemoLibrary = "libzurmel.so";
+const char* const kZemoLibrary64 = "libzurmel64.so";
+const char* const kZemoInstallScript = "/zorfennicinstall.sh";
+
+// The executable's directory may hold blanks or shell syntax; single quotes
+// keep it one literal word.
+std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (std::string::size_type i = 0; i < text.size(); ++i) {
+        if (text[i] == '\'')
+            quoted += "'\\''";
+        else
+            quoted += text[i];
+    }
+    return quoted + "'";
+}
+} // namespace
+
+std::string CLinuxImpl::zemoInstallFolder()
+{
+    return isESXiSystem() ? kZemoFolderESXi : kZemoFolder;
+}
+
+std::string CLinuxImpl::zemoScriptCommand(const std::string& action)
+{
+    return shellQuote(getCurrentProcessDirectory() + kZemoInstallScript) + " " + action;
+}
+
+bool CLinuxImpl::isZEMOInstalled()
+{
+    const std::string folder = zemoInstallFolder();
+    void* handle = LoadLibrary(folder + kZemoLibrary);
+    ZLOG("Load library using " + folder + kZemoLibrary);
+    if (handle == nullptr)
+        handle = LoadLibrary(folder + kZemoLibrary64);
+    if (handle == nullptr)
+        return false;
+    ZLOG("ZEMO is installed in the system");
+    FreeLibrary(handle);
+    return true;
+}
+
+bool CLinuxImpl::isVUTAZEMOInstalled()
+{
+    void* handle = LoadLibrary(kZemoLibrary);
+    if (handle == nullptr)
+        handle = LoadLibrary(kZemoLibrary64);
+    if (handle == nullptr)
+        return false;
+    FreeLibrary(handle);
+    return true;
+}
+
+int CLinuxImpl::InstallZemo()
+{
+    if (nZEMOInstallRefCount++ != 0)
+        return 0;
+    bZEMOAlreadyInstalled = isZEMOInstalled();
+    if (bZEMOAlreadyInstalled)
+        return 0;
+    ZLOG("InstallZemo: Custom Zemo Not Already Present");
+    const std::string command = zemoScriptCommand("install");
+    ZLOG("Executimg command: " + command);
+    if (ExecuteCmd(command, false, 0) == 0) {
+        ZLOG("InstallZemo: Custome Zemo Installed Successfully");
+        return 0;
+    }
+    ZLOG("InstallZemo: Zemo Installation Failed");
+    if (isVUTAZEMOInstalled()) {
+        ZLOG("InstallZemo: Found VUTA Zemo");
+        return 0;
+    }
+    ZLOG("InstallZemo: VUTA Zemo Not Present");
+    return 1;
+}
+
+int CLinuxImpl::UninstallZemo()
+{
+    int result = 0;
+    // An unmatched uninstall must not push the count negative: the next
+    // install would then be taken for a nested one and skip the install.
+    if (nZEMOInstallRefCount > 0 && --nZEMOInstallRefCount == 0 && !bZEMOAlreadyInstalled) {
+        if (ExecuteCmd(zemoScriptCommand("uninstall"), false, 0) != 0)
+            result = 1;
+    }
+    ZLOG("UninstallZemo: Zemo Uninstalled Successfully");
+    return result;
+}
+
+void* CLinuxImpl::LoadZemoLibrary(const std::string& libraryFile)
+{
+    void* handle = LoadLibrary(zemoInstallFolder() + libraryFile);
+    if (handle != nullptr)
+        return handle;
+    ZLOG("LoadZemoLibrary: Unable to Load " + libraryFile + " from " + kZemoFolder);
+    handle = LoadLibrary(libraryFile);
+    if (handle == nullptr)
+        ZLOG("LoadZemoLibrary: Unable to Load " + libraryFile + " from " + "VUTA");
+    return handle;
+}

@@ -1,6 +1,8 @@
 #ifndef CM_CMBASEUTILS_SOFTWARECOMPONENTINFO_H
 #define CM_CMBASEUTILS_SOFTWARECOMPONENTINFO_H
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,15 @@
 #include <libxml/xpath.h>
 
 #include "DeviceInfo.h"
+
+// One context type of the package (a CONTEXT_TYPE element).
+struct CContextList {
+    std::string contextName;
+    std::string invInterface;
+    std::string updateInterface;
+    std::string invModule;
+    std::string updateModule;
+};
 
 // Pieces of the XPath expression that looks a component id up in an
 // inventory document: QUERYCOMPID + id + XPATH_SUFFIX.
@@ -47,6 +58,42 @@ public:
 
     std::vector<SPCIInfo> GetSupportedDevices();
     std::string getMarketingNameForPCIDevice(SPCIInfo& device);
+
+    // Further queries over "package.xml" and the inventory look-up. Queries
+    // that parse the package again leave the new document as the held one.
+    std::string GetComponentType();
+    std::string GetComponentVersion();
+    std::string GetComponentTypeDisplayString();
+    std::string GetPackageID();
+    // First value of the attribute (or else the first text) among the nodes
+    // of the expression in the held document.
+    std::string GetValue(std::string xpathExpression, std::string attributeName);
+    std::string GetComponentID();
+    std::string GetMinComponentID();
+    std::string GetComponentDisplayString();
+    bool getPresenceOfRollbackInfo();
+    std::map<std::string, std::string> getCompIDMarkNameInfo();
+    std::string getMarketingNameForNonPCIDevice(std::string& componentID);
+    // Like GetSupportedDevices, plus one entry for each Device that has a
+    // component id but no PCI identity.
+    std::vector<SPCIInfo> GetAllSupportedDevices();
+    // Adds (priority, context) for every CONTEXT_TYPE whose priority the map
+    // does not hold yet; true when the map is not empty afterwards.
+    bool GetSupportedContextTypes(std::map<unsigned int, CContextList>& contexts);
+    xmlXPathObjectPtr getnodeset(xmlDocPtr doc, xmlChar* xpathExpression);
+    // Writes the Device elements of the inventory text in `input` whose
+    // componentID equals the (hexadecimal) id to `output`.
+    bool GetInvFromVCL(std::string componentID, std::stringstream& output, std::stringstream& input);
+
+    // Dependency reader: one record per dependency of the supported devices
+    // (the caller owns and deletes them).
+    std::vector<CDeviceInfo*> getDependencyInfo();
+    // Appends the record unless the list already holds an equal one with the
+    // same parent component id; a rejected record stays the caller's.
+    void AddDependencyInfo(std::vector<CDeviceInfo*>& dependencies, CDeviceInfo*& record);
+    // "0x" + systemID of every Model/DepModel under the Brand/DepBrand
+    // elements from `first` on through its following siblings.
+    std::vector<std::string> getPlatformInfo(_xmlNode* first);
 
 private:
     // Parses the package path again; the new document (null when the parse

@@ -1,0 +1,533 @@
+// usb_storage module handling and ESX/ESXi detection of CLinuxImpl, run
+// against a simulated host: every shell command is recorded and answered by
+// a small model of the kernel's module state, never sent to a real shell.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "LinuxImpl.h"
+#include "Logger.h"
+#include "PlatformLayer.h"
+#include "TempDir.h"
+
+namespace {
+
+const std::string B = "grep -i \"usb[-_]storage.ko\" /lib/modules/$(uname -r)/modules.builtin  > /dev/null 2>&1";
+const std::string L = "lsmod | grep usb_storage  > /dev/null 2>&1";
+const std::string M = "modprobe usb_storage  > /dev/null 2>&1";
+const std::string R = "rmmod usb_storage  > /dev/null 2>&1";
+using Cmds = std::vector<std::string>;
+
+// The host as the checks see it: kernel name, ESX release file, module state.
+class SimulatedHost : public CLinuxImpl {
+public:
+    bool unameWorks = true;
+    std::string kernelName = "Linux";
+    bool releaseFileExists = false;
+    std::string releaseFirstLine;
+
+    bool builtIn = false;
+    bool loaded = false;
+    bool modprobeWorks = true;
+    bool listedAfterModprobe = true;
+    int rmmodFailures = 0;
+
+    Cmds commands;
+    std::vector<int> sleeps;
+    std::vector<std::string> readPaths;
+    int unameCalls = 0;
+
+    int ExecuteCmd(const std::string& command, bool, const long&) override
+    {
+        commands.push_back(command);
+        if (command == B)
+            return builtIn ? 0 : 256;
+        if (command == L)
+            return loaded ? 0 : 256;
+        if (command == M) {
+            if (!modprobeWorks)
+                return 256;
+            loaded = listedAfterModprobe;
+            return 0;
+        }
+        if (command == R) {
+            if (rmmodFailures > 0) {
+                --rmmodFailures;
+                return 256;
+            }
+            loaded = false;
+            return 0;
+        }
+        ADD_FAILURE() << "unexpected command: " << command;
+        return 127;
+    }
+    int ExecuteCmdNoWait(const std::string& command, bool, const long&) override
+    {
+        ADD_FAILURE() << "unexpected background command: " << command;
+        return 127;
+    }
+    void Sleep(int seconds) override { sleeps.push_back(seconds); }
+
+    Cmds take()
+    {
+        Cmds out;
+        out.swap(commands);
+        return out;
+    }
+
+protected:
+    bool queryKernelName(std::string& name) override
+    {
+        ++unameCalls;
+        if (!unameWorks)
+            return false;
+        name = kernelName;
+        return true;
+    }
+    bool readFirstLine(const std::string& path, std::string& line) override
+    {
+        readPaths.push_back(path);
+        line.clear();
+        if (!releaseFileExists)
+            return false;
+        line = releaseFirstLine;
+        return true;
+    }
+};
+
+// Log messages without the time stamp and source columns.
+std::vector<std::string> logMessages(const TempDir& dir)
+{
+    // "[stamp] : <unit>:<line>: <message>"
+    std::vector<std::string> out;
+    std::istringstream in(dir.read("debug.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string::size_type stamp = line.find("] : ");
+        if (stamp == std::string::npos)
+            continue;
+        std::string::size_type unitEnd = line.find(':', stamp + 4);
+        std::string::size_type lineEnd = unitEnd == std::string::npos ? unitEnd : line.find(": ", unitEnd + 1);
+        if (lineEnd != std::string::npos)
+            out.push_back(line.substr(lineEnd + 2));
+    }
+    return out;
+}
+
+size_t countOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    size_t n = 0;
+    for (const std::string& l : lines)
+        n += (l == text);
+    return n;
+}
+
+class UsbStorageModule : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CLinuxImpl::bUSBDriverNotLoaded = false;
+        CLinuxImpl::bUSBDriverLoadedByZOR = false;
+        CLinuxImpl::bUSBBlocklistCheckDone = false;
+        ASSERT_TRUE(CLogger::GetInstance()->Initialize("debug.log"));
+    }
+    static void expectFlags(bool checkDone, bool loadedByUs, bool notLoaded)
+    {
+        EXPECT_EQ(CLinuxImpl::bUSBBlocklistCheckDone, checkDone);
+        EXPECT_EQ(CLinuxImpl::bUSBDriverLoadedByZOR, loadedByUs);
+        EXPECT_EQ(CLinuxImpl::bUSBDriverNotLoaded, notLoaded);
+    }
+    TempDir dir;
+};
+
+struct HostCase {
+    const char* name;
+    // host
+    bool unameWorks;
+    const char* kernelName;
+    bool releaseFile;
+    const char* releaseLine;
+    bool builtIn;
+    bool loaded;
+    bool modprobeWorks;
+    bool listedAfterModprobe;
+    // expected
+    Cmds firstCommands;
+    bool firstAnswer;
+    Cmds secondCommands;
+    bool secondAnswer;
+    Cmds unloadCommands;
+    bool moduleLoadedAtEnd;
+};
+
+} // namespace
+
+TEST_F(UsbStorageModule, ShellCommandsPerHostSituation)
+{
+    const std::vector<HostCase> cases = {
+        // name                    uname  kernel      release file / first line            builtIn loaded probe listed
+        {"ESXi",                   true,  "VMkernel", false, "",                           false, false, true,  true,
+         {}, false, {}, false, {}, false},
+        {"ESXi, other case",       true,  "vmKERNEL", true,  "VMware ESX 4.1",             false, false, true,  true,
+         {}, false, {}, false, {}, false},
+        {"ESX 3",                  true,  "Linux",    true,  "VMware ESX Server 3 (Dali)", false, false, true,  true,
+         {}, false, {}, false, {}, false},
+        {"ESX 4.1",                true,  "Linux",    true,  "vmWARE esx 4.1.0 build-260247", false, false, true, true,
+         {}, false, {}, false, {}, false},
+        {"ESX 4",                  true,  "Linux",    true,  "VMware ESX 4.0 (Kandinsky)", false, false, true,  true,
+         {}, false, {}, false, {}, false},
+        {"built into kernel",      true,  "Linux",    false, "",                           true,  false, true,  true,
+         {B}, false, {B}, false, {}, false},
+        {"already loaded",         true,  "Linux",    false, "",                           false, true,  true,  true,
+         {B, L}, false, {B}, false, {}, true},
+        {"loaded by us",           true,  "Linux",    false, "",                           false, false, true,  true,
+         {B, L, M, L}, false, {B}, false, {R}, false},
+        {"block-listed",           true,  "Linux",    false, "",                           false, false, false, true,
+         {B, L, M}, true, {B}, true, {}, false},
+        {"probe ok, not listed",   true,  "Linux",    false, "",                           false, false, true,  false,
+         {B, L, M, L}, true, {B}, true, {}, false},
+        {"unknown VMware release", true,  "Linux",    true,  "VMware Workstation 6",       false, false, true,  true,
+         {B, L, M, L}, false, {B}, false, {R}, false},
+        {"uname fails",            false, "",         false, "",                           false, true,  true,  true,
+         {B, L}, false, {B}, false, {}, true},
+    };
+    for (const HostCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CLinuxImpl::bUSBDriverNotLoaded = CLinuxImpl::bUSBDriverLoadedByZOR = CLinuxImpl::bUSBBlocklistCheckDone = false;
+        SimulatedHost host;
+        host.unameWorks = c.unameWorks;
+        host.kernelName = c.kernelName;
+        host.releaseFileExists = c.releaseFile;
+        host.releaseFirstLine = c.releaseLine;
+        host.builtIn = c.builtIn;
+        host.loaded = c.loaded;
+        host.modprobeWorks = c.modprobeWorks;
+        host.listedAfterModprobe = c.listedAfterModprobe;
+
+        EXPECT_EQ(host.isUSBblocklisted(), c.firstAnswer);
+        EXPECT_EQ(host.take(), c.firstCommands);
+        EXPECT_EQ(host.isUSBblocklisted(), c.secondAnswer);
+        EXPECT_EQ(host.take(), c.secondCommands);
+        host.unloadUSB();
+        EXPECT_EQ(host.take(), c.unloadCommands);
+        EXPECT_EQ(host.loaded, c.moduleLoadedAtEnd);
+        EXPECT_TRUE(host.sleeps.empty());
+        expectFlags(false, false, false);
+    }
+}
+
+TEST_F(UsbStorageModule, FlagsFollowTheStateCycle)
+{
+    SimulatedHost host;
+    host.loaded = true;
+    host.isUSBblocklisted();
+    expectFlags(true, false, false); // Present
+
+    host.unloadUSB();
+    host.loaded = false;
+    host.isUSBblocklisted();
+    expectFlags(true, true, false); // Loaded by this run
+
+    host.unloadUSB();
+    host.modprobeWorks = false;
+    host.isUSBblocklisted();
+    expectFlags(true, false, true); // Not loadable
+
+    host.unloadUSB();
+    expectFlags(false, false, false);
+}
+
+TEST_F(UsbStorageModule, SkippedHostsLeaveTheFlagsUntouched)
+{
+    SimulatedHost host;
+    host.kernelName = "VMkernel";
+    CLinuxImpl::bUSBDriverNotLoaded = true;
+    CLinuxImpl::bUSBBlocklistCheckDone = true;
+    EXPECT_FALSE(host.isUSBblocklisted());
+    expectFlags(true, false, true);
+    // On ESXi the ESX release file is not read at all.
+    EXPECT_TRUE(host.readPaths.empty());
+
+    SimulatedHost builtIn;
+    builtIn.builtIn = true;
+    EXPECT_FALSE(builtIn.isUSBblocklisted());
+    expectFlags(true, false, true);
+}
+
+TEST_F(UsbStorageModule, EsxiLogsOnlyStartAndSkipping)
+{
+    SimulatedHost host;
+    host.kernelName = "VMkernel";
+    EXPECT_FALSE(host.isUSBblocklisted());
+    EXPECT_EQ(logMessages(dir), (std::vector<std::string>{" CLinuxImpl::isUSBblocklisted Start",
+                                                          " CLinuxImpl::Skipping USB blocklisting check for ESXi and ESX"}));
+    EXPECT_TRUE(host.commands.empty());
+}
+
+TEST_F(UsbStorageModule, EsxReleaseLinesAndTheirLogLines)
+{
+    struct Case {
+        bool exists;
+        const char* line;
+        bool esx;
+        const char* logLine; // nullptr: nothing logged
+    };
+    const std::vector<Case> cases = {
+        {false, "", false, nullptr},
+        {true, "VMware ESX Server 3 (Dali)", true, "getLinuxOSVer: ESX 3 Found"},
+        {true, "VMWARE ESX 4.1 (Kandinsky)", true, "getLinuxOSVer: ESX 4 Found"},
+        {true, "VMware ESX 4.0", true, "getLinuxOSVer: ESX 4 Found"},
+        {true, "VMware ESXi 5", false, "getLinuxOSVer: Unrecognized VMWare Found"},
+        {true, "", false, "getLinuxOSVer: Unrecognized VMWare Found"}, // present but unreadable
+    };
+    size_t seen = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        SimulatedHost host;
+        host.releaseFileExists = c.exists;
+        host.releaseFirstLine = c.line;
+        EXPECT_EQ(host.isESXSystem(), c.esx);
+        EXPECT_EQ(host.readPaths, (std::vector<std::string>{"/etc/vmware-release"}));
+        std::vector<std::string> messages = logMessages(dir);
+        ASSERT_EQ(messages.size(), seen + (c.logLine ? 1 : 0));
+        if (c.logLine) {
+            EXPECT_EQ(messages.back(), c.logLine);
+        }
+        seen = messages.size();
+        EXPECT_TRUE(host.commands.empty());
+    }
+}
+
+TEST_F(UsbStorageModule, EsxiDetectionComparesKernelNameIgnoringCase)
+{
+    struct Case {
+        bool works;
+        const char* name;
+        bool esxi;
+    };
+    for (const Case& c : std::vector<Case>{{true, "VMkernel", true},
+                                           {true, "vmkernel", true},
+                                           {true, "VMKERNEL", true},
+                                           {true, "VMkernel2", false},
+                                           {true, "Linux", false},
+                                           {false, "VMkernel", false}}) {
+        SimulatedHost host;
+        host.unameWorks = c.works;
+        host.kernelName = c.name;
+        EXPECT_EQ(host.isESXiSystem(), c.esxi) << c.name << " works=" << c.works;
+    }
+    EXPECT_TRUE(logMessages(dir).empty());
+}
+
+TEST_F(UsbStorageModule, BuiltInTestLogLines)
+{
+    SimulatedHost host;
+    host.builtIn = true;
+    EXPECT_TRUE(host.isUSBStorageStaticallyLinked());
+    host.builtIn = false;
+    EXPECT_FALSE(host.isUSBStorageStaticallyLinked());
+    EXPECT_EQ(host.commands, (Cmds{B, B}));
+    EXPECT_EQ(logMessages(dir),
+              (std::vector<std::string>{" CLinuxImpl::isUSBStorageStaticallyLinked Start",
+                                        "CLinuxImpl::isUSBStorageStaticallyLinked usb_storage is built with kernel",
+                                        " CLinuxImpl::isUSBStorageStaticallyLinked Start",
+                                        " CLinuxImpl::isUSBStorageStaticallyLinked End"}));
+}
+
+TEST_F(UsbStorageModule, LoadedByUsLogsAndUnloads)
+{
+    SimulatedHost host;
+    EXPECT_FALSE(host.isUSBblocklisted());
+    EXPECT_FALSE(host.isUSBblocklisted());
+    host.unloadUSB();
+    EXPECT_EQ(logMessages(dir),
+              (std::vector<std::string>{
+                  " CLinuxImpl::isUSBblocklisted Start",
+                  " CLinuxImpl::isUSBStorageStaticallyLinked Start",
+                  " CLinuxImpl::isUSBStorageStaticallyLinked End",
+                  " CLinuxImpl::isUSBblocklisted check is being done for the first time.",
+                  "CLinuxImpl::isUSBblocklisted loading usb_storage module is successful.",
+                  " CLinuxImpl::isUSBblocklisted End",
+                  " CLinuxImpl::isUSBblocklisted Start",
+                  " CLinuxImpl::isUSBStorageStaticallyLinked Start",
+                  " CLinuxImpl::isUSBStorageStaticallyLinked End",
+                  " CLinuxImpl::isUSBblocklisted check has already been performed earlier.",
+                  " CLinuxImpl::isUSBblocklisted End",
+                  " CLinuxImpl::unloadUSB Start",
+                  " CLinuxImpl::unloadUSB usb module need be unloaded",
+                  "CLinuxImpl::unloadUSB unloading usb module is successful.",
+                  " CLinuxImpl::unloadUSB End",
+              }));
+}
+
+TEST_F(UsbStorageModule, PresentModuleAndFailedLoadLogLines)
+{
+    SimulatedHost present;
+    present.loaded = true;
+    present.isUSBblocklisted();
+    present.unloadUSB();
+
+    SimulatedHost blocked;
+    blocked.modprobeWorks = false;
+    blocked.isUSBblocklisted();
+
+    std::vector<std::string> messages = logMessages(dir);
+    EXPECT_EQ(countOf(messages, "CLinuxImpl::isUSBblocklisted usb_storage module is already present."), 1u);
+    EXPECT_EQ(countOf(messages, " CLinuxImpl::unloadUSB is not required."), 1u);
+    EXPECT_EQ(countOf(messages, "CLinuxImpl::isUSBblocklisted usb_storage module is not loaded. Attempt to load it was "
+                                "unsuccessful."),
+              1u);
+}
+
+TEST_F(UsbStorageModule, BuiltInKernelLogsOnlyBuiltWithKernelAndNeedsNoUnload)
+{
+    SimulatedHost host;
+    host.builtIn = true;
+    EXPECT_FALSE(host.isUSBblocklisted());
+    host.unloadUSB();
+    EXPECT_EQ(logMessages(dir), (std::vector<std::string>{
+                                    " CLinuxImpl::isUSBblocklisted Start",
+                                    " CLinuxImpl::isUSBStorageStaticallyLinked Start",
+                                    "CLinuxImpl::isUSBStorageStaticallyLinked usb_storage is built with kernel",
+                                    " CLinuxImpl::unloadUSB Start",
+                                    " CLinuxImpl::unloadUSB is not required.",
+                                    " CLinuxImpl::unloadUSB End",
+                                }));
+}
+
+TEST_F(UsbStorageModule, RemovalSucceedsOnThirdAttempt)
+{
+    SimulatedHost host;
+    host.isUSBblocklisted();
+    host.take();
+    host.rmmodFailures = 2;
+    host.unloadUSB();
+    EXPECT_EQ(host.commands, (Cmds{R, R, R}));
+    EXPECT_EQ(host.sleeps, (std::vector<int>{1, 1}));
+    std::vector<std::string> messages = logMessages(dir);
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(messages.end() - 5, messages.end()),
+              (std::vector<std::string>{" CLinuxImpl::unloadUSB usb module need be unloaded",
+                                        "CLinuxImpl::unloadUSB unloading usb module is not successful.",
+                                        "CLinuxImpl::unloadUSB unloading usb module is not successful.",
+                                        "CLinuxImpl::unloadUSB unloading usb module is successful.",
+                                        " CLinuxImpl::unloadUSB End"}));
+    expectFlags(false, false, false);
+}
+
+TEST_F(UsbStorageModule, RemovalGivesUpAfter59AttemptsAndForgetsAnyway)
+{
+    SimulatedHost host;
+    host.isUSBblocklisted();
+    host.take();
+    host.rmmodFailures = 1000;
+    host.unloadUSB();
+    EXPECT_EQ(host.commands, Cmds(59, R));
+    EXPECT_EQ(host.sleeps, std::vector<int>(59, 1));
+    EXPECT_TRUE(host.loaded);
+    EXPECT_EQ(countOf(logMessages(dir), "CLinuxImpl::unloadUSB unloading usb module is not successful."), 59u);
+    expectFlags(false, false, false);
+}
+
+TEST_F(UsbStorageModule, BlockListedStaysTrueUntilUnloadThenProbesAgain)
+{
+    SimulatedHost host;
+    host.modprobeWorks = false;
+    EXPECT_TRUE(host.isUSBblocklisted());
+    EXPECT_TRUE(host.isUSBblocklisted());
+    EXPECT_TRUE(host.isUSBblocklisted());
+    EXPECT_EQ(host.take(), (Cmds{B, L, M, B, B}));
+    host.unloadUSB();
+    EXPECT_TRUE(host.take().empty());
+    host.modprobeWorks = true;
+    EXPECT_FALSE(host.isUSBblocklisted());
+    EXPECT_EQ(host.take(), (Cmds{B, L, M, L}));
+    EXPECT_TRUE(CLinuxImpl::bUSBDriverLoadedByZOR);
+}
+
+TEST_F(UsbStorageModule, UnloadWithoutCheckIsNotRequired)
+{
+    SimulatedHost host;
+    host.unloadUSB();
+    EXPECT_TRUE(host.commands.empty());
+    EXPECT_EQ(logMessages(dir), (std::vector<std::string>{" CLinuxImpl::unloadUSB Start",
+                                                          " CLinuxImpl::unloadUSB is not required.",
+                                                          " CLinuxImpl::unloadUSB End"}));
+}
+
+TEST_F(UsbStorageModule, FacadeReachesTheInstalledImplementation)
+{
+    SimulatedHost host;
+    host.modprobeWorks = false;
+    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
+    EXPECT_TRUE(CPlatformLayer::isUSBblocklisted());
+    CPlatformLayer::unloadUSB();
+    CPlatformLayer::SetPlatformImplForTesting(previous);
+    EXPECT_EQ(host.commands, (Cmds{B, L, M}));
+    expectFlags(false, false, false);
+}
+
+// The real release-file reader, pointed at fixture files instead of
+// /etc/vmware-release.
+class ReleaseFileHost : public CLinuxImpl {
+public:
+    std::string fixture;
+    std::vector<std::string> asked;
+    bool readLine(std::string& line) { return CLinuxImpl::readFirstLine(fixture, line); }
+
+protected:
+    bool queryKernelName(std::string& name) override
+    {
+        name = "Linux";
+        return true;
+    }
+    bool readFirstLine(const std::string& path, std::string& line) override
+    {
+        asked.push_back(path);
+        return CLinuxImpl::readFirstLine(fixture, line);
+    }
+};
+
+TEST_F(UsbStorageModule, ReleaseFileReaderSeesOnlyTheFirstLine)
+{
+    ReleaseFileHost host;
+    std::string line;
+
+    host.fixture = dir.file("missing");
+    EXPECT_FALSE(host.readLine(line));
+    EXPECT_FALSE(host.isESXSystem());
+
+    dir.write("later", "Some other product\nVMware ESX 4.1\n");
+    host.fixture = dir.file("later");
+    EXPECT_TRUE(host.readLine(line));
+    EXPECT_EQ(line.find("VMware"), std::string::npos);
+    EXPECT_FALSE(host.isESXSystem());
+
+    dir.write("esx", "VMware ESX 4.1 (Kandinsky)\n");
+    host.fixture = dir.file("esx");
+    EXPECT_TRUE(host.isESXSystem());
+    EXPECT_EQ(host.asked, (std::vector<std::string>{"/etc/vmware-release", "/etc/vmware-release",
+                                                    "/etc/vmware-release"}));
+
+    // At most 1023 characters of an overlong first line.
+    dir.write("long", std::string(2000, 'x') + " vmware esx 4\n");
+    host.fixture = dir.file("long");
+    EXPECT_TRUE(host.readLine(line));
+    EXPECT_EQ(line.size(), 1023u);
+    EXPECT_FALSE(host.isESXSystem());
+
+    dir.write("empty", "");
+    host.fixture = dir.file("empty");
+    EXPECT_TRUE(host.readLine(line));
+    EXPECT_EQ(line, "");
+
+    // A directory exists but yields no line.
+    host.fixture = dir.path();
+    EXPECT_TRUE(host.readLine(line));
+    EXPECT_EQ(line, "");
+}
