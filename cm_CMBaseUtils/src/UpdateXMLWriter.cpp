@@ -1,0 +1,145 @@
+#include "UpdateXMLWriter.h"
+
+#include <exception>
+#include <iostream>
+
+#include "Logger.h"
+
+#define ZAGO_LOG_UNIT "cm_CMBaseUtils/src/UpdateXMLWriter"
+
+CUpdateXMLWriter::CUpdateXMLWriter()
+{
+    ZLOG("CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
+}
+
+CUpdateXMLWriter::~CUpdateXMLWriter()
+{
+    ZLOG("CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method");
+}
+
+bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFile)
+{
+    ZLOG("CUpdateXMLWriter::GetXML() Entering");
+    if (!outputFile.empty()) {
+        try {
+            fileStream.open(outputFile.c_str(), std::ios::out | std::ios::trunc);
+        } catch (const std::exception& e) {
+            // The inventory writer's words: both writers report this alike.
+            ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
+            return false;
+        }
+        ZLOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
+    }
+
+    addXMLHeader();
+    addUpdateHeader();
+
+    bool rebootRequired = false;
+    if (devices.empty()) {
+        document << "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>";
+    } else {
+        for (CDeviceInfo* device : devices) {
+            std::string enumId = device->getEnumId();
+            std::string enumText = enumId.empty() ? std::string() : "enum = \"" + enumId + "\" ";
+            int status = device->getStatus();
+            CDeviceInfo::eDeviceType type = device->getDeviceType();
+            if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
+                ZLOG("CUpdateXMLWriter::GetXML() Found one Non PCI Device");
+                if (device->getRebootRequired())
+                    rebootRequired = true;
+                addDeviceElement(device, enumText);
+                addStatus(true, device);
+            } else if (type == CDeviceInfo::PCI_DEVICE && status == 0) {
+                ZLOG("CUpdateXMLWriter::GetXML() Found one PCI Device");
+                if (device->getRebootRequired())
+                    rebootRequired = true;
+                addDeviceElement(device, enumText);
+                addStatus(true, device);
+            } else if (status != 0) {
+                ZLOG("CUpdateXMLWriter::GetXML() Update failed for one Device");
+                if (type == CDeviceInfo::PCI_DEVICE) {
+                    addDeviceElement(device, enumText);
+                    addStatus(false, device);
+                } else {
+                    document << "<SPStatus result = \"false\" ><Message id=\"" << device->getMessageID()
+                             << "\" >" << device->getErrorMsg() << "</Message></SPStatus>";
+                }
+            }
+        }
+    }
+
+    addRebootRequiredStatus(rebootRequired);
+    addUpdateFooter();
+    print();
+    ZLOG("CUpdateXMLWriter::GetXML() Exiting");
+    return true;
+}
+
+// Device and Application start tags of a success or PCI failure entry.
+void CUpdateXMLWriter::addDeviceElement(CDeviceInfo* device, const std::string& enumText)
+{
+    if (device->getDeviceType() == CDeviceInfo::NON_PCI_DEVICE) {
+        document << "<Device  componentID=\"" << device->getComponentID() << "\" display=\""
+                 << device->getDisplay() << "\" " << enumText << ">";
+    } else {
+        SPCIInfo pci = device->getPCIInfo();
+        document << "<Device  vendorID=\"" << pci.vendorID << "\" deviceID=\"" << pci.deviceID
+                 << "\" subVendorID=\"" << pci.subVendorID << "\" subDeviceID=\"" << pci.subDeviceID
+                 << "\" display=\"" << device->getDisplay() << "\" " << enumText << ">";
+    }
+    document << "<Application componentType=\"" << device->getComponentType() << "\" version=\""
+             << device->getVersion() << "\" display=\"" << device->getDeviceName() << "\" >";
+}
+
+void CUpdateXMLWriter::addStatus(bool success, CDeviceInfo* device)
+{
+    document << "<SPStatus result = \"" << (success ? "true" : "false") << "\" ><Message id=\""
+             << device->getMessageID() << "\" >" << device->getErrorMsg()
+             << "</Message></SPStatus></Application></Device>";
+}
+
+void CUpdateXMLWriter::addXMLHeader()
+{
+    ZLOG("CUpdateXMLWriter::addXMLHeader() In addXMLHeader Method");
+    document << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+}
+
+void CUpdateXMLWriter::addUpdateHeader()
+{
+    ZLOG("CUpdateXMLWriter::addUpdateHeader() In addUpdateHeader Method");
+    document << "<SVMExecution lang=\"en\">";
+}
+
+void CUpdateXMLWriter::addRebootRequiredStatus(bool rebootRequired)
+{
+    ZLOG("CUpdateXMLWriter::addRebootRequiredStatus() In addRebootRequiredStatus Method");
+    if (rebootRequired) {
+        document << "<RebootRequired>" << 1 << "</RebootRequired>";
+        ZLOG("CUpdateXMLWriter::addRebootRequiredStatus() Device need reboot");
+    }
+}
+
+void CUpdateXMLWriter::addUpdateFooter()
+{
+    ZLOG("CUpdateXMLWriter::addUpdateFooter() In addUpdateFooter Method");
+    document << "</SVMExecution>";
+}
+
+void CUpdateXMLWriter::print()
+{
+    ZLOG("CUpdateXMLWriter::print() Entering");
+    std::string text = document.str();
+    try {
+        if (fileStream.is_open()) {
+            fileStream << text;
+            ZLOG("CUpdateXMLWriter::print() copying the contents to Update XML file");
+        } else {
+            std::cout << text;
+        }
+    } catch (const std::exception& e) {
+        ZLOG(std::string("CUpdateXMLWriter::print() exception caught during file is_open function ") + e.what());
+        return;
+    }
+    document.str(std::string());
+    ZLOG("CUpdateXMLWriter::print() Exiting");
+}

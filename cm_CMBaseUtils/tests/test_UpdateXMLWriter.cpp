@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DeviceInfo.h"
+#include "Logger.h"
+#include "TempDir.h"
+#include "UpdateXMLWriter.h"
+
+namespace {
+
+const std::string kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SVMExecution lang=\"en\">";
+const std::string kTail = "</SVMExecution>";
+const std::string kReboot = "<RebootRequired>1</RebootRequired>";
+
+// The controller record of a successful flash as discovery and the update
+// leave it.
+std::unique_ptr<CDeviceInfo> pciDevice(int status, const std::string& message, bool reboot)
+{
+    std::unique_ptr<CDeviceInfo> d(new CDeviceInfo());
+    SPCIInfo pci;
+    pci.vendorID = "abc";
+    pci.deviceID = "a1f";
+    pci.subVendorID = "10";
+    pci.subDeviceID = "0";
+    d->setPCIInfo(pci);
+    d->setDeviceType(CDeviceInfo::PCI_DEVICE);
+    d->setDisplay("X");
+    d->setComponentType("FRMW");
+    d->setVersion("1.0");
+    d->setDeviceName("M");
+    d->setStatus(status);
+    d->setErrorMsg(message);
+    d->setRebootRequired(reboot);
+    return d;
+}
+
+const std::string kPciElements =
+    "<Device  vendorID=\"abc\" deviceID=\"a1f\" subVendorID=\"10\" subDeviceID=\"0\" display=\"X\" >"
+    "<Application componentType=\"FRMW\" version=\"1.0\" display=\"M\" >";
+
+std::string writeToFile(TempDir& dir, const std::vector<CDeviceInfo*>& devices)
+{
+    {
+        CUpdateXMLWriter writer;
+        EXPECT_TRUE(writer.GetXML(devices, "result.xml"));
+    }
+    return dir.read("result.xml");
+}
+
+} // namespace
+
+TEST(UpdateXMLWriter, EmptyListGivesDeviceNotFound)
+{
+    TempDir dir;
+    EXPECT_EQ(writeToFile(dir, {}),
+              kHead + "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>" + kTail);
+}
+
+TEST(UpdateXMLWriter, SuccessfulPciDeviceWithRebootNeed)
+{
+    TempDir dir;
+    auto d = pciDevice(0, "Firmware update is successful.", true);
+    EXPECT_EQ(writeToFile(dir, {d.get()}),
+              kHead + kPciElements +
+                  "<SPStatus result = \"true\" ><Message id=\"0\" >Firmware update is successful.</Message>"
+                  "</SPStatus></Application></Device>" +
+                  kReboot + kTail);
+}
+
+TEST(UpdateXMLWriter, FailedPciDeviceKeepsElementsAndIgnoresItsRebootFlag)
+{
+    TempDir dir;
+    auto d = pciDevice(1, "ERROR: Failed to activate Firmware", true);
+    EXPECT_EQ(writeToFile(dir, {d.get()}),
+              kHead + kPciElements +
+                  "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to activate Firmware</Message>"
+                  "</SPStatus></Application></Device>" +
+                  kTail);
+}
+
+TEST(UpdateXMLWriter, UnsetStatusCountsAsFailure)
+{
+    TempDir dir;
+    auto d = pciDevice(-1, "", false);
+    EXPECT_EQ(writeToFile(dir, {d.get()}),
+              kHead + kPciElements +
+                  "<SPStatus result = \"false\" ><Message id=\"0\" ></Message></SPStatus></Application></Device>" + kTail);
+}
+
+TEST(UpdateXMLWriter, PayloadErrorRecordGivesBareFailedStatus)
+{
+    TempDir dir;
+    CDeviceInfo d;
+    d.setStatus(2);
+    d.setErrorMsg("Payload directory is not proper.");
+    EXPECT_EQ(writeToFile(dir, {&d}),
+              kHead + "<SPStatus result = \"false\" ><Message id=\"0\" >Payload directory is not proper.</Message></SPStatus>" +
+                  kTail);
+}
+
+TEST(UpdateXMLWriter, UntypedSuccessfulDeviceLeavesNoTrace)
+{
+    TempDir dir;
+    CDeviceInfo d;
+    d.setStatus(0);
+    d.setRebootRequired(true);
+    EXPECT_EQ(writeToFile(dir, {&d}), kHead + kTail);
+}
+
+TEST(UpdateXMLWriter, NonPciDevicesWithEnumAndFailure)
+{
+    TempDir dir;
+    CDeviceInfo ok;
+    ok.setDeviceType(CDeviceInfo::NON_PCI_DEVICE);
+    ok.setStatus(0);
+    ok.setComponentID("1234");
+    ok.setDisplay("D");
+    ok.setEnumId("Serial Number: S1");
+    ok.setComponentType("FRMW");
+    ok.setVersion("2.5.0.17");
+    ok.setDeviceName("N");
+    ok.setMessageID(7);
+    ok.setErrorMsg("done");
+    CDeviceInfo bad(ok);
+    bad.setStatus(1);
+    bad.setMessageID(-3);
+    bad.setErrorMsg("failed");
+    EXPECT_EQ(writeToFile(dir, {&ok, &bad}),
+              kHead +
+                  "<Device  componentID=\"1234\" display=\"D\" enum = \"Serial Number: S1\" >"
+                  "<Application componentType=\"FRMW\" version=\"2.5.0.17\" display=\"N\" >"
+                  "<SPStatus result = \"true\" ><Message id=\"7\" >done</Message></SPStatus></Application></Device>"
+                  "<SPStatus result = \"false\" ><Message id=\"-3\" >failed</Message></SPStatus>" +
+                  kTail);
+}
+
+TEST(UpdateXMLWriter, PciEnumTextEndsTheDeviceElement)
+{
+    TempDir dir;
+    auto d = pciDevice(0, "ok", false);
+    d->setEnumId("Serial Number: AB12CD");
+    std::string doc = writeToFile(dir, {d.get()});
+    EXPECT_NE(doc.find("display=\"X\" enum = \"Serial Number: AB12CD\" ><Application"), std::string::npos) << doc;
+    EXPECT_EQ(doc.find(kReboot), std::string::npos);
+}
+
+TEST(UpdateXMLWriter, OneRebootMarkerAfterTheLastEntry)
+{
+    TempDir dir;
+    auto first = pciDevice(0, "Firmware update is successful.", false);
+    auto second = pciDevice(0, "Firmware update is successful.", true);
+    auto third = pciDevice(0, "Firmware update is successful.", true);
+    std::string doc = writeToFile(dir, {first.get(), second.get(), third.get()});
+    std::string tail = "</Device>" + kReboot + kTail;
+    ASSERT_GE(doc.size(), tail.size());
+    EXPECT_EQ(doc.substr(doc.size() - tail.size()), tail);
+    EXPECT_EQ(doc.find(kReboot), doc.rfind(kReboot));
+    EXPECT_EQ(doc.find('\n'), std::string::npos);
+}
+
+TEST(UpdateXMLWriter, EmptyNameWritesToStandardOutputOnly)
+{
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    {
+        CUpdateXMLWriter writer;
+        EXPECT_TRUE(writer.GetXML({}, ""));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, kHead + "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>" + kTail);
+}
+
+TEST(UpdateXMLWriter, UnopenableFileFallsBackToStandardOutput)
+{
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    {
+        CUpdateXMLWriter writer;
+        EXPECT_TRUE(writer.GetXML({}, dir.file("no/such/dir/result.xml")));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.substr(0, kHead.size()), kHead);
+    EXPECT_FALSE(dir.exists("no"));
+}
+
+TEST(UpdateXMLWriter, ExistingFileIsReplaced)
+{
+    TempDir dir;
+    dir.write("result.xml", std::string(500, 'x'));
+    EXPECT_EQ(writeToFile(dir, {}),
+              kHead + "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>" + kTail);
+}
+
+TEST(UpdateXMLWriter, LogsTheRebootNeed)
+{
+    TempDir dir;
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize("debug.log"));
+    auto d = pciDevice(0, "Firmware update is successful.", true);
+    writeToFile(dir, {d.get()});
+    std::string log = dir.read("debug.log");
+    EXPECT_NE(log.find("         UpdateXMLWriter:"), std::string::npos);
+    for (const char* line : {"CUpdateXMLWriter::GetXML() Entering", "CUpdateXMLWriter::GetXML() udpate xml file opened",
+                             "CUpdateXMLWriter::GetXML() Found one PCI Device",
+                             "CUpdateXMLWriter::addRebootRequiredStatus() Device need reboot",
+                             "CUpdateXMLWriter::print() copying the contents to Update XML file",
+                             "CUpdateXMLWriter::GetXML() Exiting",
+                             "CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+}

@@ -1,0 +1,5 @@
+#include "UpdRollbackWrapper.h"
+
+UpdRollbackWrapper::UpdRollbackWrapper() : secureTessa() {}
+
+UpdRollbackWrapper::~UpdRollbackWrapper() {}

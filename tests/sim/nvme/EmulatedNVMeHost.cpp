@@ -1,0 +1,273 @@
+#include "EmulatedNVMeHost.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <list>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <umockdev.h>
+
+#include "TempDir.h"
+
+extern char** environ;
+
+namespace {
+
+std::string sysfsHex(uint16_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%04x\\n", value);
+    return text;
+}
+
+// Answers one admin pass-through ioctl of the program with the model. The
+// command record and its data buffer live in the program's memory: both
+// are fetched through umockdev before they are read, and written back when
+// the ioctl completes.
+gboolean onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer userData)
+{
+    NVMeControllerModel* model = static_cast<NVMeControllerModel*>(userData);
+    if (umockdev_ioctl_client_get_request(client) != NVME_IOCTL_ADMIN_CMD) {
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return TRUE;
+    }
+
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    GError* error = nullptr;
+    UMockdevIoctlData* record = umockdev_ioctl_data_resolve(arg, 0, sizeof(nvme_passthru_cmd), &error);
+    if (record == nullptr) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return TRUE;
+    }
+
+    nvme_passthru_cmd* cmd = reinterpret_cast<nvme_passthru_cmd*>(record->data);
+    nvme_passthru_cmd sent = *cmd;  // addr still the program's pointer
+    UMockdevIoctlData* buffer = nullptr;
+    uint8_t* data = nullptr;
+    if (cmd->addr != 0 && cmd->data_len != 0) {
+        buffer = umockdev_ioctl_data_resolve(record, offsetof(nvme_passthru_cmd, addr), cmd->data_len, &error);
+        if (buffer == nullptr) {
+            g_clear_error(&error);
+            umockdev_ioctl_data_unref(record);
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return TRUE;
+        }
+        data = buffer->data;
+    }
+
+    int modelError = 0;
+    int result = model->execute(sent, data, modelError);
+    cmd->result = sent.result;
+
+    if (buffer != nullptr)
+        umockdev_ioctl_data_unref(buffer);
+    umockdev_ioctl_data_unref(record);
+    umockdev_ioctl_client_complete(client, result, result < 0 ? modelError : 0);
+    return TRUE;
+}
+
+std::string withOption(const char* current, const std::string& option)
+{
+    std::string value = current != nullptr ? current : "";
+    if (value.find(option) != std::string::npos)
+        return value;
+    return value.empty() ? option : value + ":" + option;
+}
+
+} // namespace
+
+struct EmulatedNVMeHost::Impl {
+    UMockdevTestbed* testbed = nullptr;
+    std::string root;
+    std::list<EmulatedController> controllers;  // stable addresses for the handlers
+    std::vector<UMockdevIoctlBase*> handlers;
+};
+
+EmulatedNVMeHost::EmulatedNVMeHost() : m_impl(new Impl)
+{
+    m_impl->testbed = umockdev_testbed_new();
+    gchar* root = umockdev_testbed_get_root_dir(m_impl->testbed);
+    m_impl->root = root;
+    g_free(root);
+    // The preload shows the program the emulated /dev only when the tree
+    // has one; without it `ls /dev` would list the machine's own nodes.
+    std::filesystem::create_directories(m_impl->root + "/dev");
+}
+
+EmulatedNVMeHost::~EmulatedNVMeHost()
+{
+    for (const EmulatedController& controller : m_impl->controllers) {
+        if (controller.model && controller.model->openError() == 0)
+            umockdev_testbed_detach_ioctl(m_impl->testbed, ("/dev/" + controller.name).c_str(), nullptr);
+    }
+    for (UMockdevIoctlBase* handler : m_impl->handlers)
+        g_object_unref(handler);
+    g_object_unref(m_impl->testbed);
+}
+
+std::string EmulatedNVMeHost::rootDir() const { return m_impl->root; }
+
+void EmulatedNVMeHost::addNode(const std::string& name)
+{
+    std::string description = "P: /devices/virtual/nvme-extra/" + name + "\nE: SUBSYSTEM=nvme-extra\nN: " + name + "\n\n";
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_impl->testbed, description.c_str(), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev: " + message);
+    }
+}
+
+void EmulatedNVMeHost::addController(const EmulatedController& setup)
+{
+    m_impl->controllers.push_back(setup);
+    EmulatedController& controller = m_impl->controllers.back();
+    const bool opens = !controller.model || controller.model->openError() == 0;
+
+    std::ostringstream description;
+    description << "P: /devices/pci0000:00/" << controller.pciAddress << "\n"
+                << "E: SUBSYSTEM=pci\n";
+    if (controller.pciIdsReadable) {
+        description << "A: vendor=" << sysfsHex(controller.sysfsIds.vendor) << "\n"
+                    << "A: device=" << sysfsHex(controller.sysfsIds.device) << "\n"
+                    << "A: subsystem_vendor=" << sysfsHex(controller.sysfsIds.subVendor) << "\n"
+                    << "A: subsystem_device=" << sysfsHex(controller.sysfsIds.subDevice) << "\n";
+    }
+    description << "\n";
+    description << "P: /devices/pci0000:00/" << controller.pciAddress << "/nvme/" << controller.name << "\n"
+                << "E: SUBSYSTEM=nvme\n"
+                << "E: DEVNAME=/dev/" << controller.name << "\n";
+    if (controller.addressReadable)
+        description << "A: address=" << controller.pciAddress << "\\n\n";
+    if (opens)
+        description << "N: " << controller.name << "\n";
+    description << "\n";
+
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_impl->testbed, description.str().c_str(), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev: " + message);
+    }
+
+    std::string node = "/dev/" + controller.name;
+    if (!opens) {
+        std::filesystem::create_directories(m_impl->root + node);
+        return;
+    }
+    if (!controller.model)
+        return;
+
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), controller.model.get());
+    if (!umockdev_testbed_attach_ioctl(m_impl->testbed, node.c_str(), handler, &error)) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        g_object_unref(handler);
+        throw std::runtime_error("umockdev: cannot attach ioctl handler: " + message);
+    }
+    m_impl->handlers.push_back(handler);
+}
+
+EmulatedRun EmulatedNVMeHost::run(const std::string& executable, const std::vector<std::string>& args,
+                                  const std::string& workDir, int timeoutSeconds)
+{
+    TempDir capture(false);
+    std::string outPath = capture.file("stdout");
+    std::string errPath = capture.file("stderr");
+
+    // Everything the child needs is prepared before fork: the parent has
+    // threads (umockdev's worker), so the child only redirects and execs.
+    std::vector<std::string> argvText;
+    argvText.push_back(executable);
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& text : argvText)
+        argv.push_back(&text[0]);
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envText;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string variable = *entry;
+        if (variable.rfind("LD_PRELOAD=", 0) == 0 || variable.rfind("ASAN_OPTIONS=", 0) == 0 ||
+            variable.rfind("UMOCKDEV_DIR=", 0) == 0)
+            continue;
+        envText.push_back(variable);
+    }
+    envText.push_back("UMOCKDEV_DIR=" + m_impl->root);
+    std::string preload = "libumockdev-preload.so.0";
+    if (const char* current = std::getenv("LD_PRELOAD"))
+        preload += std::string(":") + current;
+    envText.push_back("LD_PRELOAD=" + preload);
+    // A sanitizer build refuses to run when another library is preloaded
+    // before its runtime unless told otherwise.
+    envText.push_back("ASAN_OPTIONS=" + withOption(std::getenv("ASAN_OPTIONS"), "verify_asan_link_order=0"));
+    std::vector<char*> envp;
+    for (std::string& text : envText)
+        envp.push_back(&text[0]);
+    envp.push_back(nullptr);
+
+    int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    capture.write("stdin", "");
+    int nullFd = ::open(capture.file("stdin").c_str(), O_RDONLY | O_CLOEXEC);
+    if (outFd < 0 || errFd < 0 || nullFd < 0)
+        throw std::runtime_error("cannot prepare the output files of the run");
+
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workDir.c_str()) != 0)
+            _exit(126);
+        dup2(nullFd, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    ::close(outFd);
+    ::close(errFd);
+    ::close(nullFd);
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+
+    EmulatedRun result;
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (true) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitStatus = 128 + WTERMSIG(status);
+
+    result.out = readWholeFile(outPath);
+    result.err = readWholeFile(errPath);
+    return result;
+}

@@ -1,0 +1,63 @@
+#ifndef TESTS_SIM_EMULATEDNVMEHOST_H
+#define TESTS_SIM_EMULATEDNVMEHOST_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeNVMeHost.h"
+#include "NVMeControllerModel.h"
+
+// One NVMe controller of an emulated host.
+struct EmulatedController {
+    std::string name;        // "nvme0": the node /dev/nvme0 and /sys/class/nvme/nvme0
+    std::string pciAddress;  // "0000:3b:00.0"
+    SysfsPciIds sysfsIds;
+    std::shared_ptr<NVMeControllerModel> model;
+    // sysfs faults: no "address" attribute; no PCI id files at all.
+    bool addressReadable = true;
+    bool pciIdsReadable = true;
+};
+
+// Result of one run of a program on the emulated host.
+struct EmulatedRun {
+    int exitStatus = -1;  // exit status, or 128 + signal number
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// A host with NVMe controllers for the unmodified program, built with
+// umockdev: the program runs with umockdev's preload library, which shows it
+// an emulated /sys and /dev; the admin ioctls on each controller node are
+// answered by the controller's model (in this process, on umockdev's worker
+// thread). The program never reaches the machine's own devices.
+//
+// Open failures: umockdev cannot make the open of an emulated node fail
+// with a chosen errno, so a model with failOpen() gets a node the program
+// cannot open for writing (a directory: EISDIR), whatever errno was asked for.
+class EmulatedNVMeHost {
+public:
+    EmulatedNVMeHost();
+    ~EmulatedNVMeHost();
+    EmulatedNVMeHost(const EmulatedNVMeHost&) = delete;
+    EmulatedNVMeHost& operator=(const EmulatedNVMeHost&) = delete;
+
+    void addController(const EmulatedController& controller);
+    // A /dev entry without controller behind it (nvme0n1, nvme-fabrics).
+    void addNode(const std::string& name);
+
+    // Runs `executable` with `args` in `workDir` on the emulated host and
+    // waits for it (killed after `timeoutSeconds`).
+    EmulatedRun run(const std::string& executable, const std::vector<std::string>& args,
+                    const std::string& workDir, int timeoutSeconds = 60);
+
+    // Root of the emulated tree (its sys/ and dev/).
+    std::string rootDir() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+#endif
