@@ -40,7 +40,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     } else {
         for (CDeviceInfo* device : devices) {
             std::string enumId = device->getEnumId();
-            std::string enumText = enumId.empty() ? std::string() : "enum = \"" + enumId + "\" ";
+            std::string enumText = enumId.empty() ? std::string() : "enum = \"" + XMLEscape(enumId) + "\" ";
             int status = device->getStatus();
             CDeviceInfo::eDeviceType type = device->getDeviceType();
             if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
@@ -62,7 +62,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
                     addStatus(false, device);
                 } else {
                     document << "<SPStatus result = \"false\" ><Message id=\"" << device->getMessageID()
-                             << "\" >" << device->getErrorMsg() << "</Message></SPStatus>";
+                             << "\" >" << XMLEscape(device->getErrorMsg()) << "</Message></SPStatus>";
                 }
             }
         }
@@ -79,22 +79,23 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
 void CUpdateXMLWriter::addDeviceElement(CDeviceInfo* device, const std::string& enumText)
 {
     if (device->getDeviceType() == CDeviceInfo::NON_PCI_DEVICE) {
-        document << "<Device  componentID=\"" << device->getComponentID() << "\" display=\""
-                 << device->getDisplay() << "\" " << enumText << ">";
+        document << "<Device  componentID=\"" << XMLEscape(device->getComponentID()) << "\" display=\""
+                 << XMLEscape(device->getDisplay()) << "\" " << enumText << ">";
     } else {
         SPCIInfo pci = device->getPCIInfo();
-        document << "<Device  vendorID=\"" << pci.vendorID << "\" deviceID=\"" << pci.deviceID
-                 << "\" subVendorID=\"" << pci.subVendorID << "\" subDeviceID=\"" << pci.subDeviceID
-                 << "\" display=\"" << device->getDisplay() << "\" " << enumText << ">";
+        document << "<Device  vendorID=\"" << XMLEscape(pci.vendorID) << "\" deviceID=\"" << XMLEscape(pci.deviceID)
+                 << "\" subVendorID=\"" << XMLEscape(pci.subVendorID) << "\" subDeviceID=\""
+                 << XMLEscape(pci.subDeviceID) << "\" display=\"" << XMLEscape(device->getDisplay()) << "\" "
+                 << enumText << ">";
     }
-    document << "<Application componentType=\"" << device->getComponentType() << "\" version=\""
-             << device->getVersion() << "\" display=\"" << device->getDeviceName() << "\" >";
+    document << "<Application componentType=\"" << XMLEscape(device->getComponentType()) << "\" version=\""
+             << XMLEscape(device->getVersion()) << "\" display=\"" << XMLEscape(device->getDeviceName()) << "\" >";
 }
 
 void CUpdateXMLWriter::addStatus(bool success, CDeviceInfo* device)
 {
     document << "<SPStatus result = \"" << (success ? "true" : "false") << "\" ><Message id=\""
-             << device->getMessageID() << "\" >" << device->getErrorMsg()
+             << device->getMessageID() << "\" >" << XMLEscape(device->getErrorMsg())
              << "</Message></SPStatus></Application></Device>";
 }
 

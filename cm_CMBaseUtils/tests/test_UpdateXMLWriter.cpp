@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -209,4 +210,22 @@ TEST(UpdateXMLWriter, LogsTheRebootNeed)
                              "CUpdateXMLWriter::GetXML() Exiting",
                              "CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
+// Controller texts and package names may hold markup characters; the
+// document must stay well-formed and keep them as text.
+TEST(UpdateXMLWriter, MarkupCharactersInFieldTextsAreEscaped)
+{
+    TempDir dir;
+    auto d = pciDevice(1, "failed: <status> & \"more\"", false);
+    d->setDisplay("A&B <Boot> \"Ctl\" 'x'");
+    d->setDeviceName("M<1>");
+    d->setEnumId("Serial Number: S&1");
+    std::string doc = writeToFile(dir, {d.get()});
+    EXPECT_NE(doc.find("display=\"A&amp;B &lt;Boot&gt; &quot;Ctl&quot; &apos;x&apos;\" enum = \"Serial Number: S&amp;1\" >"),
+              std::string::npos)
+        << doc;
+    EXPECT_NE(doc.find("display=\"M&lt;1&gt;\" >"), std::string::npos) << doc;
+    EXPECT_NE(doc.find(">failed: &lt;status&gt; &amp; &quot;more&quot;</Message>"), std::string::npos) << doc;
+    EXPECT_EQ(system(("xmllint --noout '" + dir.file("result.xml") + "'").c_str()), 0);
 }
