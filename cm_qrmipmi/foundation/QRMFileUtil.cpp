@@ -223,11 +223,19 @@ bool QRMFileUtil::MakeCopyOfFile(const QRMFile& source, const QRMFile& destinati
         return false;
     }
     // A longer old destination must not keep a stale tail behind the copy.
-    bool copied = ftruncate(out, 0) == 0 && CopyBytes(in, out, inInfo.st_size);
+    // Only a regular file is cut or, after a failed copy, removed: a device
+    // node or pipe given as destination must never disappear.
+    const bool regular = S_ISREG(outInfo.st_mode);
+    if (regular && ftruncate(out, 0) != 0) {
+        close(out);
+        close(in);
+        return false;   // nothing written, the destination is as it was
+    }
+    bool copied = CopyBytes(in, out, inInfo.st_size);
     if (close(out) != 0)
         copied = false;
     close(in);
-    if (!copied)
+    if (!copied && regular)
         remove(toUtf8.c_str());   // leave no half-written file behind
     return copied;
 }

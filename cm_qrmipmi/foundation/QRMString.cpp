@@ -53,9 +53,11 @@ void AppendUTF8(QRMString::BaseString& out, const char* text)
             const unsigned short b3 = bytes[p + 3];
             const unsigned short plane =
                 static_cast<unsigned short>(((b0 & 0x07) << 2) | ((b1 & 0x3F) >> 4));
+            // 16-bit arithmetic: an overlong form (plane 0) wraps instead of
+            // shifting a negative value.
             const unsigned short high = static_cast<unsigned short>(
-                0xD800 | static_cast<unsigned short>((plane - 1) << 6) | ((b1 & 0x0F) << 2) |
-                ((b2 & 0x3F) >> 4));
+                0xD800 | static_cast<unsigned short>((static_cast<unsigned int>(plane) - 1u) << 6) |
+                ((b1 & 0x0F) << 2) | ((b2 & 0x3F) >> 4));
             const unsigned short low =
                 static_cast<unsigned short>(0xDC00 | ((b2 & 0x0F) << 6) | (b3 & 0x3F));
             out.push_back(high);

@@ -19,7 +19,9 @@ public:
     }
 
     // poll rather than select: select's fd_set cannot hold descriptors of
-    // FD_SETSIZE (1024) and above.
+    // FD_SETSIZE (1024) and above. The outcome is the one select would give:
+    // a hang-up or error counts as readable (the receive then reports it),
+    // and a descriptor that is not open is an error.
     int WaitReadable(int fd, const struct timespec& timeout, bool& readable) override
     {
         struct pollfd pfd;
@@ -28,8 +30,13 @@ public:
         pfd.revents = 0;
         readable = false;
         int rc = ppoll(&pfd, 1, &timeout, nullptr);
-        if (rc > 0)
-            readable = (pfd.revents & POLLIN) != 0;
+        if (rc > 0) {
+            if (pfd.revents & POLLNVAL) {
+                errno = EBADF;
+                return -1;
+            }
+            readable = (pfd.revents & (POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR)) != 0;
+        }
         return rc;
     }
 

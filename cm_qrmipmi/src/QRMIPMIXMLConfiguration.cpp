@@ -42,13 +42,10 @@ QRMIPMIXMLConfig::QRMIPMIXMLConfig(QRMString fileName)
 {
 }
 
-QRMIPMIXMLConfig::~QRMIPMIXMLConfig()
-{
-    if (mDocument != nullptr) {
-        xmlFreeDoc(mDocument);
-        mDocument = nullptr;
-    }
-}
+// The parsed document is deliberately left alone: the one reader lives until
+// exit, when the package reader may already have run xmlCleanupParser, and
+// libxml2 must not be used after that.
+QRMIPMIXMLConfig::~QRMIPMIXMLConfig() {}
 
 void QRMIPMIXMLConfig::SetConfigurationFileName(QRMString fileName)
 {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -228,6 +229,25 @@ TEST_F(QRMFileUtilTest, MakeCopyOfFile)
     EXPECT_FALSE(QRMFileUtil::MakeCopyOfFile(QRMFile(), QRMFile(S("x")), false));
     EXPECT_FALSE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(), false));
     EXPECT_FALSE(PathExists("x"));
+}
+
+TEST_F(QRMFileUtilTest, CopyIntoAPipeNeverRemovesThePipe)
+{
+    // A destination that cannot be cut to length (a pipe here, a device node
+    // on a host) is written, and stays where it is whatever happens.
+    Write("src", "to the reader");
+    ASSERT_EQ(0, mkfifo("pipe", 0600));
+    const int reader = open("pipe", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("pipe")), false));
+    struct stat info;
+    ASSERT_EQ(0, lstat("pipe", &info));
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    char buffer[64];
+    const ssize_t got = read(reader, buffer, sizeof(buffer));
+    close(reader);
+    ASSERT_GT(got, 0);
+    EXPECT_EQ("to the reader", std::string(buffer, static_cast<size_t>(got)));
 }
 
 TEST_F(QRMFileUtilTest, LargeFileCopiesCompletely)

@@ -63,6 +63,30 @@ TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
     EXPECT_TRUE(readable);
 }
 
+// The wait must answer as select did: a descriptor that is not open is an
+// error (logged, then a pause), a hang-up is readable (the receive reports it).
+TEST(QRMIPMIDeviceAccess, RealWaitAnswersAsSelectWould)
+{
+    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    struct timespec shortWait = {0, 20 * 1000 * 1000};
+    bool readable = true;
+
+    const int notOpen = dup(fds[0]);
+    ASSERT_GE(notOpen, 0);
+    close(notOpen);
+    errno = 0;
+    EXPECT_EQ(device.WaitReadable(notOpen, shortWait, readable), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(readable);
+
+    close(fds[1]);
+    EXPECT_EQ(device.WaitReadable(fds[0], shortWait, readable), 1);
+    EXPECT_TRUE(readable);
+    close(fds[0]);
+}
+
 TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
 {
     IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();

@@ -20,6 +20,14 @@ std::string Nested(const std::string& keys)
            "</QRMIPMIConfig>\n";
 }
 
+// The reader keeps its document for the life of the process; the tests'
+// short-lived readers hand it back themselves.
+class TestConfig : public QRMIPMIXMLConfig {
+public:
+    using QRMIPMIXMLConfig::QRMIPMIXMLConfig;
+    ~TestConfig() override { Release(); }
+};
+
 class XMLConfigTest : public ::testing::Test {
 protected:
     // Value of a key, or -999 when the key is not answered.
@@ -36,7 +44,7 @@ TEST_F(XMLConfigTest, ReadsKeysThreeLevelsBelowTheRoot)
 {
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>3</RetryCount><RetryInterval>75</RetryInterval>"
                                           "<PollingCount>9</PollingCount><PollingInterval>11</PollingInterval>"));
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     EXPECT_TRUE(config.Initialize());
     EXPECT_EQ(Get(config, "RetryCount"), 3);
     EXPECT_EQ(Get(config, "RetryInterval"), 75);
@@ -50,7 +58,7 @@ TEST_F(XMLConfigTest, ReadsKeysThreeLevelsBelowTheRoot)
 TEST_F(XMLConfigTest, MissingKeyLeavesValueUntouched)
 {
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>3</RetryCount>"));
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     int value = 1234;
     EXPECT_FALSE(config.GetConfigInt(S("RetryInterval"), &value));
     EXPECT_EQ(value, 1234);
@@ -68,7 +76,7 @@ TEST_F(XMLConfigTest, ValueConversion)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         dir.write("QRMIPMIConfig.xml", Nested(std::string("<RetryCount>") + c.text + "</RetryCount>"));
-        QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+        TestConfig config(S("QRMIPMIConfig.xml"));
         EXPECT_EQ(Get(config, "RetryCount"), c.value);
     }
 }
@@ -94,7 +102,7 @@ TEST_F(XMLConfigTest, DocumentsWithoutTheTwoDefaultLevels)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         dir.write("QRMIPMIConfig.xml", c.xml);
-        QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+        TestConfig config(S("QRMIPMIConfig.xml"));
         EXPECT_TRUE(config.Initialize());
         EXPECT_EQ(config.GetDefaultConfigNode(), nullptr);
         EXPECT_EQ(Get(config, "RetryCount"), -999);
@@ -108,7 +116,7 @@ TEST_F(XMLConfigTest, FirstDefaultChildAtEachLevelWins)
               "<D name=\"Default\"><S name=\"Other\"><RetryCount>2</RetryCount></S>"
               "<S name=\"Default\"><RetryCount>3</RetryCount></S>"
               "<S name=\"Default\"><RetryCount>4</RetryCount></S></D></R>");
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     EXPECT_EQ(Get(config, "RetryCount"), 3);
     xmlNodePtr node = config.GetDefaultConfigNode();
     ASSERT_NE(node, nullptr);
@@ -117,7 +125,7 @@ TEST_F(XMLConfigTest, FirstDefaultChildAtEachLevelWins)
 
 TEST_F(XMLConfigTest, MissingOrMalformedFileFailsAndIsRetried)
 {
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     EXPECT_FALSE(config.Initialize());
     EXPECT_EQ(Get(config, "RetryCount"), -999);
 
@@ -139,7 +147,7 @@ TEST_F(XMLConfigTest, MissingOrMalformedFileFailsAndIsRetried)
 TEST_F(XMLConfigTest, FileNameIsResolvedInTheWorkingDirectoryAndCanBeChanged)
 {
     dir.write("other.xml", Nested("<RetryCount>6</RetryCount>"));
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     EXPECT_FALSE(config.Initialize());
     config.SetConfigurationFileName(S("other.xml"));
     EXPECT_TRUE(config.Initialize());
@@ -149,12 +157,25 @@ TEST_F(XMLConfigTest, FileNameIsResolvedInTheWorkingDirectoryAndCanBeChanged)
 TEST_F(XMLConfigTest, ReleaseForgetsTheDocument)
 {
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>3</RetryCount>"));
-    QRMIPMIXMLConfig config(S("QRMIPMIConfig.xml"));
+    TestConfig config(S("QRMIPMIConfig.xml"));
     EXPECT_EQ(Get(config, "RetryCount"), 3);
     EXPECT_TRUE(config.Release());
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>4</RetryCount>"));
     EXPECT_EQ(Get(config, "RetryCount"), 4);
     EXPECT_TRUE(config.Release());
+}
+
+TEST_F(XMLConfigTest, DestroyingTheReaderLeavesItsDocument)
+{
+    dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>3</RetryCount>"));
+    QRMIPMIXMLConfig* config = new QRMIPMIXMLConfig(S("QRMIPMIConfig.xml"));
+    EXPECT_EQ(Get(*config, "RetryCount"), 3);
+    xmlNodePtr node = config->GetDefaultConfigNode();
+    ASSERT_NE(node, nullptr);
+    delete config;
+    // Still readable: only the file name went with the reader.
+    EXPECT_STREQ(reinterpret_cast<const char*>(node->name), "Settings");
+    xmlFreeDoc(node->doc);
 }
 
 } // namespace

@@ -59,6 +59,8 @@ TEST(QRMStringConstruction, DecodesUtf8IntoUtf16Units)
         {Bytes({0xF0, 0x90, 0x80, 0x80}), U({0xD800, 0xDC00})},   // U+10000
         // Lenient decoding: an ASCII letter is taken as continuation byte.
         {Bytes({0xC3, 0x41}), U({0x00C1})},
+        // Overlong four-byte form: the plane bits are 0 and wrap in 16 bits.
+        {Bytes({0xF0, 0x80, 0x80, 0x80}), U({0xFFC0, 0xDC00})},
         {Bytes({'a', 0xC3, 0xA9, 'b', 0xE2, 0x82, 0xAC}), U({'a', 0xE9, 'b', 0x20AC})},
     };
     for (const Utf8DecodeCase& c : cases) {
