@@ -7,7 +7,6 @@ const char* const kOddSize = "CDoubleBuffering: m_iSize should be Even Number!";
 const char* const kBadStream = "CDoubleBuffering: Referenced File not Opened or in Bad State!";
 const char* const kBadConstruction = "CDoubleBuffering: Illegal Construction Data!";
 const char* const kBadDataLen = "CDoubleBuffering::GetData(): Illegal iDataLen!";
-const char* const kReadError = "CDoubleBuffering: Error while Reading the Referenced File!";
 } // namespace
 
 CDoubleBuffering::CDoubleBuffering(std::ifstream& file, char* buffer, int size, int dataLen)
@@ -35,7 +34,8 @@ CDoubleBuffering::CDoubleBuffering(std::ifstream& file, char* buffer, int size, 
 
 // One read of half a buffer. A short read at the end of the file is the
 // normal end of data; a stream that fails for any other reason (an I/O
-// error) would leave the half partly filled, so it is reported instead.
+// error) would leave the half partly filled, so it is reported instead, as
+// the stream in bad state that it now is.
 int CDoubleBuffering::readHalf(char* destination)
 {
     const bool wasGood = m_rFile.good();
@@ -43,7 +43,7 @@ int CDoubleBuffering::readHalf(char* destination)
     const int got = static_cast<int>(m_rFile.gcount());
     if (m_rFile.bad() || (wasGood && m_rFile.fail() && !m_rFile.eof())) {
         m_bReadError = true;
-        throw kReadError;
+        throw kBadStream;
     }
     return got;
 }
@@ -55,7 +55,7 @@ int CDoubleBuffering::GetData(char* destination, int iDataLen)
     if (iDataLen <= 0 || iDataLen > m_iHalfSize)
         throw kBadDataLen;
     if (m_bReadError)
-        throw kReadError;
+        throw kBadStream;
     if (m_bEndOfData)
         return 0;
 

@@ -13,7 +13,9 @@
 
 namespace {
 
-const char* const kReadError = "CDoubleBuffering: Error while Reading the Referenced File!";
+// A failed read leaves the stream in bad state; it is reported with the
+// same text as a stream that was already bad.
+const char* const kReadError = "CDoubleBuffering: Referenced File not Opened or in Bad State!";
 
 std::string pattern(size_t length, unsigned seed = 7)
 {
