@@ -280,11 +280,43 @@ TEST_F(InventoryWriter, ControlCharactersThatXmlForbidsAreLeftOut)
 {
     auto d = pciDevice(std::string("Serial Number: S\x01\x1f" "1\t2", 21));
     std::string xml = document(dir, {d.get()});
-    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: S1 2");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: S1\t2");
+}
+
+// A line break in a field (a package display name written over several
+// lines, a controller text) must neither break the document's single line
+// nor be turned into a blank by the reader's attribute normalisation.
+TEST_F(InventoryWriter, LineBreaksInFieldsKeepTheDocumentOnOneLine)
+{
+    auto d = pciDevice("Serial Number: S1");
+    d->setDisplay("\n  ZAGO Boot\r\nController\n");
+    auto failed = pciDevice();
+    failed->setStatus(1);
+    failed->setErrorMsg("line one\nline two");
+    std::string xml = document(dir, {d.get(), failed.get()});
+    EXPECT_EQ(xml.find('\n'), std::string::npos);
+    EXPECT_EQ(xml.find('\r'), std::string::npos);
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@display)"), "\n  ZAGO Boot\r\nController\n");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/SPStatus/Message)"), "line one\nline two");
+}
+
+// The document declares UTF-8: a controller text with bytes that are no
+// UTF-8 (0xFF padding, Latin-1) must not make it unreadable, while real
+// UTF-8 from package.xml stays as it is.
+TEST_F(InventoryWriter, BytesThatAreNoUtf8AreLeftOut)
+{
+    auto d = pciDevice("Serial Number: \xff\xffSN\xe9" "1\xc0\xaf\xed\xa0\x80\xef\xbf\xbf");
+    d->setDisplay("ZAGO\xe2\x84\xa2 Boot \xc3\xa9\xf0\x9f\x98\x80");
+    d->setDeviceName("M\xe2\x84");  // cut sequence at the end
+    std::string xml = document(dir, {d.get()});
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: SN1");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@display)"), "ZAGO\xe2\x84\xa2 Boot \xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/Application/@display)"), "M");
 }
 
 TEST(XMLEscape, LeavesOrdinaryTextAlone)
 {
     EXPECT_EQ(XMLEscape("ZAGO BOSS-N1 2.5.0.17 1bd4"), "ZAGO BOSS-N1 2.5.0.17 1bd4");
     EXPECT_EQ(XMLEscape("&<>\"'"), "&amp;&lt;&gt;&quot;&apos;");
+    EXPECT_EQ(XMLEscape("a\tb\nc\rd"), "a&#9;b&#10;c&#13;d");
 }

@@ -372,3 +372,15 @@ TEST_F(Discovery, DiscoveringAgainFindsTheControllersAnew)
     EXPECT_NE(devices[0]->getDeviceHandle(), devices[1]->getDeviceHandle());
     EXPECT_EQ(model->received().size(), 4u);
 }
+
+// The four firmware numbers are 16-bit little-endian values, not bytes.
+TEST_F(Discovery, FirmwareVersionUsesBothBytesOfEachNumber)
+{
+    auto model = zagoModel();
+    model->setFirmwareNumbers(1, 300, 65535, 0x0100);
+    model->setIdentify("SN", "ZAGO", "9.9", 1);
+    host.addController("nvme0", "0000:3b:00.0", model, {});
+    discover();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]->getVersion(), "1.300.65535.256");
+}

@@ -84,6 +84,13 @@ protected:
         return std::system(command.c_str()) == 0;
     }
 
+    // The same for a document the program printed on standard output.
+    bool wellFormedText(const std::string& text)
+    {
+        dir.write("stdout.xml", text);
+        return wellFormed("stdout.xml");
+    }
+
     std::string xpath(const std::string& name, const std::string& expression)
     {
         std::string command = "xmllint --xpath '" + expression + "' '" + dir.file(name) + "' > '" +
@@ -148,6 +155,7 @@ TEST_F(InventoryE2E, ControllersAreListedInTheOrderLsGivesAndNamespacesAreIgnore
                                              zagoEntry("SN-nvme1", "ZAGO BOSS-N1") +
                                              zagoEntry("SN-nvme10", "ZAGO BOSS-N1") +
                                              zagoEntry("SN-nvme2", "ZAGO BOSS-N1")));
+    EXPECT_TRUE(wellFormed("out.xml"));
     std::string log = dir.read("debug_inv.log");
     size_t n0 = log.find("getNVMEMountedDevices: Adding device to list nvme0\n");
     size_t n1 = log.find("getNVMEMountedDevices: Adding device to list nvme1\n");
@@ -169,6 +177,7 @@ TEST_F(InventoryE2E, HostWithoutControllersGivesTheEmptyDocumentOnStandardOutput
     EmulatedRun run = runProgram({"-i"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, kEmptyInventory);
+    EXPECT_TRUE(wellFormedText(run.out));
 }
 
 TEST_F(InventoryE2E, HostWithOnlyPlainSsdsGivesTheEmptyDocument)
@@ -178,6 +187,7 @@ TEST_F(InventoryE2E, HostWithOnlyPlainSsdsGivesTheEmptyDocument)
     EmulatedRun run = runProgram({"-i", "-o", "out.xml"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(dir.read("out.xml"), kEmptyInventory);
+    EXPECT_TRUE(wellFormed("out.xml"));
     EXPECT_EQ(plain->received().size(), 2u);
 }
 
@@ -256,4 +266,25 @@ TEST_F(InventoryE2E, DocumentGoesToStandardOutputWithoutResultFile)
     EmulatedRun run = runProgram({"-i"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, inventory(zagoEntry("ZS1", "ZAGO BOSS-N1")));
+    EXPECT_TRUE(wellFormedText(run.out));
+}
+
+// Identify texts are meant to be printable ASCII, but a controller may
+// answer with line breaks or bytes that are no UTF-8 (0xFF padding): the
+// document stays one well-formed line.
+TEST_F(InventoryE2E, ControllerTextsWithLineBreaksAndNonUtf8BytesKeepTheDocumentWellFormed)
+{
+    auto zago = zagoModel("");
+    zago->setIdentifyRaw(std::string("\xff\xffSN\n42\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 20),
+                         std::string("ZAGO\tBOSS\xe9N1") + std::string(26, ' '), "1.0     ");
+    addController("nvme0", "0000:3b:00.0", zago);
+
+    EmulatedRun run = runProgram({"-i", "-o", "out.xml"});
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    std::string document = dir.read("out.xml");
+    ASSERT_TRUE(wellFormed("out.xml")) << document;
+    EXPECT_EQ(document.find('\n'), std::string::npos);
+    EXPECT_EQ(xpath("out.xml", "string(/SVMInventory/Device/@enum)"), "Serial Number: SN\n42");
+    EXPECT_EQ(xpath("out.xml", "string(/SVMInventory/Device/Application/@display)"), "ZAGO\tBOSSN1");
 }
