@@ -66,6 +66,10 @@ const ParseCase kCases[] = {
     {"InventoryDebugWithName", {"-i", "-d", "my.log"}, false, true, false, true, false, true, "my.log", "", true},
     {"DebugBeforeUpdateHasNoName", {"-d", "-u"}, false, true, false, false, true, true, "", "", true},
     {"DebugAlone", {"-d"}, false, true, false, false, false, true, "", "", true},
+    // A word after "-d" that begins with "-" is the next option, not a name.
+    {"DebugLeavesOptionToBeRead", {"-i", "-d", "-u"}, false, true, false, true, true, true, "debug_inv.log", "",
+     true},
+    {"DebugLeavesUnknownOptionToBeRejected", {"-d", "-x"}, false, false, true, false, false, true, "", "", true},
     {"MarkerPicksLaterRun", {"-i", "-u"}, true, true, false, true, true, true, "debug_update.log", "", true},
     {"MarkerPicksLaterRunInverse", {"-u", "-i"}, true, true, false, true, true, true, "debug_inv.log", "", true},
     {"MarkerWithoutRun", {"-f"}, true, true, false, false, false, true, "", "", true},

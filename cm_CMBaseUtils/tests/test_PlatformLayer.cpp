@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "LinuxImpl.h"
 #include "Logger.h"
@@ -141,4 +143,32 @@ TEST(PlatformLayer, DynamicLibraries)
     ASSERT_NE(libc, nullptr);
     EXPECT_NE(CPlatformLayer::GetProcAddress(libc, "strlen"), nullptr);
     CPlatformLayer::FreeLibrary(libc);
+}
+
+// An executable whose path is longer than the fixed buffers of the platform
+// layer still gets its own directory, whole. The test copies itself there
+// and asks the copy (marked by an environment variable) for the answer.
+TEST(PlatformLayer, ProcessDirectoryOfAnExecutableWithALongPath)
+{
+    if (const char* answerFile = std::getenv("ZAGO_PROCESS_DIR_ANSWER")) {
+        std::ofstream(answerFile) << CPlatformLayer::getCurrentProcessDirectory();
+        return;
+    }
+
+    TempDir dir;
+    std::string deep = dir.path();
+    for (int i = 0; i < 10; ++i)
+        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    ASSERT_GT(deep.size(), 2048u + 100u);
+    std::filesystem::create_directories(deep);
+    std::filesystem::copy_file("/proc/self/exe", deep + "/copy");
+    std::filesystem::permissions(deep + "/copy", std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+
+    const std::string answer = dir.file("answer.txt");
+    const std::string command = "cd '" + deep + "' && ZAGO_PROCESS_DIR_ANSWER='" + answer +
+                                "' ./copy --gtest_filter=PlatformLayer.ProcessDirectoryOfAnExecutableWithALongPath"
+                                " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(dir.read("answer.txt"), deep + "/");
 }

@@ -489,7 +489,9 @@ bool NVMEZAGOLinuxAdapter::UpdateZagoCtrlDevices(std::string& imagePath, std::ve
                 device->setStatus(1);
                 device->setErrorMsg("ERROR: Failed to activate Firmware");
                 ZLOG("UpdateZagoCtrlDevices: Failed to activate firmware for " + devicePath);
-            } else if (commit.cdw10 == kCommitReplaceActivateAtReset && status == 0) {
+            } else if (commit.cdw10 == kCommitReplaceActivateAtReset && (status & kStatusCodeMask) == 0) {
+                // Activated at the next reset, whatever the More or
+                // do-not-retry bits say: the host must be rebooted.
                 device->setStatus(0);
                 device->setRebootRequired(true);
                 device->setErrorMsg("Firmware update is successful.");

@@ -231,6 +231,8 @@ TEST_F(FirmwareUpdate, CommitStatusDecidesTheOutcome)
         const char* logLine; // null: none of the table's lines
     } cases[] = {
         {0x000, 0, true, ok, nullptr},
+        // A success code with the More bit: still activated only at reset.
+        {0x2000, 0, true, ok, nullptr},
         {0x106, 1, false, "ERROR: Invalid firmware slot",
          "setPDFirmwareActivationStatus: Firmware Activate failed with invalid firmware slot for /dev/nvme0"},
         {0x4106, 1, false, "ERROR: Invalid firmware slot",

@@ -149,3 +149,61 @@ TEST(MainE2EDebugBeforeRun, PackageReaderLogTakesOver)
     ASSERT_TRUE(dir.exists("baseutils.log"));
     EXPECT_NE(dir.read("baseutils.log").find("SoftwareComponentInfo:"), std::string::npos);
 }
+
+namespace {
+
+// Message parts (after "<stamp> : <name>:<line>: ") of the lines whose name
+// field is one of the run-sequence units.
+std::vector<std::string> runSequenceMessages(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        for (const char* unit : {" NVMePCISSDMain:", " NVMePCISSDInventory:", " NVMECommonUtils:"}) {
+            std::string::size_type name = line.find(unit);
+            if (name == std::string::npos)
+                continue;
+            std::string::size_type sep = line.find(": ", name + std::string(unit).size());
+            out.push_back(sep == std::string::npos ? line : line.substr(sep + 2));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// The order of main's steps, seen through its log: log opened first, the
+// inventory front end built, run and destroyed, its document written to the
+// -o file.
+TEST(MainE2ERunSequence, InventoryRunLogsEachStepInOrder)
+{
+    TempDir dir(false);
+    EmulatedNVMeHost host;
+
+    EmulatedRun run = host.run(kProgram, {"-i", "-o", "out.xml", "-d", "run.log"}, dir.path());
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.read("out.xml"), kEmptyInventory);
+    ASSERT_TRUE(dir.exists("run.log"));
+    EXPECT_EQ(runSequenceMessages(dir.read("run.log")),
+              (std::vector<std::string>{
+                  "Logger initialized",
+                  "Output file name =out.xml",
+                  "Entering CNVMePCISSDInventory::CNVMePCISSDInventory()",
+                  "Leaving CNVMePCISSDInventory::CNVMePCISSDInventory()",
+                  "Before CNVMePCISSDInventory.Inventory ",
+                  "Entering CNVMePCISSDInventory :: GetInventory()",
+                  "Entering CNVMePCISSDInventory::getDeviceInventory()",
+                  "Leaving CNVMePCISSDInventory::GetDeviceInventory()",
+                  "Entering NVMECommonUtils::generateXML()",
+                  "INFO: Successfully created XML file for update.",
+                  "WARNING: deviceInfo is empty. There seems to be no NVMe PCISSD disk ??",
+                  "Leaving NVMECommonUtils::generateXML()",
+                  "Leaving CNVMePCISSDInventory::GetInventory()",
+                  "After CNVMePCISSDInventory.Inventory ",
+                  "Entering CNVMePCISSDInventory::~CNVMePCISSDInventory()",
+                  "Leaving CNVMePCISSDInventory::~CNVMePCISSDInventory()",
+              }));
+}

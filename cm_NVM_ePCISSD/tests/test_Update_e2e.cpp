@@ -149,6 +149,21 @@ TEST(UpdateEndToEnd, PatternedImageIsFlashedInThreePiecesAndCommittedOnce)
     ASSERT_NE(downloadDone, std::string::npos);
     EXPECT_NE(commitOpen, std::string::npos);
     EXPECT_NE(log.find("writeBuffer: no of writes = 3"), std::string::npos);
+    // The node as the emulation saw it: the three pieces share one open,
+    // the commit comes on the next open, a fresh one of its own.
+    std::vector<std::string> events = u.host.nodeEvents("nvme0");
+    std::vector<std::string> commands;
+    for (const std::string& e : events) {
+        if (e.rfind("ioctl ", 0) == 0)
+            commands.push_back(e);
+    }
+    ASSERT_GE(commands.size(), 4u) << testing::PrintToString(events);
+    std::vector<std::string> last4(commands.end() - 4, commands.end());
+    std::string downloadOpen = last4[0].substr(6, last4[0].find(' ', 6) - 6);
+    EXPECT_EQ(last4, (std::vector<std::string>{"ioctl " + downloadOpen + " 0x11", "ioctl " + downloadOpen + " 0x11",
+                                               "ioctl " + downloadOpen + " 0x11",
+                                               "ioctl " + std::to_string(std::stoi(downloadOpen) + 1) + " 0x10"}))
+        << testing::PrintToString(events);
     // This build has no rollback staging yet, and says so.
     EXPECT_NE(log.find("ERROR: Populating the rollback partition is failed with error code ffffffff"),
               std::string::npos);
@@ -286,4 +301,24 @@ TEST(UpdateEndToEnd, EmptyImageIsRefused)
     EXPECT_TRUE(zago->received(0x10).empty());
     EXPECT_EQ(u.resultWhereStarted(), failureDocument("ERROR: Failed to Update Firmware"));
     EXPECT_NE(u.log().find("writeBuffer: Invalid payload size 0"), std::string::npos);
+}
+
+// The pieces count whole dwords: an image whose size is not a multiple of
+// four is refused whole, not cut or padded, so the controller never gets a
+// byte that is not the file's.
+TEST(UpdateEndToEnd, ImageNotInWholeDwordsIsRefused)
+{
+    for (size_t size : {size_t(4097), size_t(10002), size_t(3)}) {
+        SCOPED_TRACE(size);
+        UpdateRun u;
+        auto zago = zagoModel();
+        u.addController("nvme0", zago);
+        u.payloadFile("fw.bin", patterned(size));
+        EmulatedRun r = u.run();
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_TRUE(zago->received(0x11).empty());
+        EXPECT_TRUE(zago->received(0x10).empty());
+        EXPECT_EQ(u.resultWhereStarted(), failureDocument("ERROR: Failed to Update Firmware"));
+        EXPECT_NE(u.log().find("writeBuffer: Invalid payload size " + std::to_string(size) + "\n"), std::string::npos);
+    }
 }

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <list>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -33,13 +35,54 @@ std::string sysfsHex(uint16_t value)
     return text;
 }
 
+// One emulated controller node: its model and what was done on the node.
+// umockdev gives every open of the node a client of its own.
+struct NodeContext {
+    NVMeControllerModel* model = nullptr;
+    std::mutex mutex;
+    std::map<UMockdevIoctlClient*, int> opens;  // connected clients and their open number
+    int lastOpen = 0;
+    std::vector<std::string> events;
+
+    void note(UMockdevIoctlClient* client, const char* what, int opcode = -1)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        int number = 0;
+        auto open = opens.find(client);
+        if (open != opens.end())
+            number = open->second;
+        else if (std::strcmp(what, "open") == 0)
+            number = opens[client] = ++lastOpen;
+        std::string event = std::string(what) + " " + std::to_string(number);
+        if (opcode >= 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), " 0x%02x", opcode & 0xFF);
+            event += hex;
+        }
+        events.push_back(event);
+        if (std::strcmp(what, "close") == 0)
+            opens.erase(client);
+    }
+};
+
+void onClientConnected(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer userData)
+{
+    static_cast<NodeContext*>(userData)->note(client, "open");
+}
+
+void onClientVanished(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer userData)
+{
+    static_cast<NodeContext*>(userData)->note(client, "close");
+}
+
 // Answers one admin pass-through ioctl of the program with the model. The
 // command record and its data buffer live in the program's memory: both
 // are fetched through umockdev before they are read, and written back when
 // the ioctl completes.
 gboolean onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer userData)
 {
-    NVMeControllerModel* model = static_cast<NVMeControllerModel*>(userData);
+    NodeContext* node = static_cast<NodeContext*>(userData);
+    NVMeControllerModel* model = node->model;
     if (umockdev_ioctl_client_get_request(client) != NVME_IOCTL_ADMIN_CMD) {
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return TRUE;
@@ -56,6 +99,7 @@ gboolean onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gp
 
     nvme_passthru_cmd* cmd = reinterpret_cast<nvme_passthru_cmd*>(record->data);
     nvme_passthru_cmd sent = *cmd;  // addr still the program's pointer
+    node->note(client, "ioctl", cmd->opcode);
     UMockdevIoctlData* buffer = nullptr;
     uint8_t* data = nullptr;
     if (cmd->addr != 0 && cmd->data_len != 0) {
@@ -95,6 +139,7 @@ struct EmulatedNVMeHost::Impl {
     std::string root;
     std::list<EmulatedController> controllers;  // stable addresses for the handlers
     std::vector<UMockdevIoctlBase*> handlers;
+    std::map<std::string, std::unique_ptr<NodeContext>> nodes;  // by controller name
 };
 
 EmulatedNVMeHost::EmulatedNVMeHost() : m_impl(new Impl)
@@ -120,6 +165,15 @@ EmulatedNVMeHost::~EmulatedNVMeHost()
 }
 
 std::string EmulatedNVMeHost::rootDir() const { return m_impl->root; }
+
+std::vector<std::string> EmulatedNVMeHost::nodeEvents(const std::string& name) const
+{
+    auto node = m_impl->nodes.find(name);
+    if (node == m_impl->nodes.end())
+        return std::vector<std::string>();
+    std::lock_guard<std::mutex> lock(node->second->mutex);
+    return node->second->events;
+}
 
 void EmulatedNVMeHost::addNode(const std::string& name)
 {
@@ -172,8 +226,15 @@ void EmulatedNVMeHost::addController(const EmulatedController& setup)
     if (!controller.model)
         return;
 
+    std::unique_ptr<NodeContext> context(new NodeContext);
+    context->model = controller.model.get();
+    NodeContext* nodeContext = context.get();
+    m_impl->nodes[controller.name] = std::move(context);
+
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), controller.model.get());
+    g_signal_connect(handler, "client-connected", G_CALLBACK(onClientConnected), nodeContext);
+    g_signal_connect(handler, "client-vanished", G_CALLBACK(onClientVanished), nodeContext);
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nodeContext);
     if (!umockdev_testbed_attach_ioctl(m_impl->testbed, node.c_str(), handler, &error)) {
         std::string message = error ? error->message : "unknown error";
         g_clear_error(&error);

@@ -55,6 +55,13 @@ public:
     // Root of the emulated tree (its sys/ and dev/).
     std::string rootDir() const;
 
+    // What programs did on a controller node ("nvme0"), in the order the
+    // emulation saw it: "open N", "ioctl N 0xOP" (opcode in two lower-case
+    // hex digits), "close N"; N numbers the opens of that node from 1.
+    // umockdev notices a close late, if at all before the program ends: only
+    // the numbers tell which open a command came on.
+    std::vector<std::string> nodeEvents(const std::string& name) const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
