@@ -46,16 +46,16 @@ public:
     static int nZEMOInstallRefCount;
 
 protected:
-    // Host facts read by the ESX/ESXi tests and the hardware-access library
-    // folder choice; tests replace them instead of touching the real host.
-    // queryKernelName: the uname() system name; false when uname() fails.
+    // The uname() system name read by the ESXi test and the hardware-access
+    // library folder choice; false when uname() fails. A mount namespace
+    // cannot give a test another kernel name, so tests replace this.
     virtual bool queryKernelName(std::string& systemName);
-    // readFirstLine: false when the path does not exist (stat fails);
-    // otherwise true, with the first line (at most 1023 characters, empty
-    // when the file cannot be read).
-    virtual bool readFirstLine(const std::string& path, std::string& line);
 
 private:
+    // False when the path does not exist (stat fails); otherwise true, with
+    // the first line (at most 1023 characters, empty when the file cannot be
+    // read).
+    bool readFirstLine(const std::string& path, std::string& line);
     std::vector<std::string> listDirectory(const std::string& directory, bool fullNames);
     std::string zemoInstallFolder();
     std::string zemoScriptCommand(const std::string& action);

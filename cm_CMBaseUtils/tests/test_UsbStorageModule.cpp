@@ -1,18 +1,24 @@
 // usb_storage module handling and ESX/ESXi detection of CLinuxImpl, run
-// against a simulated host: every shell command is recorded and answered by
-// a small model of the kernel's module state, never sent to a real shell.
+// against a simulated host in the test's own mount namespace: the ESX
+// release file and the kernel's modules.builtin are staged at their real
+// paths, the built-in check really greps that file, and every other shell
+// command is recorded and answered by a small model of the kernel's module
+// state, never sent to a real shell.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "HostNamespace.h"
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 namespace {
@@ -23,82 +29,48 @@ const std::string M = "modprobe usb_storage  > /dev/null 2>&1";
 const std::string R = "rmmod usb_storage  > /dev/null 2>&1";
 using Cmds = std::vector<std::string>;
 
-// The host as the checks see it: kernel name, ESX release file, module state.
-class SimulatedHost : public CLinuxImpl {
-public:
-    bool unameWorks = true;
-    std::string kernelName = "Linux";
-    bool releaseFileExists = false;
-    std::string releaseFirstLine;
+const char* const kReleaseFile = "/etc/vmware-release";
+const char* const kBuiltIn = "kernel/drivers/usb/core/usbcore.ko\nkernel/drivers/usb/storage/usb-storage.ko\n";
+const char* const kNotBuiltIn = "kernel/drivers/usb/core/usbcore.ko\nkernel/drivers/usb/host/xhci-hcd.ko\n";
 
-    bool builtIn = false;
+// The loadable module's state as lsmod, modprobe and rmmod see it; the
+// kernel name comes from the simulated uname().
+class SimulatedHost : public SimPlatform {
+public:
     bool loaded = false;
     bool modprobeWorks = true;
     bool listedAfterModprobe = true;
     int rmmodFailures = 0;
 
-    Cmds commands;
-    std::vector<int> sleeps;
-    std::vector<std::string> readPaths;
-    int unameCalls = 0;
-
-    int ExecuteCmd(const std::string& command, bool, const long&) override
+    SimulatedHost()
     {
-        commands.push_back(command);
-        if (command == B)
-            return builtIn ? 0 : 256;
-        if (command == L)
-            return loaded ? 0 : 256;
-        if (command == M) {
+        // Reads the modules.builtin staged in the test's namespace.
+        runInShell(B);
+        answer(L, [this](const std::string&) { return loaded ? 0 : 256; });
+        answer(M, [this](const std::string&) {
             if (!modprobeWorks)
                 return 256;
             loaded = listedAfterModprobe;
             return 0;
-        }
-        if (command == R) {
+        });
+        answer(R, [this](const std::string&) {
             if (rmmodFailures > 0) {
                 --rmmodFailures;
                 return 256;
             }
             loaded = false;
             return 0;
-        }
-        ADD_FAILURE() << "unexpected command: " << command;
-        return 127;
-    }
-    int ExecuteCmdNoWait(const std::string& command, bool, const long&) override
-    {
-        ADD_FAILURE() << "unexpected background command: " << command;
-        return 127;
-    }
-    void Sleep(int seconds) override { sleeps.push_back(seconds); }
-
-    Cmds take()
-    {
-        Cmds out;
-        out.swap(commands);
-        return out;
-    }
-
-protected:
-    bool queryKernelName(std::string& name) override
-    {
-        ++unameCalls;
-        if (!unameWorks)
-            return false;
-        name = kernelName;
-        return true;
-    }
-    bool readFirstLine(const std::string& path, std::string& line) override
-    {
-        readPaths.push_back(path);
-        line.clear();
-        if (!releaseFileExists)
-            return false;
-        line = releaseFirstLine;
-        return true;
+        });
     }
 };
+
+std::string modulesBuiltinPath()
+{
+    struct utsname name;
+    if (uname(&name) != 0)
+        return std::string();
+    return std::string("/lib/modules/") + name.release + "/modules.builtin";
+}
 
 // Log messages without the time stamp and source columns.
 std::vector<std::string> logMessages(const TempDir& dir)
@@ -135,14 +107,34 @@ protected:
         CLinuxImpl::bUSBDriverLoadedByZOR = false;
         CLinuxImpl::bUSBBlocklistCheckDone = false;
         ASSERT_TRUE(CLogger::GetInstance()->Initialize("debug.log"));
+        ASSERT_FALSE(builtinFile.empty());
+        ns.overlay("/etc");
+        ns.overlay(builtinFile.substr(0, builtinFile.rfind('/')));
+        noReleaseFile();
+        builtIn(false);
     }
+    void noReleaseFile() { ns.remove(kReleaseFile); }
+    void releaseFile(const std::string& content)
+    {
+        ns.remove(kReleaseFile);
+        ns.writeFile(kReleaseFile, content);
+    }
+    // Present, but yields no line.
+    void unreadableReleaseFile()
+    {
+        ns.remove(kReleaseFile);
+        ns.makeDirectory(kReleaseFile);
+    }
+    void builtIn(bool yes) { ns.writeFile(builtinFile, yes ? kBuiltIn : kNotBuiltIn); }
     static void expectFlags(bool checkDone, bool loadedByUs, bool notLoaded)
     {
         EXPECT_EQ(CLinuxImpl::bUSBBlocklistCheckDone, checkDone);
         EXPECT_EQ(CLinuxImpl::bUSBDriverLoadedByZOR, loadedByUs);
         EXPECT_EQ(CLinuxImpl::bUSBDriverNotLoaded, notLoaded);
     }
+    HostNamespace ns;
     TempDir dir;
+    const std::string builtinFile = modulesBuiltinPath();
 };
 
 struct HostCase {
@@ -202,9 +194,11 @@ TEST_F(UsbStorageModule, ShellCommandsPerHostSituation)
         SimulatedHost host;
         host.unameWorks = c.unameWorks;
         host.kernelName = c.kernelName;
-        host.releaseFileExists = c.releaseFile;
-        host.releaseFirstLine = c.releaseLine;
-        host.builtIn = c.builtIn;
+        if (c.releaseFile)
+            releaseFile(std::string(c.releaseLine) + "\n");
+        else
+            noReleaseFile();
+        builtIn(c.builtIn);
         host.loaded = c.loaded;
         host.modprobeWorks = c.modprobeWorks;
         host.listedAfterModprobe = c.listedAfterModprobe;
@@ -246,16 +240,21 @@ TEST_F(UsbStorageModule, SkippedHostsLeaveTheFlagsUntouched)
 {
     SimulatedHost host;
     host.kernelName = "VMkernel";
+    releaseFile("VMware ESX 4.1\n");
     CLinuxImpl::bUSBDriverNotLoaded = true;
     CLinuxImpl::bUSBBlocklistCheckDone = true;
     EXPECT_FALSE(host.isUSBblocklisted());
     expectFlags(true, false, true);
-    // On ESXi the ESX release file is not read at all.
-    EXPECT_TRUE(host.readPaths.empty());
+    // On ESXi the ESX release file is not read at all: reading it always
+    // logs a verdict.
+    for (const std::string& message : logMessages(dir))
+        EXPECT_EQ(message.find("getLinuxOSVer"), std::string::npos) << message;
 
-    SimulatedHost builtIn;
-    builtIn.builtIn = true;
-    EXPECT_FALSE(builtIn.isUSBblocklisted());
+    noReleaseFile();
+    builtIn(true);
+    SimulatedHost builtInHost;
+    EXPECT_FALSE(builtInHost.isUSBblocklisted());
+    EXPECT_EQ(builtInHost.commands, (Cmds{B}));
     expectFlags(true, false, true);
 }
 
@@ -289,10 +288,13 @@ TEST_F(UsbStorageModule, EsxReleaseLinesAndTheirLogLines)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         SimulatedHost host;
-        host.releaseFileExists = c.exists;
-        host.releaseFirstLine = c.line;
+        if (!c.exists)
+            noReleaseFile();
+        else if (*c.line == '\0')
+            unreadableReleaseFile();
+        else
+            releaseFile(std::string(c.line) + "\n");
         EXPECT_EQ(host.isESXSystem(), c.esx);
-        EXPECT_EQ(host.readPaths, (std::vector<std::string>{"/etc/vmware-release"}));
         std::vector<std::string> messages = logMessages(dir);
         ASSERT_EQ(messages.size(), seen + (c.logLine ? 1 : 0));
         if (c.logLine) {
@@ -327,9 +329,9 @@ TEST_F(UsbStorageModule, EsxiDetectionComparesKernelNameIgnoringCase)
 TEST_F(UsbStorageModule, BuiltInTestLogLines)
 {
     SimulatedHost host;
-    host.builtIn = true;
+    builtIn(true);
     EXPECT_TRUE(host.isUSBStorageStaticallyLinked());
-    host.builtIn = false;
+    builtIn(false);
     EXPECT_FALSE(host.isUSBStorageStaticallyLinked());
     EXPECT_EQ(host.commands, (Cmds{B, B}));
     EXPECT_EQ(logMessages(dir),
@@ -387,7 +389,7 @@ TEST_F(UsbStorageModule, PresentModuleAndFailedLoadLogLines)
 TEST_F(UsbStorageModule, BuiltInKernelLogsOnlyBuiltWithKernelAndNeedsNoUnload)
 {
     SimulatedHost host;
-    host.builtIn = true;
+    builtIn(true);
     EXPECT_FALSE(host.isUSBblocklisted());
     host.unloadUSB();
     EXPECT_EQ(logMessages(dir), (std::vector<std::string>{
@@ -472,62 +474,81 @@ TEST_F(UsbStorageModule, FacadeReachesTheInstalledImplementation)
     expectFlags(false, false, false);
 }
 
-// The real release-file reader, pointed at fixture files instead of
-// /etc/vmware-release.
-class ReleaseFileHost : public CLinuxImpl {
-public:
-    std::string fixture;
-    std::vector<std::string> asked;
-    bool readLine(std::string& line) { return CLinuxImpl::readFirstLine(fixture, line); }
-
-protected:
-    bool queryKernelName(std::string& name) override
-    {
-        name = "Linux";
-        return true;
-    }
-    bool readFirstLine(const std::string& path, std::string& line) override
-    {
-        asked.push_back(path);
-        return CLinuxImpl::readFirstLine(fixture, line);
-    }
-};
-
+// The real release file at its real path: only its first line counts, and
+// of that at most 1023 characters.
 TEST_F(UsbStorageModule, ReleaseFileReaderSeesOnlyTheFirstLine)
 {
-    ReleaseFileHost host;
-    std::string line;
+    SimulatedHost host;
+    struct Case {
+        const char* name;
+        std::string content; // "<missing>": no file
+        bool esx;
+        const char* logLine; // nullptr: nothing logged
+    };
+    const std::string esx4 = "vmware esx 4";
+    const std::vector<Case> cases = {
+        {"missing", "<missing>", false, nullptr},
+        {"ESX on the second line", "Some other product\nVMware ESX 4.1\n", false,
+         "getLinuxOSVer: Unrecognized VMWare Found"},
+        {"ESX 4.1", "VMware ESX 4.1 (Kandinsky)\n", true, "getLinuxOSVer: ESX 4 Found"},
+        {"no newline at the end", "VMware ESX Server 3", true, "getLinuxOSVer: ESX 3 Found"},
+        {"ends at character 1023", std::string(1023 - esx4.size(), 'x') + esx4 + "\n", true,
+         "getLinuxOSVer: ESX 4 Found"},
+        {"ends at character 1024", std::string(1024 - esx4.size(), 'x') + esx4 + "\n", false,
+         "getLinuxOSVer: Unrecognized VMWare Found"},
+        {"overlong", std::string(2000, 'x') + " vmware esx 4\n", false, "getLinuxOSVer: Unrecognized VMWare Found"},
+        {"empty", "", false, "getLinuxOSVer: Unrecognized VMWare Found"},
+    };
+    size_t seen = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.content == "<missing>")
+            noReleaseFile();
+        else
+            releaseFile(c.content);
+        EXPECT_EQ(host.isESXSystem(), c.esx);
+        std::vector<std::string> messages = logMessages(dir);
+        ASSERT_EQ(messages.size(), seen + (c.logLine ? 1 : 0));
+        if (c.logLine) {
+            EXPECT_EQ(messages.back(), c.logLine);
+        }
+        seen = messages.size();
+    }
 
-    host.fixture = dir.file("missing");
-    EXPECT_FALSE(host.readLine(line));
+    // A folder exists but yields no line.
+    unreadableReleaseFile();
     EXPECT_FALSE(host.isESXSystem());
+    EXPECT_EQ(logMessages(dir).back(), "getLinuxOSVer: Unrecognized VMWare Found");
+    EXPECT_TRUE(host.commands.empty());
+}
 
-    dir.write("later", "Some other product\nVMware ESX 4.1\n");
-    host.fixture = dir.file("later");
-    EXPECT_TRUE(host.readLine(line));
-    EXPECT_EQ(line.find("VMware"), std::string::npos);
-    EXPECT_FALSE(host.isESXSystem());
-
-    dir.write("esx", "VMware ESX 4.1 (Kandinsky)\n");
-    host.fixture = dir.file("esx");
-    EXPECT_TRUE(host.isESXSystem());
-    EXPECT_EQ(host.asked, (std::vector<std::string>{"/etc/vmware-release", "/etc/vmware-release",
-                                                    "/etc/vmware-release"}));
-
-    // At most 1023 characters of an overlong first line.
-    dir.write("long", std::string(2000, 'x') + " vmware esx 4\n");
-    host.fixture = dir.file("long");
-    EXPECT_TRUE(host.readLine(line));
-    EXPECT_EQ(line.size(), 1023u);
-    EXPECT_FALSE(host.isESXSystem());
-
-    dir.write("empty", "");
-    host.fixture = dir.file("empty");
-    EXPECT_TRUE(host.readLine(line));
-    EXPECT_EQ(line, "");
-
-    // A directory exists but yields no line.
-    host.fixture = dir.path();
-    EXPECT_TRUE(host.readLine(line));
-    EXPECT_EQ(line, "");
+// The built-in check greps the running kernel's modules.builtin for either
+// spelling of the module, in any case.
+TEST_F(UsbStorageModule, BuiltInCheckReadsTheKernelsModulesList)
+{
+    struct Case {
+        const char* name;
+        const char* content; // nullptr: no file
+        bool builtIn;
+    };
+    const std::vector<Case> cases = {
+        {"usb-storage listed", "kernel/drivers/usb/storage/usb-storage.ko\n", true},
+        {"usb_storage listed", "kernel/drivers/usb/storage/usb_storage.ko\n", true},
+        {"upper case", "kernel/drivers/usb/storage/USB-Storage.ko\n", true},
+        {"among others", kBuiltIn, true},
+        {"other modules only", kNotBuiltIn, false},
+        {"only a usb-storage sub-driver", "kernel/drivers/usb/storage/ums-realtek.ko\n", false},
+        {"empty list", "", false},
+        {"no list", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.content)
+            ns.writeFile(builtinFile, c.content);
+        else
+            ns.remove(builtinFile);
+        SimulatedHost host;
+        EXPECT_EQ(host.isUSBStorageStaticallyLinked(), c.builtIn);
+        EXPECT_EQ(host.commands, (Cmds{B}));
+    }
 }

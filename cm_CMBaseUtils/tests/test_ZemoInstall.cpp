@@ -2,8 +2,8 @@
 // of CLinuxImpl. The host is a temporary directory tree: the installation
 // folders and the loader's search path are mapped into it, the libraries are
 // copies of a small test library that really go through dlopen, and the
-// install script is a fake that records its calls; the commands still run
-// through a real shell.
+// install script is a fake that records its calls; the commands are recorded
+// and still run through a real shell.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -17,6 +17,7 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -28,13 +29,14 @@ using Strings = std::vector<std::string>;
 const std::string kFolder = "/opt/kave/zor64/lib/";
 const std::string kEsxiFolder = "/scratch/opt/kave/zor/lib/";
 
-class FakeZemoHost : public CLinuxImpl {
+class FakeZemoHost : public SimPlatform {
 public:
     std::string root;   // stands for "/" of the host
     std::string exeDir; // the executable's directory, ending in "/"
-    std::string kernelName = "Linux";
     Strings loadRequests;
-    Strings commands;
+
+    // Only the test's own install script runs.
+    FakeZemoHost() { runOthersInShell(); }
 
     // Absolute names go below the fake root; bare names are looked up in the
     // fake loader search path "<root>/searchpath/".
@@ -44,24 +46,12 @@ public:
         std::string mapped = name.find('/') == std::string::npos ? root + "/searchpath/" + name : root + name;
         return CLinuxImpl::LoadLibrary(mapped);
     }
-    int ExecuteCmd(const std::string& command, bool flag, const long& value) override
-    {
-        commands.push_back(command);
-        return CLinuxImpl::ExecuteCmd(command, flag, value);
-    }
     std::string getCurrentProcessDirectory() override { return exeDir; }
 
     void placeLibrary(const std::string& folder, const std::string& name) const
     {
         fs::create_directories(root + folder);
         fs::copy_file(FAKE_ZEMO_LIBRARY, root + folder + name, fs::copy_options::overwrite_existing);
-    }
-
-protected:
-    bool queryKernelName(std::string& name) override
-    {
-        name = kernelName;
-        return true;
     }
 };
 

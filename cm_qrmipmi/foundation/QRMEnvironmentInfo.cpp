@@ -10,16 +10,10 @@ namespace {
 const QRMString::QRMCharEncodingType kUTF8 = QRMString::QRM_ENCODING_UTF8;
 
 QRMLXOperatingSystemVersion::UnameFunction gUname = nullptr;
-std::string gReleaseFileOverride;
 
 int CallUname(struct utsname* name)
 {
     return gUname != nullptr ? gUname(name) : uname(name);
-}
-
-std::string ReleaseFilePath()
-{
-    return gReleaseFileOverride.empty() ? strESXVerFile.GetUTF8String() : gReleaseFileOverride;
 }
 
 // First line of the release file (without its newline); false when the file
@@ -67,17 +61,10 @@ QRMLXOperatingSystemVersion::UnameFunction QRMLXOperatingSystemVersion::SetUname
     return previous;
 }
 
-std::string QRMLXOperatingSystemVersion::SetReleaseFileForTesting(const std::string& path)
-{
-    std::string previous = gReleaseFileOverride;
-    gReleaseFileOverride = path;
-    return previous;
-}
-
 bool QRMLXOperatingSystemVersion::Initialize()
 {
     std::string firstLine;
-    if (ReadFirstLine(ReleaseFilePath(), firstLine) &&
+    if (ReadFirstLine(strESXVerFile.GetUTF8String(), firstLine) &&
         firstLine.find("VMware ESX") != std::string::npos) {
         mOSName = QRM_OS_VMWARE_ESX;
     }

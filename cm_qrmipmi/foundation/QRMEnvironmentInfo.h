@@ -46,11 +46,10 @@ public:
     bool Initialize() override;
     QRMString GetVendorVersion();
 
-    // Test seams: the host's uname() and the path of the ESX release file.
-    // Each returns the previous value; null / empty restores the real one.
+    // Test seam: the host's uname(), which a mount namespace cannot change.
+    // Returns the previous function; null restores the real one.
     using UnameFunction = int (*)(struct utsname*);
     static UnameFunction SetUnameForTesting(UnameFunction fn);
-    static std::string SetReleaseFileForTesting(const std::string& path);
 
     QRMString mVersionSuffix;
     QRMString mVendorVersion;

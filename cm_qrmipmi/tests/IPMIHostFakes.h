@@ -7,47 +7,38 @@
 #include <sys/utsname.h>
 
 #include <cstring>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "LinuxImpl.h"
+#include "HostNamespace.h"
 #include "PlatformLayer.h"
 #include "QRMEnvironmentInfo.h"
+#include "SimPlatform.h"
 
 // Host whose module state is a set of loaded module names; records every
 // command instead of running it.
-class FakeModuleHost : public CLinuxImpl {
+class FakeModuleHost : public SimPlatform {
 public:
     std::set<std::string> loaded{"ipmi_msghandler", "ipmi_devintf", "ipmi_si"};
     std::set<std::string> loadable;
-    std::vector<std::string> commands;
 
-    int ExecuteCmd(const std::string& command, bool, const long&) override
+    FakeModuleHost()
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        commands.push_back(command);
-        const std::string name = ModuleOf(command);
-        if (command.rfind("lsmod ", 0) == 0)
-            return loaded.count(name) ? 0 : 256;
-        if (command.rfind("modprobe ", 0) == 0) {
+        answerPrefix("lsmod ", [this](const std::string& command) {
+            return loaded.count(ModuleOf(command)) ? 0 : 256;
+        });
+        answerPrefix("modprobe ", [this](const std::string& command) {
+            const std::string name = ModuleOf(command);
             if (!loadable.count(name))
                 return 256;
             loaded.insert(name);
             return 0;
-        }
-        if (command.rfind("rmmod ", 0) == 0) {
-            loaded.erase(name);
+        });
+        answerPrefix("rmmod ", [this](const std::string& command) {
+            loaded.erase(ModuleOf(command));
             return 0;
-        }
-        return 127;
-    }
-
-    std::vector<std::string> Commands()
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return commands;
+        });
     }
 
 private:
@@ -58,8 +49,6 @@ private:
                 return name;
         return "";
     }
-
-    std::mutex mMutex;
 };
 
 // uname() system name the fake reports.
@@ -78,22 +67,24 @@ inline int FakeUname(struct utsname* name)
 
 inline int FailingUname(struct utsname*) { return -1; }
 
-// Installs the module host and an ordinary Linux identity (no ESX release
-// file at the given path) for the lifetime of a scope.
+// Installs the module host and an ordinary Linux identity for the lifetime
+// of a scope: uname() says "Linux", and the test's mount namespace has no
+// ESX release file ("/etc/vmware-release"; tests may write one with
+// ns.writeFile).
 class FakeHostGuard {
 public:
-    FakeHostGuard(FakeModuleHost& host, const std::string& releaseFile)
+    FakeHostGuard(FakeModuleHost& host, HostNamespace& ns)
         : mPrevPlatform(CPlatformLayer::SetPlatformImplForTesting(&host)),
-          mPrevUname(QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname)),
-          mPrevRelease(QRMLXOperatingSystemVersion::SetReleaseFileForTesting(releaseFile))
+          mPrevUname(QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname))
     {
         FakeSysname() = "Linux";
+        ns.overlay("/etc");
+        ns.remove(strESXVerFile.GetUTF8String());
     }
     ~FakeHostGuard()
     {
         CPlatformLayer::SetPlatformImplForTesting(mPrevPlatform);
         QRMLXOperatingSystemVersion::SetUnameForTesting(mPrevUname);
-        QRMLXOperatingSystemVersion::SetReleaseFileForTesting(mPrevRelease);
     }
 
 private:
@@ -102,7 +93,6 @@ private:
 
     IPlatformImpl* mPrevPlatform;
     QRMLXOperatingSystemVersion::UnameFunction mPrevUname;
-    std::string mPrevRelease;
 };
 
 #endif

@@ -26,9 +26,10 @@ const std::string kRmsi = "rmmod ipmi_si > /dev/null 2>&1 ";
 
 class DriverManagerTest : public ::testing::Test {
 protected:
+    HostNamespace ns;
     TempDir dir;
     FakeModuleHost host;
-    FakeHostGuard hostGuard{host, dir.file("vmware-release")};
+    FakeHostGuard hostGuard{host, ns};
     SimIPMISleepRecorder sleeper;
     SimIPMISeamGuard sleepGuard{nullptr, &sleeper};
 };
@@ -114,7 +115,7 @@ TEST_F(DriverManagerTest, VMkernelInAnyCaseSkipsEverything)
 
 TEST_F(DriverManagerTest, ESXReleaseFileSkipsChecks)
 {
-    dir.write("vmware-release", "Welcome to VMware ESX 4.1\nsecond\n");
+    ns.writeFile("/etc/vmware-release", "Welcome to VMware ESX 4.1\nsecond\n");
     DriverManager manager;
     EXPECT_EQ(manager.IsIPMIDriverAvailable(), 0u);
     EXPECT_TRUE(host.commands.empty());
@@ -122,7 +123,7 @@ TEST_F(DriverManagerTest, ESXReleaseFileSkipsChecks)
 
 TEST_F(DriverManagerTest, ESXTextOnSecondLineIsAnOrdinaryHost)
 {
-    dir.write("vmware-release", "Some release\nVMware ESX 4.1\n");
+    ns.writeFile("/etc/vmware-release", "Some release\nVMware ESX 4.1\n");
     host.loaded = {"ipmi_msghandler", "ipmi_devintf", "ipmi_si"};
     DriverManager manager;
     EXPECT_EQ(manager.IsIPMIDriverAvailable(), 0u);
@@ -151,9 +152,9 @@ TEST_F(DriverManagerTest, OperatingSystemCodes)
     };
     for (const OsCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::remove(dir.file("vmware-release").c_str());
+        ns.remove("/etc/vmware-release");
         if (c.releaseFile)
-            dir.write("vmware-release", c.releaseFile);
+            ns.writeFile("/etc/vmware-release", c.releaseFile);
         if (c.sysname) {
             FakeSysname() = c.sysname;
             QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname);

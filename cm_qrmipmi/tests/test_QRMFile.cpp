@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "LinuxImpl.h"
 #include "PlatformLayer.h"
 #include "QRMFile.h"
 #include "QRMFileUtil.h"
+#include "SimPlatform.h"
 
 namespace {
 
@@ -28,18 +28,6 @@ std::string Text(const QRMString& s)
     return s.GetUTF8String();
 }
 
-// Records shell commands and, when asked, still runs them.
-class RecordingPlatform : public CLinuxImpl {
-public:
-    int ExecuteCmd(const std::string& command, bool flag, const long& value) override
-    {
-        commands.push_back(command);
-        return runForReal ? CLinuxImpl::ExecuteCmd(command, flag, value) : 0;
-    }
-    std::vector<std::string> commands;
-    bool runForReal = false;
-};
-
 // Every test works in a fresh directory under /tmp.
 class QRMFileTest : public ::testing::Test {
 protected:
@@ -50,6 +38,8 @@ protected:
         m_dir = pattern;
         ASSERT_EQ(0, getcwd(m_previous, sizeof(m_previous)) == nullptr);
         ASSERT_EQ(0, chdir(m_dir.c_str()));
+        // Commands are recorded and succeed; they run only when a test asks.
+        m_platform.answerOthers(0);
         m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
     }
 
@@ -89,7 +79,7 @@ protected:
 
     std::string m_dir;
     char m_previous[4096];
-    RecordingPlatform m_platform;
+    SimPlatform m_platform;
     IPlatformImpl* m_previousPlatform = nullptr;
 };
 
@@ -418,7 +408,7 @@ TEST_F(QRMFileTest, TouchRunsQuotedCommandOnExistingFilesOnly)
 
 TEST_F(QRMFileTest, TouchCannotBeTurnedIntoAnotherCommand)
 {
-    m_platform.runForReal = true;
+    m_platform.runOthersInShell();
     const std::string hostile = "a b'; touch injected; echo '\"$(touch injected2)`touch injected3`";
     Write(hostile, "");
     EXPECT_TRUE(QRMFile(S(hostile.c_str())).Touch());

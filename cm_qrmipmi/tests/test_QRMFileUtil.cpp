@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "LinuxImpl.h"
 #include "PlatformLayer.h"
 #include "QRMFile.h"
 #include "QRMFileUtil.h"
+#include "SimPlatform.h"
 
 namespace {
 
@@ -82,21 +82,6 @@ bool IsUniqueFileName(const std::string& path, const std::string& directory,
            AllOf(path.substr(head.size(), 6), kTemplateCharacters);
 }
 
-// Records shell commands; runs them only when asked, and never a download.
-class RecordingPlatform : public CLinuxImpl {
-public:
-    int ExecuteCmd(const std::string& command, bool flag, const long& value) override
-    {
-        commands.push_back(command);
-        if (result != 0)
-            return result;
-        return runForReal ? CLinuxImpl::ExecuteCmd(command, flag, value) : 0;
-    }
-    std::vector<std::string> commands;
-    bool runForReal = false;
-    int result = 0;
-};
-
 class QRMFileUtilTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -106,6 +91,9 @@ protected:
         m_dir = pattern;
         ASSERT_NE(nullptr, getcwd(m_previous, sizeof(m_previous)));
         ASSERT_EQ(0, chdir(m_dir.c_str()));
+        // Commands are recorded and succeed; they run only when a test asks,
+        // and never a download.
+        m_platform.answerOthers(0);
         m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
     }
 
@@ -157,7 +145,7 @@ protected:
     std::string m_dir;
     char m_previous[4096];
     std::vector<std::string> m_cleanup;
-    RecordingPlatform m_platform;
+    SimPlatform m_platform;
     IPlatformImpl* m_previousPlatform = nullptr;
 };
 
@@ -445,9 +433,9 @@ TEST_F(QRMFileUtilTest, GetFileIntoNamedFile)
 
 TEST_F(QRMFileUtilTest, GetFileReportsCommandThatCannotStart)
 {
-    m_platform.result = -1;
+    m_platform.answerOthers(-1);
     EXPECT_TRUE(QRMFileUtil::GetFile(S("http://server/pkg.bin"), QRMFile(S("local.bin"))));
-    m_platform.result = 8;   // wget's own failure status is not examined
+    m_platform.answerOthers(8);   // wget's own failure status is not examined
     EXPECT_FALSE(QRMFileUtil::GetFile(S("http://server/pkg.bin"), QRMFile(S("local.bin"))));
 }
 
@@ -478,7 +466,7 @@ TEST_F(QRMFileUtilTest, CopyDirectoryRefusals)
 
 TEST_F(QRMFileUtilTest, CopyDirectoryRecursive)
 {
-    m_platform.runForReal = true;
+    m_platform.runOthersInShell();
     const std::string source = "src dir'; touch injected; '";
     ASSERT_EQ(0, mkdir(source.c_str(), 0755));
     ASSERT_EQ(0, mkdir((source + "/sub").c_str(), 0755));
@@ -498,7 +486,7 @@ TEST_F(QRMFileUtilTest, CopyDirectoryRecursive)
 
 TEST_F(QRMFileUtilTest, CopyDirectoryFirstLevelOnly)
 {
-    m_platform.runForReal = true;
+    m_platform.runOthersInShell();
     ASSERT_EQ(0, mkdir("src", 0755));
     ASSERT_EQ(0, mkdir("src/sub; touch injected", 0755));
     Write("src/sub; touch injected/deep.txt", "deep");

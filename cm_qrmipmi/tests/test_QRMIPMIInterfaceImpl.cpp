@@ -49,9 +49,10 @@ protected:
 
     size_t Sends() const { return controller.AcceptedSends(); }
 
+    HostNamespace ns;
     TempDir dir;
     FakeModuleHost host;
-    FakeHostGuard hostGuard{host, dir.file("vmware-release")};
+    FakeHostGuard hostGuard{host, ns};
     SimManagementController controller;
     SimIPMIDevice device;
     SimIPMISleepRecorder sleeper;
@@ -140,7 +141,7 @@ TEST_F(LibraryTest, MissingModulesThatDoNotLoadFailBeforeAnySession)
         "rmmod ipmi_devintf > /dev/null 2>&1 ",
         "rmmod ipmi_msghandler > /dev/null 2>&1 ",
     };
-    EXPECT_EQ(host.Commands(), expected);
+    EXPECT_EQ(host.recorded(), expected);
     EXPECT_EQ(sleeper.seconds, (std::vector<unsigned int>{3, 3, 3}));
     delete library;
 }
@@ -151,7 +152,7 @@ TEST_F(LibraryTest, ModulesLoadedForTheCallAreUnloadedAtItsEnd)
     host.loadable = {"ipmi_devintf", "ipmi_si"};
     QRMIPMIInterfaceImpl library;
     EXPECT_EQ(library.Initialize(static_cast<const _QRMIPMIConfiguration*>(nullptr)), 0u);
-    const std::vector<std::string> commands = host.Commands();
+    const std::vector<std::string> commands = host.recorded();
     ASSERT_EQ(commands.size(), 7u);
     EXPECT_EQ(commands[5], "rmmod ipmi_si > /dev/null 2>&1 ");
     EXPECT_EQ(commands[6], "rmmod ipmi_devintf > /dev/null 2>&1 ");
@@ -163,7 +164,7 @@ TEST_F(LibraryTest, EveryInitializeChecksModulesButOpensTheDeviceOnce)
     QRMIPMIInterfaceImpl library;
     EXPECT_EQ(library.Initialize(static_cast<const _QRMIPMIConfiguration*>(nullptr)), 0u);
     EXPECT_EQ(library.Initialize(static_cast<const _QRMIPMIConfiguration*>(nullptr)), 0u);
-    EXPECT_EQ(host.Commands().size(), 6u);
+    EXPECT_EQ(host.recorded().size(), 6u);
     EXPECT_EQ(device.openedPaths.size(), 1u);
     library.Release();
 }
@@ -350,7 +351,7 @@ TEST_F(LibraryTest, RequestWithoutInitializeStartsTheSessionOnItsOwn)
     QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
     _QRMIPMICommandData record = Record();
     EXPECT_EQ(library->IPMIRequest(&record), 0u);
-    EXPECT_TRUE(host.Commands().empty());   // no module check
+    EXPECT_TRUE(host.recorded().empty());   // no module check
     EXPECT_FALSE(dir.exists("qrmipmi_internal.log"));   // no library logger
     EXPECT_EQ(record.configuration->RetryCount, 5u);
     library->Release();

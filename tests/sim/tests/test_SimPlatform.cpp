@@ -1,0 +1,123 @@
+// The recording platform of the simulated host: which scripted answer a
+// command gets, what is recorded, and that nothing unscripted reaches a
+// shell.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PlatformLayer.h"
+#include "SimPlatform.h"
+#include "TempDir.h"
+
+using Strings = std::vector<std::string>;
+
+TEST(SimPlatform, ExactTextBeatsLongestPrefixBeatsOthers)
+{
+    SimPlatform host;
+    host.answer("lsmod | grep usb_storage", 0);
+    host.answerPrefix("lsmod", 1);
+    host.answerPrefix("lsmod | grep", 2);
+    host.answerOthers(3);
+
+    struct Case {
+        const char* command;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{{"lsmod | grep usb_storage", 0},
+                                           {"lsmod | grep usb_storage ", 2},
+                                           {"lsmod | grep ipmi_si", 2},
+                                           {"lsmod", 1},
+                                           {"lsmo", 3},
+                                           {"modprobe x", 3}})
+        EXPECT_EQ(host.ExecuteCmd(c.command, false, 0), c.status) << c.command;
+    EXPECT_EQ(host.take(), (Strings{"lsmod | grep usb_storage", "lsmod | grep usb_storage ", "lsmod | grep ipmi_si",
+                                    "lsmod", "lsmo", "modprobe x"}));
+    EXPECT_TRUE(host.commands.empty());
+}
+
+TEST(SimPlatform, UnscriptedCommandsFailTheTestAndNeverRun)
+{
+    TempDir dir;
+    SimPlatform host;
+    int status = 0;
+    EXPECT_NONFATAL_FAILURE(status = host.ExecuteCmd("touch ran", false, 0), "unexpected command: touch ran");
+    EXPECT_EQ(status, 127);
+    EXPECT_NONFATAL_FAILURE(status = host.ExecuteCmdNoWait("touch ran2", false, 0),
+                            "unexpected background command: touch ran2");
+    EXPECT_EQ(status, 127);
+    EXPECT_FALSE(dir.exists("ran"));
+    EXPECT_FALSE(dir.exists("ran2"));
+    EXPECT_EQ(host.commands, (Strings{"touch ran"}));
+    EXPECT_EQ(host.backgroundCommands, (Strings{"touch ran2"}));
+}
+
+TEST(SimPlatform, HandlersModelStateAndShellAnswersRunForReal)
+{
+    TempDir dir;
+    SimPlatform host;
+    bool loaded = false;
+    host.answer("modprobe m", [&loaded](const std::string&) {
+        loaded = true;
+        return 0;
+    });
+    host.answerPrefix("lsmod", [&loaded](const std::string& command) {
+        EXPECT_EQ(command, "lsmod | grep m");
+        return loaded ? 0 : 256;
+    });
+    host.runInShell("echo real > ran; exit 3");
+    EXPECT_EQ(host.ExecuteCmd("lsmod | grep m", false, 0), 256);
+    EXPECT_EQ(host.ExecuteCmd("modprobe m", false, 0), 0);
+    EXPECT_EQ(host.ExecuteCmd("lsmod | grep m", false, 0), 0);
+    EXPECT_EQ(host.ExecuteCmd("echo real > ran; exit 3", false, 0), 3 << 8);
+    EXPECT_EQ(dir.read("ran"), "real\n");
+
+    host.runOthersInShell();
+    EXPECT_EQ(host.ExecuteCmd("echo other > other", false, 0), 0);
+    EXPECT_EQ(dir.read("other"), "other\n");
+    EXPECT_EQ(host.recorded().size(), 5u);
+}
+
+TEST(SimPlatform, SleepsAreRecordedNotTaken)
+{
+    SimPlatform host;
+    const auto start = std::chrono::steady_clock::now();
+    host.Sleep(1);
+    host.Sleep(59);
+    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
+    CPlatformLayer::Sleep(3);
+    CPlatformLayer::SetPlatformImplForTesting(previous);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(host.sleeps, (std::vector<int>{1, 59, 3}));
+}
+
+TEST(SimPlatform, KernelNameIsScripted)
+{
+    SimPlatform host;
+    EXPECT_FALSE(host.isESXiSystem());
+    host.kernelName = "vmkernel";
+    EXPECT_TRUE(host.isESXiSystem());
+    host.unameWorks = false;
+    EXPECT_FALSE(host.isESXiSystem());
+}
+
+TEST(SimPlatform, RecordsFromSeveralThreads)
+{
+    SimPlatform host;
+    host.answerOthers(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&host] {
+            for (int i = 0; i < 250; ++i) {
+                host.ExecuteCmd("cmd", false, 0);
+                host.Sleep(0);
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(host.recorded().size(), 1000u);
+    EXPECT_EQ(host.sleeps.size(), 1000u);
+}
