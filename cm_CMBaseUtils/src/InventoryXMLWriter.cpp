@@ -1,9 +1,7 @@
 #include "InventoryXMLWriter.h"
 
-#include <exception>
-#include <iostream>
-
 #include "Logger.h"
+#include "ResultDocumentOutput.h"
 
 #define ZAGO_LOG_UNIT "cm_CMBaseUtils/src/InventoryXMLWriter"
 
@@ -21,10 +19,9 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
 {
     ZLOG("CInventoryXMLWriter::GetXML() Entering");
     if (!outputFile.empty()) {
-        try {
-            fileStream.open(outputFile.c_str(), std::ios::out | std::ios::trunc);
-        } catch (const std::exception& e) {
-            ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
+        std::string error;
+        if (!OpenResultFile(fileStream, outputFile, error)) {
+            ZLOG("CInventoryXMLWriter::GetXML() exception caught during file opening " + error);
             return false;
         }
         ZLOG("CInventoryXMLWriter::GetXML() udpate xml file opened");
@@ -93,19 +90,14 @@ void CInventoryXMLWriter::addInventoryFooter()
 void CInventoryXMLWriter::print()
 {
     ZLOG("CInventoryXMLWriter::print() Entering");
-    std::string text = document.str();
-    try {
-        if (fileStream.is_open()) {
-            fileStream << text;
-            ZLOG("CInventoryXMLWriter::print() copying the contents to Inventory XML file");
-        } else {
-            std::cout << text;
-        }
-    } catch (const std::exception& e) {
-        ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file is_open function ") +
-             e.what());
+    bool toFile = false;
+    std::string error;
+    if (!WriteResultText(fileStream, document.str(), toFile, error)) {
+        ZLOG("CInventoryXMLWriter::GetXML() exception caught during file is_open function " + error);
         return;
     }
+    if (toFile)
+        ZLOG("CInventoryXMLWriter::print() copying the contents to Inventory XML file");
     document.str("");
     ZLOG("CInventoryXMLWriter::print() Exiting");
 }

@@ -1,9 +1,7 @@
 #include "UpdateXMLWriter.h"
 
-#include <exception>
-#include <iostream>
-
 #include "Logger.h"
+#include "ResultDocumentOutput.h"
 
 #define ZAGO_LOG_UNIT "cm_CMBaseUtils/src/UpdateXMLWriter"
 
@@ -21,11 +19,10 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
 {
     ZLOG("CUpdateXMLWriter::GetXML() Entering");
     if (!outputFile.empty()) {
-        try {
-            fileStream.open(outputFile.c_str(), std::ios::out | std::ios::trunc);
-        } catch (const std::exception& e) {
+        std::string error;
+        if (!OpenResultFile(fileStream, outputFile, error)) {
             // The inventory writer's words: both writers report this alike.
-            ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
+            ZLOG("CInventoryXMLWriter::GetXML() exception caught during file opening " + error);
             return false;
         }
         ZLOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
@@ -129,18 +126,14 @@ void CUpdateXMLWriter::addUpdateFooter()
 void CUpdateXMLWriter::print()
 {
     ZLOG("CUpdateXMLWriter::print() Entering");
-    std::string text = document.str();
-    try {
-        if (fileStream.is_open()) {
-            fileStream << text;
-            ZLOG("CUpdateXMLWriter::print() copying the contents to Update XML file");
-        } else {
-            std::cout << text;
-        }
-    } catch (const std::exception& e) {
-        ZLOG(std::string("CUpdateXMLWriter::print() exception caught during file is_open function ") + e.what());
+    bool toFile = false;
+    std::string error;
+    if (!WriteResultText(fileStream, document.str(), toFile, error)) {
+        ZLOG("CUpdateXMLWriter::print() exception caught during file is_open function " + error);
         return;
     }
+    if (toFile)
+        ZLOG("CUpdateXMLWriter::print() copying the contents to Update XML file");
     document.str(std::string());
     ZLOG("CUpdateXMLWriter::print() Exiting");
 }

@@ -12,6 +12,7 @@
 #include "IDeviceXMLWriter.h"
 #include "InventoryXMLWriter.h"
 #include "Logger.h"
+#include "ResultDocumentTestDevices.h"
 #include "TempDir.h"
 
 namespace {
@@ -21,20 +22,9 @@ const std::string kTail = "</SVMInventory>";
 
 std::unique_ptr<CDeviceInfo> pciDevice(const std::string& enumId = "")
 {
-    std::unique_ptr<CDeviceInfo> d(new CDeviceInfo());
-    SPCIInfo pci;
-    pci.vendorID = "abc";
-    pci.deviceID = "a1f";
-    pci.subVendorID = "10";
-    pci.subDeviceID = "0";
-    d->setPCIInfo(pci);
-    d->setDeviceType(CDeviceInfo::PCI_DEVICE);
+    std::unique_ptr<CDeviceInfo> d = sampleControllerRecord();
     d->setStatus(0);
-    d->setDisplay("X");
     d->setEnumId(enumId);
-    d->setComponentType("FRMW");
-    d->setVersion("1.0");
-    d->setDeviceName("M");
     return d;
 }
 

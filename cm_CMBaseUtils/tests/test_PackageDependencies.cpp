@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "Logger.h"
+#include "PackageReaderTestSupport.h"
 #include "SoftwareComponentInfo.h"
 #include "TempDir.h"
 
 namespace {
 
-std::string fixture(const std::string& name)
-{
-    return readWholeFile(std::string(ZAGO_TEST_DATA_DIR) + "/dependencies/" + name);
-}
-
-bool contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+std::string fixture(const std::string& name) { return testData("dependencies/" + name); }
 
 // Owns the records the reader hands out.
 struct Records {
@@ -42,12 +38,7 @@ std::vector<std::string> os(const SOSInfo& o)
 
 using Strings = std::vector<std::string>;
 
-class PackageDependencies : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(CLogger::GetInstance()->Initialize("test.log")); }
-    std::string log() const { return dir.read("test.log"); }
-    TempDir dir;
-};
+class PackageDependencies : public PackageFileTest {};
 
 } // namespace
 

@@ -4,22 +4,14 @@
 #include <vector>
 
 #include "Logger.h"
+#include "PackageReaderTestSupport.h"
 #include "PlatformLayer.h"
 #include "SoftwareComponentInfo.h"
 #include "TempDir.h"
 
 namespace {
 
-std::string fixture(const std::string& name)
-{
-    return readWholeFile(std::string(ZAGO_TEST_DATA_DIR) + "/" + name);
-}
-
-std::string packageWithDevices(const std::string& devices)
-{
-    return "<?xml version=\"1.0\"?>\n<SoftwareComponent>\n  <SupportedDevices>\n" + devices +
-           "  </SupportedDevices>\n</SoftwareComponent>\n";
-}
+std::string fixture(const std::string& name) { return testData(name); }
 
 SPCIInfo ids(const char* dev, const char* subDev, const char* ven, const char* subVen)
 {
@@ -42,20 +34,7 @@ void expectEntry(const SPCIInfo& e, const char* comp, const char* dev, const cha
     EXPECT_EQ(e.display, display);
 }
 
-bool contains(const std::string& text, const std::string& needle)
-{
-    return text.find(needle) != std::string::npos;
-}
-
-// A working directory with the debug log open, so tests can see the
-// reader's messages.
-class PackageReader : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(CLogger::GetInstance()->Initialize("test.log")); }
-    std::string log() const { return dir.read("test.log"); }
-
-    TempDir dir;
-};
+class PackageReader : public PackageFileTest {};
 
 } // namespace
 

@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "Logger.h"
+#include "PackageReaderTestSupport.h"
 #include "SoftwareComponentInfo.h"
 #include "TempDir.h"
 
 namespace {
 
-std::string fixture(const std::string& name)
-{
-    return readWholeFile(std::string(ZAGO_TEST_DATA_DIR) + "/queries/" + name);
-}
-
-std::string packageWithDevices(const std::string& devices)
-{
-    return "<?xml version=\"1.0\"?>\n<SoftwareComponent>\n  <SupportedDevices>\n" + devices +
-           "  </SupportedDevices>\n</SoftwareComponent>\n";
-}
-
-bool contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+std::string fixture(const std::string& name) { return testData("queries/" + name); }
 
 struct Entry {
     std::string componentID, deviceID, subDeviceID, vendorID, subVendorID, display;
@@ -47,12 +37,7 @@ std::vector<Entry> entries(const std::vector<SPCIInfo>& list)
     return out;
 }
 
-class PackageQueries : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(CLogger::GetInstance()->Initialize("test.log")); }
-    std::string log() const { return dir.read("test.log"); }
-    TempDir dir;
-};
+class PackageQueries : public PackageFileTest {};
 
 } // namespace
 

@@ -7,6 +7,7 @@
 
 #include "DeviceInfo.h"
 #include "Logger.h"
+#include "ResultDocumentTestDevices.h"
 #include "TempDir.h"
 #include "UpdateXMLWriter.h"
 
@@ -20,18 +21,7 @@ const std::string kReboot = "<RebootRequired>1</RebootRequired>";
 // leave it.
 std::unique_ptr<CDeviceInfo> pciDevice(int status, const std::string& message, bool reboot)
 {
-    std::unique_ptr<CDeviceInfo> d(new CDeviceInfo());
-    SPCIInfo pci;
-    pci.vendorID = "abc";
-    pci.deviceID = "a1f";
-    pci.subVendorID = "10";
-    pci.subDeviceID = "0";
-    d->setPCIInfo(pci);
-    d->setDeviceType(CDeviceInfo::PCI_DEVICE);
-    d->setDisplay("X");
-    d->setComponentType("FRMW");
-    d->setVersion("1.0");
-    d->setDeviceName("M");
+    std::unique_ptr<CDeviceInfo> d = sampleControllerRecord();
     d->setStatus(status);
     d->setErrorMsg(message);
     d->setRebootRequired(reboot);
@@ -60,35 +50,34 @@ TEST(UpdateXMLWriter, EmptyListGivesDeviceNotFound)
               kHead + "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>" + kTail);
 }
 
-TEST(UpdateXMLWriter, SuccessfulPciDeviceWithRebootNeed)
+// A PCI device keeps its Device and Application elements whatever its
+// status; only a successful one's reboot need gives the marker, and a
+// status never set counts as a failure.
+TEST(UpdateXMLWriter, PciDeviceEntries)
 {
-    TempDir dir;
-    auto d = pciDevice(0, "Firmware update is successful.", true);
-    EXPECT_EQ(writeToFile(dir, {d.get()}),
-              kHead + kPciElements +
-                  "<SPStatus result = \"true\" ><Message id=\"0\" >Firmware update is successful.</Message>"
-                  "</SPStatus></Application></Device>" +
-                  kReboot + kTail);
-}
-
-TEST(UpdateXMLWriter, FailedPciDeviceKeepsElementsAndIgnoresItsRebootFlag)
-{
-    TempDir dir;
-    auto d = pciDevice(1, "ERROR: Failed to activate Firmware", true);
-    EXPECT_EQ(writeToFile(dir, {d.get()}),
-              kHead + kPciElements +
-                  "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to activate Firmware</Message>"
-                  "</SPStatus></Application></Device>" +
-                  kTail);
-}
-
-TEST(UpdateXMLWriter, UnsetStatusCountsAsFailure)
-{
-    TempDir dir;
-    auto d = pciDevice(-1, "", false);
-    EXPECT_EQ(writeToFile(dir, {d.get()}),
-              kHead + kPciElements +
-                  "<SPStatus result = \"false\" ><Message id=\"0\" ></Message></SPStatus></Application></Device>" + kTail);
+    struct Case {
+        const char* name;
+        int status;
+        const char* message;
+        bool reboot;
+        std::string entryEnd; // what follows the Application start tag
+    } cases[] = {
+        {"success with reboot need", 0, "Firmware update is successful.", true,
+         "<SPStatus result = \"true\" ><Message id=\"0\" >Firmware update is successful.</Message>"
+         "</SPStatus></Application></Device>" +
+             kReboot},
+        {"failure ignores its reboot flag", 1, "ERROR: Failed to activate Firmware", true,
+         "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to activate Firmware</Message>"
+         "</SPStatus></Application></Device>"},
+        {"unset status", -1, "", false,
+         "<SPStatus result = \"false\" ><Message id=\"0\" ></Message></SPStatus></Application></Device>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        auto d = pciDevice(c.status, c.message, c.reboot);
+        EXPECT_EQ(writeToFile(dir, {d.get()}), kHead + kPciElements + c.entryEnd + kTail);
+    }
 }
 
 TEST(UpdateXMLWriter, PayloadErrorRecordGivesBareFailedStatus)

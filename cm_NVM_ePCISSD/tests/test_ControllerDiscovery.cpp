@@ -11,20 +11,12 @@
 #include "Logger.h"
 #include "NVMEZAGOLinuxAdapter.h"
 #include "NVMeControllerModel.h"
+#include "NVMeTestData.h"
 #include "TempDir.h"
 
 namespace {
 
-const char* const kPackage =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<SoftwareComponent>\n"
-    " <SupportedDevices>\n"
-    "  <Device componentID=\"104530\">\n"
-    "   <PCIInfo deviceID=\"2A3C\" subDeviceID=\"1D6B\" vendorID=\"1BD4\" subVendorID=\"1028\"/>\n"
-    "   <Display lang=\"en\">ZAGO Boot Controller</Display>\n"
-    "  </Device>\n"
-    " </SupportedDevices>\n"
-    "</SoftwareComponent>\n";
+const std::string kPackage = packageXml({{"2A3C", "1D6B", "1BD4", "1028"}}, "ZAGO Boot Controller");
 
 std::shared_ptr<ZagoControllerModel> zagoModel()
 {

@@ -13,28 +13,12 @@
 #include "Logger.h"
 #include "NVMEZAGOLinuxAdapter.h"
 #include "NVMeControllerModel.h"
+#include "NVMeTestData.h"
 #include "TempDir.h"
 
 namespace {
 
-const char* const kPackage =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent>\n <SupportedDevices>\n"
-    "  <Device componentID=\"104530\">\n"
-    "   <PCIInfo deviceID=\"0A1F\" subDeviceID=\"2151\" vendorID=\"1B4B\" subVendorID=\"1028\"/>\n"
-    "   <Display lang=\"en\">ZAGO BOSS-N1 Modular</Display>\n"
-    "  </Device>\n </SupportedDevices>\n</SoftwareComponent>\n";
-
-// Bytes that differ at every position of a piece and between pieces, so a
-// piece sent from the wrong offset or cut short shows.
-std::string patterned(size_t size)
-{
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>((i * 7 + i / 4096 * 13 + 1) & 0xFF);
-    return data;
-}
-
-std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+const std::string kPackage = packageXml({{"0A1F", "2151", "1B4B", "1028"}}, "ZAGO BOSS-N1 Modular");
 
 class FirmwareUpdate : public testing::Test {
 protected:

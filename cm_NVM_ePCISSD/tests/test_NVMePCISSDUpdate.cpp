@@ -13,18 +13,14 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "NVMeControllerModel.h"
+#include "NVMeTestData.h"
 #include "NVMePCISSDUpdate.h"
 #include "PlatformLayer.h"
 #include "TempDir.h"
 
 namespace {
 
-const char* const kPackage =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent>\n <SupportedDevices>\n"
-    "  <Device componentID=\"104530\">\n"
-    "   <PCIInfo deviceID=\"0A1F\" subDeviceID=\"2151\" vendorID=\"1B4B\" subVendorID=\"1028\"/>\n"
-    "   <Display lang=\"en\">ZAGO BOSS-N1 Modular</Display>\n"
-    "  </Device>\n </SupportedDevices>\n</SoftwareComponent>\n";
+const std::string kPackage = packageXml({{"0A1F", "2151", "1B4B", "1028"}}, "ZAGO BOSS-N1 Modular");
 
 const std::string kPayloadError =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SVMExecution lang=\"en\"><SPStatus result = \"false\" ><Message "

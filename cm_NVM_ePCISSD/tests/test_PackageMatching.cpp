@@ -7,27 +7,13 @@
 #include "DeviceInfo.h"
 #include "Logger.h"
 #include "NVMECommonUtils.h"
+#include "NVMeTestData.h"
 #include "TempDir.h"
 
 namespace {
 
-struct Ids {
-    const char* device;
-    const char* subDevice;
-    const char* vendor;
-    const char* subVendor;
-};
-
-std::string packageXml(const std::vector<Ids>& entries)
-{
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent>\n <SupportedDevices>\n"
-                      "  <Device componentID=\"104530\">\n";
-    for (const Ids& e : entries)
-        xml += std::string("   <PCIInfo deviceID=\"") + e.device + "\" subDeviceID=\"" + e.subDevice + "\" vendorID=\"" +
-               e.vendor + "\" subVendorID=\"" + e.subVendor + "\"/>\n   <Display lang=\"en\">Z</Display>\n";
-    xml += "  </Device>\n </SupportedDevices>\n</SoftwareComponent>\n";
-    return xml;
-}
+// Display names play no part in matching.
+const char* const kDisplay = "Z";
 
 // A discovered controller: ids as discovery writes them.
 std::unique_ptr<CDeviceInfo> controller(unsigned dev, unsigned subDev, unsigned vendor, unsigned subVendor)
@@ -50,7 +36,7 @@ protected:
 
 TEST_F(PackageMatching, IdsCompareAsNumbersWhateverTheirCaseAndZeroFill)
 {
-    dir.write("package.xml", packageXml({{"0A1F", "01F3", "5A5A", "7c00"}}));
+    dir.write("package.xml", packageXml({{"0A1F", "01F3", "5A5A", "7c00"}}, kDisplay));
     auto d = controller(0xa1f, 0x1f3, 0x5a5a, 0x7c00);
     EXPECT_EQ(d->getPCIInfo().deviceID, "a1f");
     std::vector<CDeviceInfo*> list{d.get()};
@@ -61,7 +47,7 @@ TEST_F(PackageMatching, IdsCompareAsNumbersWhateverTheirCaseAndZeroFill)
 
 TEST_F(PackageMatching, UnlistedDeviceIsTakenOutAndTheOtherKeepsItsPlace)
 {
-    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}}));
+    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}}, kDisplay));
     auto a = controller(0xa20, 0x2151, 0x1b4b, 0x1028);
     auto b = controller(0xa1f, 0x2151, 0x1b4b, 0x1028);
     std::vector<CDeviceInfo*> list{a.get(), b.get()};
@@ -93,7 +79,7 @@ TEST_F(PackageMatching, UnlistedDeviceIsTakenOutAndTheOtherKeepsItsPlace)
 
 TEST_F(PackageMatching, FirstFittingEntryEndsTheSearch)
 {
-    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}, {"a1f", "2151", "1b4b", "1028"}}));
+    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}, {"a1f", "2151", "1b4b", "1028"}}, kDisplay));
     auto d = controller(0xa1f, 0x2151, 0x1b4b, 0x1028);
     std::vector<CDeviceInfo*> list{d.get()};
     EXPECT_TRUE(FilterSupportedDeviceInfo(list));
@@ -107,7 +93,7 @@ TEST_F(PackageMatching, FirstFittingEntryEndsTheSearch)
 
 TEST_F(PackageMatching, EachOfTheFourIdsMustMatch)
 {
-    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}}));
+    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}}, kDisplay));
     auto subVendor = controller(0xa1f, 0x2151, 0x1b4b, 0x1029);
     auto vendor = controller(0xa1f, 0x2151, 0x1b4c, 0x1028);
     auto subDevice = controller(0xa1f, 0x2150, 0x1b4b, 0x1028);
@@ -147,7 +133,7 @@ TEST_F(PackageMatching, NoUsablePackageEmptiesTheList)
 
 TEST_F(PackageMatching, SupportedEntriesComeInFileOrder)
 {
-    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}, {"0a20", "2152", "1b4b", "1028"}}));
+    dir.write("package.xml", packageXml({{"0A1F", "2151", "1B4B", "1028"}, {"0a20", "2152", "1b4b", "1028"}}, kDisplay));
     std::vector<SPCIInfo> got = GetSupportedPCIDevicesFrmPkgXML();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].deviceID, "0A1F");

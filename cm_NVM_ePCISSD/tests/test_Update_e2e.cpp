@@ -7,6 +7,7 @@
 
 #include "EmulatedNVMeHost.h"
 #include "NVMeControllerModel.h"
+#include "NVMeTestData.h"
 #include "TempDir.h"
 
 // The shipped program's update run on an emulated host with ZAGO
@@ -15,12 +16,7 @@
 
 namespace {
 
-const char* const kPackage =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent>\n <SupportedDevices>\n"
-    "  <Device componentID=\"104530\">\n"
-    "   <PCIInfo deviceID=\"0A1F\" subDeviceID=\"2151\" vendorID=\"1B4B\" subVendorID=\"1028\"/>\n"
-    "   <Display lang=\"en\">ZAGO BOSS-N1 Modular</Display>\n"
-    "  </Device>\n </SupportedDevices>\n</SoftwareComponent>\n";
+const std::string kPackage = packageXml({{"0A1F", "2151", "1B4B", "1028"}}, "ZAGO BOSS-N1 Modular");
 
 const std::string kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SVMExecution lang=\"en\">";
 const std::string kElements =
@@ -45,16 +41,6 @@ std::string failureDocument(const std::string& message)
     return kHead + kElements + "<SPStatus result = \"false\" ><Message id=\"0\" >" + message +
            "</Message></SPStatus></Application></Device></SVMExecution>";
 }
-
-std::string patterned(size_t size)
-{
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>((i * 31 + i / 4096 * 7 + 3) & 0xFF);
-    return data;
-}
-
-std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 std::shared_ptr<ZagoControllerModel> zagoModel(uint16_t deviceId = 0xA1F, const std::string& serial = "SN0001")
 {

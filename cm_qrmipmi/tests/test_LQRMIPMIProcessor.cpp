@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LQRMIPMIProcessor.h"
+#include "LibraryLogFile.h"
 #include "QRMIPMICommandProcessorCreator.h"
 #include "QRMLogger.h"
 #include "SimIPMIDeviceAdapter.h"
@@ -19,32 +20,6 @@ using ::testing::HasSubstr;
 namespace {
 
 const char* const kAllPaths[] = {"/dev/ipmi0", "/dev/ipmi/0", "/dev/ipmidev/0"};
-
-QRMString S(const std::string& text) { return QRMString(text.c_str(), QRMString::QRM_ENCODING_UTF8); }
-
-// Opens the library log in the test's temporary directory.
-class LibraryLog {
-public:
-    LibraryLog()
-    {
-        QRMLoggingOptions options;
-        options.SetApplicationName(S("QRMIPMILibrary"));
-        options.SetNumberOfSupportedLevels(5);
-        options.SetNumberOfLevelsToShowInUserLog(5);
-        options.SetUserLogFile(QRMFile(S(mDir.file("qrmipmi.log"))));
-        options.SetInternalLogFile(QRMFile(S(mDir.file("qrmipmi_internal.log"))));
-        QRMLogger::Initialize(options);
-    }
-    ~LibraryLog() { QRMLogger::Terminate(); }
-    std::string Text() const
-    {
-        fflush(QRMLogger::mInternalLogFile);
-        return mDir.read("qrmipmi_internal.log");
-    }
-
-private:
-    TempDir mDir;
-};
 
 class ProcessorTest : public ::testing::Test {
 protected:

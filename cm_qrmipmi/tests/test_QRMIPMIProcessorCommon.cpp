@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LQRMIPMIProcessor.h"
+#include "LibraryLogFile.h"
 #include "QRMLogger.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
@@ -18,31 +19,6 @@ namespace {
 
 const uint8_t kNetFn = 0x30;
 const uint8_t kCmd = 0xA2;
-
-QRMString S(const std::string& text) { return QRMString(text.c_str(), QRMString::QRM_ENCODING_UTF8); }
-
-class LibraryLog {
-public:
-    LibraryLog()
-    {
-        QRMLoggingOptions options;
-        options.SetApplicationName(S("QRMIPMILibrary"));
-        options.SetNumberOfSupportedLevels(5);
-        options.SetNumberOfLevelsToShowInUserLog(5);
-        options.SetUserLogFile(QRMFile(S(mDir.file("qrmipmi.log"))));
-        options.SetInternalLogFile(QRMFile(S(mDir.file("qrmipmi_internal.log"))));
-        QRMLogger::Initialize(options);
-    }
-    ~LibraryLog() { QRMLogger::Terminate(); }
-    std::string Text() const
-    {
-        fflush(nullptr);
-        return mDir.read("qrmipmi_internal.log");
-    }
-
-private:
-    TempDir mDir;
-};
 
 // One row of the retry table.
 struct RetryCase {
