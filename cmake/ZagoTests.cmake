@@ -20,6 +20,7 @@ function(zago_add_tests)
     gtest_discover_tests(${_target}
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
       DISCOVERY_TIMEOUT 60
+      NO_PRETTY_VALUES
       PROPERTIES TIMEOUT 120 ENVIRONMENT "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1")
   endforeach()
 endfunction()
