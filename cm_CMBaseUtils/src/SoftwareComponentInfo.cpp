@@ -331,15 +331,15 @@ bool isHexadecimalId(const std::string& id)
 
 } // namespace
 
-std::string CSoftwareComponentInfo::GetComponentType()
+std::string CSoftwareComponentInfo::LastAttributeValue(const char* expression, const char* attributeName)
 {
     std::string answer;
     ReparsePackage();
-    xmlXPathObjectPtr nodes = GetNodeSet(m_pDoc, xpath(kComponentTypeXPath));
+    xmlXPathObjectPtr nodes = GetNodeSet(m_pDoc, xpath(expression));
     if (nodes == nullptr)
         return answer;
     for (int i = 0; i < nodes->nodesetval->nodeNr; ++i) {
-        const xmlChar* value = attributeValue(nodes->nodesetval->nodeTab[i], "value");
+        const xmlChar* value = attributeValue(nodes->nodesetval->nodeTab[i], attributeName);
         if (value != nullptr)
             answer = text(value);
     }
@@ -347,20 +347,14 @@ std::string CSoftwareComponentInfo::GetComponentType()
     return answer;
 }
 
+std::string CSoftwareComponentInfo::GetComponentType()
+{
+    return LastAttributeValue(kComponentTypeXPath, "value");
+}
+
 std::string CSoftwareComponentInfo::GetComponentVersion()
 {
-    std::string answer;
-    ReparsePackage();
-    xmlXPathObjectPtr nodes = GetNodeSet(m_pDoc, xpath(kSoftwareComponentXPath));
-    if (nodes == nullptr)
-        return answer;
-    for (int i = 0; i < nodes->nodesetval->nodeNr; ++i) {
-        const xmlChar* value = attributeValue(nodes->nodesetval->nodeTab[i], "vendorVersion");
-        if (value != nullptr)
-            answer = text(value);
-    }
-    xmlXPathFreeObject(nodes);
-    return answer;
+    return LastAttributeValue(kSoftwareComponentXPath, "vendorVersion");
 }
 
 std::string CSoftwareComponentInfo::GetValue(std::string xpathExpression, std::string attributeName)

@@ -100,6 +100,9 @@ private:
     // fails) replaces the held one, which is released.
     void ReparsePackage();
     void ReleaseDocument();
+    // Re-reads the package and gives the attribute of the last node the
+    // expression selects that carries it; "" when none does.
+    std::string LastAttributeValue(const char* expression, const char* attributeName);
 
     std::string m_strPackagePath;
     _xmlDoc* m_pDoc;

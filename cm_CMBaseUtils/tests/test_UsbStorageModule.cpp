@@ -19,6 +19,7 @@
 #include "Logger.h"
 #include "PlatformLayer.h"
 #include "SimPlatform.h"
+#include "DebugLogMessages.h"
 #include "TempDir.h"
 
 namespace {
@@ -70,25 +71,6 @@ std::string modulesBuiltinPath()
     if (uname(&name) != 0)
         return std::string();
     return std::string("/lib/modules/") + name.release + "/modules.builtin";
-}
-
-// Log messages without the time stamp and source columns.
-std::vector<std::string> logMessages(const TempDir& dir)
-{
-    // "[stamp] : <unit>:<line>: <message>"
-    std::vector<std::string> out;
-    std::istringstream in(dir.read("debug.log"));
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string::size_type stamp = line.find("] : ");
-        if (stamp == std::string::npos)
-            continue;
-        std::string::size_type unitEnd = line.find(':', stamp + 4);
-        std::string::size_type lineEnd = unitEnd == std::string::npos ? unitEnd : line.find(": ", unitEnd + 1);
-        if (lineEnd != std::string::npos)
-            out.push_back(line.substr(lineEnd + 2));
-    }
-    return out;
 }
 
 size_t countOf(const std::vector<std::string>& lines, const std::string& text)

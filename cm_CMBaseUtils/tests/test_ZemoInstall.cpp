@@ -18,6 +18,7 @@
 #include "Logger.h"
 #include "PlatformLayer.h"
 #include "SimPlatform.h"
+#include "DebugLogMessages.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -54,24 +55,6 @@ public:
         fs::copy_file(FAKE_ZEMO_LIBRARY, root + folder + name, fs::copy_options::overwrite_existing);
     }
 };
-
-std::vector<std::string> logMessages(const TempDir& dir)
-{
-    // "[stamp] : <unit>:<line>: <message>"
-    std::vector<std::string> out;
-    std::istringstream in(dir.read("debug.log"));
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string::size_type stamp = line.find("] : ");
-        if (stamp == std::string::npos)
-            continue;
-        std::string::size_type unitEnd = line.find(':', stamp + 4);
-        std::string::size_type lineEnd = unitEnd == std::string::npos ? unitEnd : line.find(": ", unitEnd + 1);
-        if (lineEnd != std::string::npos)
-            out.push_back(line.substr(lineEnd + 2));
-    }
-    return out;
-}
 
 bool contains(const Strings& lines, const std::string& text)
 {
