@@ -14,73 +14,14 @@
 #include "PlatformLayer.h"
 #include "QRMFile.h"
 #include "QRMFileUtil.h"
-#include "SimPlatform.h"
+#include "QRMFileTestSupport.h"
 
 namespace {
 
-QRMString S(const char* text)
-{
-    return QRMString(text, QRMString::QRM_ENCODING_UTF8);
-}
-
-std::string Text(const QRMString& s)
-{
-    return s.GetUTF8String();
-}
-
 // Every test works in a fresh directory under /tmp.
-class QRMFileTest : public ::testing::Test {
+class QRMFileTest : public ScratchDirectoryTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qrmfile-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-        ASSERT_EQ(0, getcwd(m_previous, sizeof(m_previous)) == nullptr);
-        ASSERT_EQ(0, chdir(m_dir.c_str()));
-        // Commands are recorded and succeed; they run only when a test asks.
-        m_platform.answerOthers(0);
-        m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
-    }
-
-    void TearDown() override
-    {
-        CPlatformLayer::SetPlatformImplForTesting(m_previousPlatform);
-        if (chdir(m_previous) != 0)
-            ADD_FAILURE() << "cannot return to " << m_previous;
-        const std::string command = "rm -rf '" + m_dir + "'";
-        if (system(command.c_str()) != 0)
-            ADD_FAILURE() << "cannot remove " << m_dir;
-    }
-
-    static void Write(const std::string& path, const std::string& content)
-    {
-        std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-        out << content;
-    }
-
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    static bool IsDir(const std::string& path)
-    {
-        struct stat info;
-        return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    }
-
-    static bool PathExists(const std::string& path)
-    {
-        struct stat info;
-        return lstat(path.c_str(), &info) == 0;
-    }
-
-    std::string m_dir;
-    char m_previous[4096];
-    SimPlatform m_platform;
-    IPlatformImpl* m_previousPlatform = nullptr;
+    QRMFileTest() : ScratchDirectoryTest("/tmp/qrmfile-XXXXXX") {}
 };
 
 }  // namespace

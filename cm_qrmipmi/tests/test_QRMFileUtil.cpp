@@ -18,19 +18,9 @@
 #include "PlatformLayer.h"
 #include "QRMFile.h"
 #include "QRMFileUtil.h"
-#include "SimPlatform.h"
+#include "QRMFileTestSupport.h"
 
 namespace {
-
-QRMString S(const std::string& text)
-{
-    return QRMString(text.c_str(), QRMString::QRM_ENCODING_UTF8);
-}
-
-std::string Text(const QRMString& s)
-{
-    return s.GetUTF8String();
-}
 
 bool AllOf(const std::string& text, const char* allowed)
 {
@@ -82,55 +72,15 @@ bool IsUniqueFileName(const std::string& path, const std::string& directory,
            AllOf(path.substr(head.size(), 6), kTemplateCharacters);
 }
 
-class QRMFileUtilTest : public ::testing::Test {
+class QRMFileUtilTest : public ScratchDirectoryTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qrmfileutil-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-        ASSERT_NE(nullptr, getcwd(m_previous, sizeof(m_previous)));
-        ASSERT_EQ(0, chdir(m_dir.c_str()));
-        // Commands are recorded and succeed; they run only when a test asks,
-        // and never a download.
-        m_platform.answerOthers(0);
-        m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
-    }
+    QRMFileUtilTest() : ScratchDirectoryTest("/tmp/qrmfileutil-XXXXXX") {}
 
     void TearDown() override
     {
-        CPlatformLayer::SetPlatformImplForTesting(m_previousPlatform);
         for (const std::string& path : m_cleanup)
             remove(path.c_str());
-        if (chdir(m_previous) != 0)
-            ADD_FAILURE() << "cannot return to " << m_previous;
-        const std::string command = "rm -rf '" + m_dir + "'";
-        if (system(command.c_str()) != 0)
-            ADD_FAILURE() << "cannot remove " << m_dir;
-    }
-
-    static void Write(const std::string& path, const std::string& content)
-    {
-        std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-        out << content;
-    }
-
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    static bool PathExists(const std::string& path)
-    {
-        struct stat info;
-        return lstat(path.c_str(), &info) == 0;
-    }
-
-    static bool IsDir(const std::string& path)
-    {
-        struct stat info;
-        return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        ScratchDirectoryTest::TearDown();
     }
 
     static std::vector<std::string> Sorted(const std::vector<QRMString>& names)
@@ -142,11 +92,7 @@ protected:
         return out;
     }
 
-    std::string m_dir;
-    char m_previous[4096];
     std::vector<std::string> m_cleanup;
-    SimPlatform m_platform;
-    IPlatformImpl* m_previousPlatform = nullptr;
 };
 
 }  // namespace
