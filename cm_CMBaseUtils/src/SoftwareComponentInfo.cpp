@@ -14,6 +14,35 @@
 
 namespace {
 
+// Evaluates the expression on the document; null when evaluation failed
+// (logged with the caller's words) or found no node (`empty` set, nothing
+// logged). A null document gives a context whose evaluation finds no nodes.
+xmlXPathObjectPtr evaluateNodeSet(xmlDocPtr doc, xmlChar* expression, const char* contextError,
+                                  const char* evaluationError, bool& empty)
+{
+    empty = false;
+    xmlXPathContextPtr context = xmlXPathNewContext(doc);
+    if (context == nullptr) {
+        ZLOG(contextError);
+        return nullptr;
+    }
+    xmlXPathObjectPtr result = nullptr;
+    if (expression != nullptr)
+        result = xmlXPathEvalExpression(expression, context);
+    xmlXPathFreeContext(context);
+    if (result == nullptr) {
+        ZLOG(evaluationError);
+        return nullptr;
+    }
+    if (result->nodesetval == nullptr || result->nodesetval->nodeNr <= 0 || result->nodesetval->nodeTab == nullptr) {
+        xmlXPathFreeObject(result);
+        empty = true;
+        return nullptr;
+    }
+    return result;
+}
+
+
 const char* const kPackageFileName = "package.xml";
 const char* const kSupportedDevicesXPath = "//SoftwareComponent/SupportedDevices/Device";
 
@@ -135,30 +164,14 @@ void CSoftwareComponentInfo::ParseXMl()
 xmlXPathObjectPtr CSoftwareComponentInfo::GetNodeSet(_xmlDoc* doc, unsigned char* xpathExpression)
 {
     ZLOG("CSoftwareComponentInfo::GetNodeSet() Entering");
-
-    // A null document gives a context whose evaluation finds no nodes.
-    xmlXPathContextPtr context = xmlXPathNewContext(doc);
-    if (context == nullptr) {
-        ZLOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext");
-        return nullptr;
-    }
-
-    xmlXPathObjectPtr result = nullptr;
-    if (xpathExpression != nullptr)
-        result = xmlXPathEvalExpression(xpathExpression, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr) {
-        ZLOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-
-    if (result->nodesetval == nullptr || result->nodesetval->nodeNr <= 0 ||
-        result->nodesetval->nodeTab == nullptr) {
-        xmlXPathFreeObject(result);
+    bool empty = false;
+    xmlXPathObjectPtr result =
+        evaluateNodeSet(doc, xpathExpression, "CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext",
+                        "CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression", empty);
+    if (empty)
         ZLOG("CSoftwareComponentInfo::GetNodeSet() Empty nodeset");
+    if (result == nullptr)
         return nullptr;
-    }
-
     ZLOG("CSoftwareComponentInfo::GetNodeSet() Exiting");
     return result;
 }
@@ -654,24 +667,9 @@ bool CSoftwareComponentInfo::GetSupportedContextTypes(std::map<unsigned int, CCo
 
 xmlXPathObjectPtr CSoftwareComponentInfo::getnodeset(xmlDocPtr doc, xmlChar* xpathExpression)
 {
-    xmlXPathContextPtr context = xmlXPathNewContext(doc);
-    if (context == nullptr) {
-        ZLOG("CIdentityModuleInventory::getnodeset :: Error in xmlXPathNewContext");
-        return nullptr;
-    }
-    xmlXPathObjectPtr result = nullptr;
-    if (xpathExpression != nullptr)
-        result = xmlXPathEvalExpression(xpathExpression, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr) {
-        ZLOG("CIdentityModuleInventory::getnodeset :: Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-    if (result->nodesetval == nullptr || result->nodesetval->nodeNr <= 0 || result->nodesetval->nodeTab == nullptr) {
-        xmlXPathFreeObject(result);
-        return nullptr;
-    }
-    return result;
+    bool empty = false;
+    return evaluateNodeSet(doc, xpathExpression, "CIdentityModuleInventory::getnodeset :: Error in xmlXPathNewContext",
+                           "CIdentityModuleInventory::getnodeset :: Error in xmlXPathEvalExpression", empty);
 }
 
 bool CSoftwareComponentInfo::GetInvFromVCL(std::string componentID, std::stringstream& output,
