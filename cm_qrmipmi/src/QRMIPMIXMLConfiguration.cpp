@@ -4,6 +4,8 @@
 
 #include <libxml/parser.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -117,9 +119,17 @@ bool QRMIPMIXMLConfig::GetConfigInt(const QRMString& key, int* value)
         if (child->type == XML_ELEMENT_NODE && child->name != nullptr &&
             xmlStrcmp(child->name, reinterpret_cast<const xmlChar*>(keyName.c_str())) == 0) {
             xmlChar* content = xmlNodeGetContent(child);
+            errno = 0;
             const long number =
                 content != nullptr ? strtol(reinterpret_cast<const char*>(content), nullptr, 10) : 0;
+            const bool fits = errno != ERANGE && number >= INT_MIN && number <= INT_MAX;
             xmlFree(content);
+            if (!fits) {
+                // Cut to an int it would come back as some unrelated value.
+                QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::GetConfigInt(%s) value out of range, ignored",
+                       keyName.c_str());
+                return false;
+            }
             if (value != nullptr) {
                 *value = static_cast<int>(number);
             }

@@ -300,6 +300,63 @@ TEST_F(LibraryTest, EachKeyOfTheFileOverridesOnlyItsField)
     }
 }
 
+// A value no sane setting has would, stored into the unsigned fields, turn
+// into billions of retries or sleeps of weeks: it is ignored with a line in
+// the log and the field keeps its setting.
+TEST_F(LibraryTest, OutOfRangeValuesInTheFileAreIgnored)
+{
+    struct Case {
+        const char* keys;
+        _QRMIPMIConfiguration expected;
+        bool logged = true;
+    };
+    const Case cases[] = {
+        {"<RetryCount>0</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>-1</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>none</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>101</RetryCount><RetryInterval>7</RetryInterval>", {61, 6, 4, 7, 0, 0}},
+        {"<RetryCount>4294967295</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryInterval>-5</RetryInterval><RetryCount>9</RetryCount>", {61, 6, 9, 40, 0, 0}},
+        {"<RetryInterval>60001</RetryInterval>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryInterval>2147483648</RetryInterval>", {61, 6, 4, 40, 0, 0}},
+        {"<PollingInterval>-1</PollingInterval><PollingCount>-1</PollingCount>", {61, 6, 4, 40, 0, 0}},
+        {"<PollingInterval>99999999</PollingInterval><PollingCount>1001</PollingCount>",
+         {61, 6, 4, 40, 0, 0}},
+        // The limits themselves are taken.
+        {"<RetryCount>1</RetryCount><RetryInterval>0</RetryInterval>"
+         "<PollingCount>0</PollingCount><PollingInterval>0</PollingInterval>",
+         {0, 0, 1, 0, 0, 0},
+         false},
+        {"<RetryCount>100</RetryCount><RetryInterval>60000</RetryInterval>"
+         "<PollingCount>1000</PollingCount><PollingInterval>60000</PollingInterval>",
+         {60000, 1000, 100, 60000, 0, 0},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        QRMIPMISession::mIPMIXMLConfig.Release();
+        dir.write("QRMIPMIConfig.xml", ConfigFile(c.keys));
+        std::remove(dir.file("qrmipmi_internal.log").c_str());
+        dir.write("zordebuglog", "");
+        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
+        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0, 0};
+        ASSERT_EQ(library->Initialize(&configuration), 0u);
+        const _QRMIPMIConfiguration* got =
+            QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
+        EXPECT_EQ(got->PollInterval, c.expected.PollInterval);
+        EXPECT_EQ(got->PollCount, c.expected.PollCount);
+        EXPECT_EQ(got->RetryCount, c.expected.RetryCount);
+        EXPECT_EQ(got->RetryInterval, c.expected.RetryInterval);
+        library->Release();
+        delete library;
+        const std::string log = dir.read("qrmipmi_internal.log");
+        const bool ignored = log.find("in the configuration file is outside") != std::string::npos ||
+                             log.find("value out of range, ignored") != std::string::npos;
+        EXPECT_EQ(ignored, c.logged) << log;
+    }
+    QRMIPMISession::mIPMIXMLConfig.Release();
+}
+
 TEST_F(LibraryTest, AbsentOrMalformedFileLeavesTheDefaults)
 {
     for (const char* content : {static_cast<const char*>(nullptr), "<broken", "", "not xml at all"}) {

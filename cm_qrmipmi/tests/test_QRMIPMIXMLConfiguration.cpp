@@ -81,6 +81,29 @@ TEST_F(XMLConfigTest, ValueConversion)
     }
 }
 
+// Cut to an int these would come back as unrelated numbers (4294967295 as -1).
+TEST_F(XMLConfigTest, ValuesBeyondTheIntRangeAreNotAnswered)
+{
+    const struct {
+        const char* text;
+        int value;
+    } cases[] = {
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", -999},
+        {"4294967295", -999},
+        {"-2147483649", -999},
+        {"99999999999999999999999", -999},
+        {"-99999999999999999999999", -999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        dir.write("QRMIPMIConfig.xml", Nested(std::string("<RetryCount>") + c.text + "</RetryCount>"));
+        TestConfig config(S("QRMIPMIConfig.xml"));
+        EXPECT_EQ(Get(config, "RetryCount"), c.value);
+    }
+}
+
 TEST_F(XMLConfigTest, DocumentsWithoutTheTwoDefaultLevels)
 {
     const struct {
