@@ -2,7 +2,10 @@
 
 #include "QRMIPMIXMLConfiguration.h"
 
+#include <fcntl.h>
 #include <libxml/parser.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -37,6 +40,24 @@ xmlNodePtr FirstDefaultChild(xmlNodePtr parent)
     return nullptr;
 }
 
+// The file is opened here rather than by the parser so that its descriptor
+// is close-on-exec and a pipe or device at the name is refused instead of
+// waited on or read.
+xmlDocPtr ParseRegularFile(const std::string& fileName)
+{
+    const int fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    xmlDocPtr document = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        document = xmlReadFd(fd, fileName.c_str(), nullptr, XML_PARSE_NONET);
+    }
+    close(fd);
+    return document;
+}
+
 } // namespace
 
 QRMIPMIXMLConfig::QRMIPMIXMLConfig(QRMString fileName)
@@ -61,9 +82,14 @@ bool QRMIPMIXMLConfig::Initialize()
     if (mInitialized) {
         return true;
     }
-    if (CPlatformLayer::IsFileExits(fileName)) {
+    struct stat info;
+    if (stat(fileName.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        // Looked at no further: opening a pipe to test for it would wait
+        // for a writer that may never come.
+        QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::Initialize() - not a regular file");
+    } else if (CPlatformLayer::IsFileExits(fileName)) {
         QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::Initialize() File exist");
-        mDocument = xmlParseFile(fileName.c_str());
+        mDocument = ParseRegularFile(fileName);
         if (mDocument != nullptr) {
             mInitialized = true;
         } else {

@@ -9,6 +9,7 @@
 #include "QRMIPMIDeviceAccess.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -102,6 +103,19 @@ TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
     EXPECT_EQ(errno, ENOTTY);
     EXPECT_EQ(device.Close(fds[0]), 0);
     close(fds[1]);
+}
+
+TEST(QRMIPMIDeviceAccess, RealOpenIsNotInheritedByCommands)
+{
+    TempDir dir;
+    dir.write("ipmi0", "");
+    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    const int fd = device.Open(dir.file("ipmi0").c_str());
+    ASSERT_GE(fd, 0);
+    const int flags = fcntl(fd, F_GETFD);
+    EXPECT_NE(flags, -1);
+    EXPECT_TRUE(flags & FD_CLOEXEC);
+    EXPECT_EQ(device.Close(fd), 0);
 }
 
 TEST(QRMIPMIDeviceAccess, RealSleeperPausesForTheGivenMilliseconds)

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "QRMIPMIXMLConfiguration.h"
@@ -163,6 +166,24 @@ TEST_F(XMLConfigTest, MissingOrMalformedFileFailsAndIsRetried)
 
     // Parsed once: later changes are not seen.
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>8</RetryCount>"));
+    EXPECT_TRUE(config.Initialize());
+    EXPECT_EQ(Get(config, "RetryCount"), 3);
+}
+
+TEST_F(XMLConfigTest, OnlyARegularFileIsRead)
+{
+    // A pipe without a writer would hold the parser for good.
+    ASSERT_EQ(0, mkfifo("QRMIPMIConfig.xml", 0600));
+    TestConfig config(S("QRMIPMIConfig.xml"));
+    EXPECT_FALSE(config.Initialize());
+    ASSERT_EQ(0, unlink("QRMIPMIConfig.xml"));
+    ASSERT_EQ(0, mkdir("QRMIPMIConfig.xml", 0700));
+    EXPECT_FALSE(config.Initialize());
+    ASSERT_EQ(0, rmdir("QRMIPMIConfig.xml"));
+
+    // A link to a regular file is read like the file.
+    dir.write("settings.xml", Nested("<RetryCount>3</RetryCount>"));
+    ASSERT_EQ(0, symlink("settings.xml", "QRMIPMIConfig.xml"));
     EXPECT_TRUE(config.Initialize());
     EXPECT_EQ(Get(config, "RetryCount"), 3);
 }
