@@ -73,6 +73,33 @@ bool IsUniqueFileName(const std::string& path, const std::string& directory,
            AllOf(path.substr(head.size(), 6), kTemplateCharacters);
 }
 
+// A file-size limit makes a copy stop half way, as a full disk would; the
+// old limit comes back at the end of the scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        if (getrlimit(RLIMIT_FSIZE, &m_old) != 0)
+            return;
+        struct rlimit small = m_old;
+        small.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_set)
+            setrlimit(RLIMIT_FSIZE, &m_old);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return m_set; }
+
+private:
+    struct rlimit m_old = {};
+    bool m_set = false;
+};
+
 class QRMFileUtilTest : public ScratchDirectoryTest {
 protected:
     QRMFileUtilTest() : ScratchDirectoryTest("/tmp/qrmfileutil-XXXXXX") {}
@@ -224,18 +251,16 @@ TEST_F(QRMFileUtilTest, MoveFileKeepsSourceWhenCopyFails)
 
 TEST_F(QRMFileUtilTest, MoveFileKeepsSourceAfterPartialCopy)
 {
-    // A file-size limit makes the copy stop half way, as a full disk would.
     std::string content(64 * 1024, 'p');
     Write("src", content);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit old;
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    const bool moved = QRMFileUtil::MoveFile(QRMFile(S("src")), QRMFile(S("dst")), false);
-    const bool copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst2")), false);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &old));
+    bool moved = true;
+    bool copied = true;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.set());
+        moved = QRMFileUtil::MoveFile(QRMFile(S("src")), QRMFile(S("dst")), false);
+        copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst2")), false);
+    }
     EXPECT_FALSE(moved);
     EXPECT_FALSE(copied);
     EXPECT_TRUE(Read("src") == content);
@@ -285,14 +310,12 @@ TEST_F(QRMFileUtilTest, FailedOverwriteKeepsTheOldFileAndLeavesNothingBehind)
     std::string content(64 * 1024, 'p');
     Write("src", content);
     Write("dst", "old destination");
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit old;
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    const bool copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst")), false);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &old));
+    bool copied = true;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.set());
+        copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst")), false);
+    }
     EXPECT_FALSE(copied);
     EXPECT_EQ("old destination", Read("dst"));
     std::vector<QRMString> names;

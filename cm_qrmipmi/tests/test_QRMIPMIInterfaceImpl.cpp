@@ -49,6 +49,24 @@ protected:
 
     size_t Sends() const { return controller.AcceptedSends(); }
 
+    // The settings a session takes from a settings file holding these keys
+    // when its caller passes {61, 6, 4, 40, 0xAB, 3}.
+    _QRMIPMIConfiguration SessionSettingsWithFile(const std::string& keys)
+    {
+        // The settings file is read once per process: clear it before and after.
+        QRMIPMISession::mIPMIXMLConfig.Release();
+        dir.write("QRMIPMIConfig.xml", ConfigFile(keys));
+        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
+        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0xAB, 3};
+        EXPECT_EQ(library->Initialize(&configuration), 0u);
+        const _QRMIPMIConfiguration got =
+            *QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
+        library->Release();
+        delete library;
+        QRMIPMISession::mIPMIXMLConfig.Release();
+        return got;
+    }
+
     HostNamespace ns;
     TempDir dir;
     FakeModuleHost host;
@@ -281,22 +299,13 @@ TEST_F(LibraryTest, EachKeyOfTheFileOverridesOnlyItsField)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
-        // The settings file is read once per process: clear it between cases.
-        QRMIPMISession::mIPMIXMLConfig.Release();
-        dir.write("QRMIPMIConfig.xml", ConfigFile(c.keys));
-        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
-        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0xAB, 3};
-        ASSERT_EQ(library->Initialize(&configuration), 0u);
-        const _QRMIPMIConfiguration* got =
-            QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
-        EXPECT_EQ(got->PollInterval, c.expected.PollInterval);
-        EXPECT_EQ(got->PollCount, c.expected.PollCount);
-        EXPECT_EQ(got->RetryCount, c.expected.RetryCount);
-        EXPECT_EQ(got->RetryInterval, c.expected.RetryInterval);
-        EXPECT_EQ(got->PollingByte, 0u);
-        EXPECT_EQ(got->PollingStatus, 0u);
-        library->Release();
-        delete library;
+        const _QRMIPMIConfiguration got = SessionSettingsWithFile(c.keys);
+        EXPECT_EQ(got.PollInterval, c.expected.PollInterval);
+        EXPECT_EQ(got.PollCount, c.expected.PollCount);
+        EXPECT_EQ(got.RetryCount, c.expected.RetryCount);
+        EXPECT_EQ(got.RetryInterval, c.expected.RetryInterval);
+        EXPECT_EQ(got.PollingByte, 0u);
+        EXPECT_EQ(got.PollingStatus, 0u);
     }
 }
 
@@ -332,29 +341,20 @@ TEST_F(LibraryTest, OutOfRangeValuesInTheFileAreIgnored)
          {60000, 1000, 100, 60000, 0, 0},
          false},
     };
+    dir.write("zordebuglog", "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
-        QRMIPMISession::mIPMIXMLConfig.Release();
-        dir.write("QRMIPMIConfig.xml", ConfigFile(c.keys));
         std::remove(dir.file("qrmipmi_internal.log").c_str());
-        dir.write("zordebuglog", "");
-        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
-        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0, 0};
-        ASSERT_EQ(library->Initialize(&configuration), 0u);
-        const _QRMIPMIConfiguration* got =
-            QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
-        EXPECT_EQ(got->PollInterval, c.expected.PollInterval);
-        EXPECT_EQ(got->PollCount, c.expected.PollCount);
-        EXPECT_EQ(got->RetryCount, c.expected.RetryCount);
-        EXPECT_EQ(got->RetryInterval, c.expected.RetryInterval);
-        library->Release();
-        delete library;
+        const _QRMIPMIConfiguration got = SessionSettingsWithFile(c.keys);
+        EXPECT_EQ(got.PollInterval, c.expected.PollInterval);
+        EXPECT_EQ(got.PollCount, c.expected.PollCount);
+        EXPECT_EQ(got.RetryCount, c.expected.RetryCount);
+        EXPECT_EQ(got.RetryInterval, c.expected.RetryInterval);
         const std::string log = dir.read("qrmipmi_internal.log");
         const bool ignored = log.find("in the configuration file is outside") != std::string::npos ||
                              log.find("value out of range, ignored") != std::string::npos;
         EXPECT_EQ(ignored, c.logged) << log;
     }
-    QRMIPMISession::mIPMIXMLConfig.Release();
 }
 
 TEST_F(LibraryTest, AbsentOrMalformedFileLeavesTheDefaults)
