@@ -19,7 +19,9 @@ QRMString Utf8(const char* text)
 
 Units U(std::initializer_list<unsigned short> units)
 {
-    return Units(units);
+    // An empty list may have no storage at all, which the string would copy
+    // from.
+    return units.size() == 0 ? Units() : Units(units);
 }
 
 std::string Bytes(std::initializer_list<unsigned char> bytes)
