@@ -1,14 +1,15 @@
 // End to end: the transport, unchanged and in its own process, talks to an
 // emulated /dev/ipmi0 through the real open/ioctl/poll calls; umockdev's
-// preload routes the ioctls to the management-controller model here.
+// preload routes the ioctls to the management-controller model here. The
+// process starts through launchIsolated, so it never sees a real IPMI node.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include <sys/ioctl.h>
@@ -18,6 +19,7 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include "IsolatedLauncher.h"
 #include "SimManagementController.h"
 
 using ::testing::ElementsAre;
@@ -112,24 +114,21 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
 }
 
 // name -> "result=.. length=.. response=.."
-std::map<std::string, std::string> RunClient(std::string& raw)
+std::map<std::string, std::string> RunClient(const std::string& testbedRoot, std::string& raw)
 {
-    std::string command = std::string("LD_PRELOAD=libumockdev-preload.so.0 ") + QRMIPMI_UMOCKDEV_CLIENT + " 2>&1";
+    LaunchRequest request;
+    request.executable = QRMIPMI_UMOCKDEV_CLIENT;
+    request.umockdevRoot = testbedRoot;
+    LaunchResult run = launchIsolated(request);
+    raw = run.out + run.err;
     std::map<std::string, std::string> lines;
-    FILE* out = popen(command.c_str(), "r");
-    if (out == nullptr)
-        return lines;
-    char buffer[2048];
-    while (fgets(buffer, sizeof(buffer), out) != nullptr) {
-        std::string line(buffer);
-        raw += line;
-        if (!line.empty() && line.back() == '\n')
-            line.pop_back();
+    std::istringstream out(run.out);
+    std::string line;
+    while (std::getline(out, line)) {
         size_t blank = line.find(' ');
         if (blank != std::string::npos)
             lines[line.substr(0, blank)] = line.substr(blank + 1);
     }
-    pclose(out);
     return lines;
 }
 
@@ -154,10 +153,11 @@ TEST(IPMITransportUmockdev, RequestsTravelThroughTheEmulatedDevice)
                                                  &error))
         << (error ? error->message : "");
 
-    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    gchar* rootText = umockdev_testbed_get_root_dir(testbed);
+    const std::string root = rootText;
+    g_free(rootText);
     ClientArg arg{&controller, umockdev_testbed_get_dev_fd(testbed, "/dev/ipmi0"),
-                  open((std::string(root) + "/dev/ipmi0").c_str(), O_RDWR | O_NOCTTY)};
-    g_free(root);
+                  open((root + "/dev/ipmi0").c_str(), O_RDWR | O_NOCTTY)};
     ASSERT_GE(arg.master, 0);
     ASSERT_GE(arg.slave, 0);
     struct termios rawMode;
@@ -171,7 +171,7 @@ TEST(IPMITransportUmockdev, RequestsTravelThroughTheEmulatedDevice)
         << (error ? error->message : "");
 
     std::string raw;
-    std::map<std::string, std::string> lines = RunClient(raw);
+    std::map<std::string, std::string> lines = RunClient(root, raw);
 
     umockdev_testbed_detach_ioctl(testbed, "/dev/ipmi0", nullptr);
     g_object_unref(handler);

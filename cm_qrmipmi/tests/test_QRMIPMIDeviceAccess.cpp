@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "QRMIPMIDeviceAccess.h"
+#include "RefusingIPMIDevice.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
 #include "TempDir.h"
@@ -47,6 +48,7 @@ public:
 
 TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
 {
+    UseLinuxIPMIDevice realDevice;
     HighPipe p;
     if (p.readFd < 0)
         GTEST_SKIP() << "cannot raise the descriptor limit to 1500";
@@ -68,6 +70,7 @@ TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
 // error (logged, then a pause), a hang-up is readable (the receive reports it).
 TEST(QRMIPMIDeviceAccess, RealWaitAnswersAsSelectWould)
 {
+    UseLinuxIPMIDevice realDevice;
     IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -90,6 +93,7 @@ TEST(QRMIPMIDeviceAccess, RealWaitAnswersAsSelectWould)
 
 TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
 {
+    UseLinuxIPMIDevice realDevice;
     IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
     errno = 0;
     EXPECT_EQ(device.Open("/nonexistent-zago-test/ipmi0"), -1);
@@ -124,7 +128,8 @@ TEST(QRMIPMIDeviceAccess, RealSleeperPausesForTheGivenMilliseconds)
     QRMIPMIDeviceAccess::Sleeper().SleepMilliseconds(30);
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(30));
-    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    // Milliseconds, not seconds; generous for a loaded machine.
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
 }
 
 TEST(QRMIPMIDeviceAccess, TestSeamsInstallAndRestore)

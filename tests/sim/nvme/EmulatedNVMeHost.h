@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FakeNVMeHost.h"
+#include "IsolatedLauncher.h"
 #include "NVMeControllerModel.h"
 
 // One NVMe controller of an emulated host.
@@ -20,18 +21,14 @@ struct EmulatedController {
 };
 
 // Result of one run of a program on the emulated host.
-struct EmulatedRun {
-    int exitStatus = -1;  // exit status, or 128 + signal number
-    bool timedOut = false;
-    std::string out;
-    std::string err;
-};
+using EmulatedRun = LaunchResult;
 
 // A host with NVMe controllers for the unmodified program, built with
 // umockdev: the program runs with umockdev's preload library, which shows it
 // an emulated /sys and /dev; the admin ioctls on each controller node are
 // answered by the controller's model (in this process, on umockdev's worker
-// thread). The program never reaches the machine's own devices.
+// thread). The program runs through launchIsolated: should the preload fail,
+// it finds empty private /dev and /sys, never the machine's own devices.
 //
 // Open failures: umockdev cannot make the open of an emulated node fail
 // with a chosen errno, so a model with failOpen() gets a node the program
