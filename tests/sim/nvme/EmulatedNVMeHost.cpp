@@ -1,5 +1,8 @@
 #include "EmulatedNVMeHost.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,9 @@
 #include <stdexcept>
 
 #include <umockdev.h>
+
+#include "EmulatedIPMIDevice.h"
+
 
 namespace {
 
@@ -118,6 +124,7 @@ struct EmulatedNVMeHost::Impl {
     std::list<EmulatedController> controllers;  // stable addresses for the handlers
     std::vector<UMockdevIoctlBase*> handlers;
     std::map<std::string, std::unique_ptr<NodeContext>> nodes;  // by controller name
+    std::unique_ptr<EmulatedIPMIDevice> ipmi;
 };
 
 EmulatedNVMeHost::EmulatedNVMeHost() : m_impl(new Impl)
@@ -133,6 +140,7 @@ EmulatedNVMeHost::EmulatedNVMeHost() : m_impl(new Impl)
 
 EmulatedNVMeHost::~EmulatedNVMeHost()
 {
+    m_impl->ipmi.reset();
     for (const EmulatedController& controller : m_impl->controllers) {
         if (controller.model && controller.model->openError() == 0)
             umockdev_testbed_detach_ioctl(m_impl->testbed, ("/dev/" + controller.name).c_str(), nullptr);
@@ -151,6 +159,11 @@ std::vector<std::string> EmulatedNVMeHost::nodeEvents(const std::string& name) c
         return std::vector<std::string>();
     std::lock_guard<std::mutex> lock(node->second->mutex);
     return node->second->events;
+}
+
+void EmulatedNVMeHost::addIPMIDevice(SimManagementController& controller)
+{
+    m_impl->ipmi.reset(new EmulatedIPMIDevice(m_impl->testbed, controller));
 }
 
 void EmulatedNVMeHost::addNode(const std::string& name)
@@ -225,11 +238,5 @@ void EmulatedNVMeHost::addController(const EmulatedController& setup)
 EmulatedRun EmulatedNVMeHost::run(const std::string& executable, const std::vector<std::string>& args,
                                   const std::string& workDir, int timeoutSeconds)
 {
-    LaunchRequest request;
-    request.executable = executable;
-    request.args = args;
-    request.workDir = workDir;
-    request.umockdevRoot = m_impl->root;
-    request.timeoutSeconds = timeoutSeconds;
-    return launchIsolated(request);
+    return RunUnderUmockdev(m_impl->root, executable, args, workDir, timeoutSeconds);
 }

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "FakeNVMeHost.h"
-#include "IsolatedLauncher.h"
+#include "UmockdevRun.h"
 #include "NVMeControllerModel.h"
+#include "SimManagementController.h"
 
 // One NVMe controller of an emulated host.
 struct EmulatedController {
@@ -20,15 +21,11 @@ struct EmulatedController {
     bool pciIdsReadable = true;
 };
 
-// Result of one run of a program on the emulated host.
-using EmulatedRun = LaunchResult;
-
 // A host with NVMe controllers for the unmodified program, built with
 // umockdev: the program runs with umockdev's preload library, which shows it
 // an emulated /sys and /dev; the admin ioctls on each controller node are
 // answered by the controller's model (in this process, on umockdev's worker
-// thread). The program runs through launchIsolated: should the preload fail,
-// it finds empty private /dev and /sys, never the machine's own devices.
+// thread). The program never reaches the machine's own devices.
 //
 // Open failures: umockdev cannot make the open of an emulated node fail
 // with a chosen errno, so a model with failOpen() gets a node the program
@@ -43,9 +40,12 @@ public:
     void addController(const EmulatedController& controller);
     // A /dev entry without controller behind it (nvme0n1, nvme-fabrics).
     void addNode(const std::string& name);
+    // The management controller's IPMI device /dev/ipmi0, answered by
+    // `controller` (which must outlive the host).
+    void addIPMIDevice(SimManagementController& controller);
 
     // Runs `executable` with `args` in `workDir` on the emulated host and
-    // waits for it (killed after `timeoutSeconds`).
+    // waits for it (killed after `timeoutSeconds`); see RunUnderUmockdev.
     EmulatedRun run(const std::string& executable, const std::vector<std::string>& args,
                     const std::string& workDir, int timeoutSeconds = 60);
 
