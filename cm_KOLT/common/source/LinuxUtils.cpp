@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 
 #include "ScsiHostAccess.h"
+#include "SecureTessa.h"
 
 namespace {
 
@@ -250,6 +252,24 @@ std::string getLabel(std::string path)
         return std::string();
     const char* name = reinterpret_cast<const char*>(entry);
     return std::string(name, strnlen(name, kLabelBytes));
+}
+
+std::string executeCmd(const std::string& command)
+{
+    TESSA_LOG(command);
+    std::string result;
+    IScsiHostAccess* host = CScsiHostAccess::Get();
+    FILE* stream = host->openCommand(command.c_str());
+    if (stream == nullptr) {
+        TESSA_LOG("executeCmd : popen failed");
+    } else {
+        char buffer[513] = {0};
+        size_t got = std::fread(buffer, 1, 512, stream);
+        host->closeCommand(stream);
+        result.assign(buffer, strnlen(buffer, got));
+    }
+    TESSA_LOG(result);
+    return result;
 }
 
 bool isSafePartitionLabel(const std::string& label)

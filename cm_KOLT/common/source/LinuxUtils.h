@@ -58,6 +58,11 @@ device* open_dev(const char* path);
 // there is none or the path cannot be read.
 std::string getLabel(std::string path);
 
+// Runs command through the shell and gives the start of its output (at
+// most 512 bytes, up to the first zero byte); empty when it could not be
+// started or printed nothing. Its exit status is not looked at.
+std::string executeCmd(const std::string& command);
+
 // Checks a text before it goes into a shell command: a partition label is
 // six capital letters or digits ("SECUPD", "TES001"); a disk path is
 // "/dev/sd" with one to three lower-case letters, optionally followed by the
