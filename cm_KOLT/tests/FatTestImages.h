@@ -107,6 +107,17 @@ inline std::vector<unsigned char> entry(const std::string& name, unsigned char a
     return e;
 }
 
+// bytes of directory with every entry in use by a file.
+inline std::vector<unsigned char> fullDirectory(uint32_t bytes)
+{
+    std::vector<unsigned char> out;
+    for (uint32_t i = 0; i < bytes / 32; ++i) {
+        std::vector<unsigned char> e = entry("FILE    TXT", 0x20);
+        out.insert(out.end(), e.begin(), e.end());
+    }
+    return out;
+}
+
 // Boot-sector fields as a FAT volume carries them; layout() turns them into
 // byte positions.
 struct Geometry {

@@ -169,11 +169,7 @@ protected:
     {
         Geometry g = plainFat32();
         ASSERT_EQ(g.clusterBytes(), 512u);
-        std::vector<unsigned char> full;
-        for (unsigned i = 0; i < 16; ++i) {
-            std::vector<unsigned char> e = entry("FILE    TXT", 0x20);
-            full.insert(full.end(), e.begin(), e.end());
-        }
+        std::vector<unsigned char> full = fullDirectory(g.clusterBytes());
         for (uint32_t n = 0; n < length; ++n) {
             uint32_t cluster = g.rootCluster + n;
             writeAt(image, g.clusterOffset(cluster), full.data(), full.size());
@@ -290,11 +286,7 @@ TEST_F(FatLabel, Fat32ChainIntoReservedClusterNumbersEnds)
 {
     for (uint32_t next : {0u, 1u, 0x0FFFFFF7u, 0x0FFFFFF8u}) {
         Geometry g = plainFat32();
-        std::vector<unsigned char> full;
-        for (unsigned i = 0; i < 16; ++i) {
-            std::vector<unsigned char> e = entry("FILE    TXT", 0x20);
-            full.insert(full.end(), e.begin(), e.end());
-        }
+        std::vector<unsigned char> full = fullDirectory(g.clusterBytes());
         writeAt(image, g.clusterOffset(g.rootCluster), full.data(), full.size());
         setFatEntry(image, g, g.rootCluster, next);
         // Whatever cluster 1 or the end marks would map to holds a label.
