@@ -435,3 +435,26 @@ TEST_F(DeviceCache, OffsetsBeyond4GiB)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ShellTextChecks, PartitionLabels)
+{
+    for (const char* good : {"SECUPD", "TES001", "TES256", "TES022", "000000"})
+        EXPECT_TRUE(isSafePartitionLabel(good)) << good;
+    for (const char* bad : {"", "SECUP", "SECUPD2", "secupd", "SECUPd", "SEC UP", "SE;rm ", "$(id)A", "TES/01",
+                            "SECUPD\n", "TES-01"})
+        EXPECT_FALSE(isSafePartitionLabel(bad)) << bad;
+    EXPECT_FALSE(isSafePartitionLabel(std::string("SECUP\0", 6)));
+}
+
+TEST(ShellTextChecks, DiskDevicePaths)
+{
+    for (const char* good : {"/dev/sda", "/dev/sdb1", "/dev/sdaa", "/dev/sdzzz", "/dev/sdzzz1"})
+        EXPECT_TRUE(isSafeDiskDevicePath(good)) << good;
+    for (const char* bad : {"", "/dev/sd", "/dev/sd1", "/dev/sda2", "/dev/sdaaaa", "/dev/sdA", "/dev/sg1",
+                            "/dev/sda11", "/dev/sda;rm", "/dev/sda /", "dev/sda", "/dev/sdxxxx", "/dev/../sda"})
+        EXPECT_FALSE(isSafeDiskDevicePath(bad)) << bad;
+}
+
+} // namespace
