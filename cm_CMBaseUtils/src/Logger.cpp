@@ -44,6 +44,9 @@ bool CLogger::Initialize(const std::string& fileName)
 
 bool CLogger::CloseHandle()
 {
+    // Closed is closed: log() stays silent and a later Initialize opens a
+    // log again instead of reporting the closed one as open.
+    m_isOpen = false;
     if (!m_logFile.is_open())
         return true;
     m_logFile.close();

@@ -13,6 +13,7 @@
 
 #include "FatTestImages.h"
 #include "LinuxUtils.h"
+#include "RefusingScsiHost.h"
 #include "TempDir.h"
 
 using namespace fatimg;
@@ -34,6 +35,9 @@ size_t openDescriptors()
 
 class FatLabel : public ::testing::Test {
 protected:
+    // The images are plain files of the scratch folder, read with the real
+    // calls.
+    UseLinuxScsiHostAccess linuxCalls;
     TempDir scratch;
     std::string image = scratch.file("volume.img");
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FakeScsiHost.h"
+#include "RefusingScsiHost.h"
 #include "ScsiHostAccess.h"
 #include "TempDir.h"
 
@@ -58,8 +59,11 @@ TEST(ScsiHostAccess, LinuxCallsOnScratchFiles)
 
 TEST(ScsiHostAccess, SetForTestingHandsBackThePrevious)
 {
+    IScsiHostAccess* refusing = CScsiHostAccess::Get();
+    EXPECT_EQ(refusing, &RefusingScsiHost::instance()) << "what every test starts with";
+    CScsiHostAccess::SetForTesting(nullptr);
     IScsiHostAccess* real = CScsiHostAccess::Get();
-    ASSERT_NE(real, nullptr);
+    ASSERT_NE(dynamic_cast<CLinuxScsiHostAccess*>(real), nullptr);
     FakeScsiHost first, second;
     EXPECT_EQ(CScsiHostAccess::SetForTesting(&first), real);
     EXPECT_EQ(CScsiHostAccess::Get(), &first);

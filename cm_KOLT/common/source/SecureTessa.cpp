@@ -76,7 +76,8 @@ secureTessa::secureTessa()
       maxDropBoxBytes(0),
       freshInstall(0),
       halWasRunning(0),
-      ready(0)
+      ready(0),
+      installedRuleFiles()
 {
     dynHandleIdx = 0;
     startDebugLog();

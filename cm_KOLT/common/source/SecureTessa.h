@@ -381,6 +381,9 @@ public:
     uint8_t freshInstall;
     uint8_t halWasRunning;
     uint8_t ready;
+    // Full paths of the udev rule files this client copied; the uninstall
+    // removes these and nothing else (never a file that was there before).
+    std::vector<std::string> installedRuleFiles;
 
 private:
     secureTessa(const secureTessa&) = delete;
