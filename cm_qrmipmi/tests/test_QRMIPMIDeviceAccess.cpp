@@ -111,6 +111,7 @@ TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
 
 TEST(QRMIPMIDeviceAccess, RealOpenIsNotInheritedByCommands)
 {
+    UseLinuxIPMIDevice realDevice;
     TempDir dir;
     dir.write("ipmi0", "");
     IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
