@@ -182,18 +182,27 @@ TEST_F(InventoryWriter, WithoutFileNameTheDocumentGoesToStandardOutput)
     EXPECT_NE(out.find("display=\"M\"/></Device></SVMInventory>"), std::string::npos);
 }
 
-TEST_F(InventoryWriter, UnopenableFileFallsBackToStandardOutput)
+// A result file that cannot be written must not pass for a finished run:
+// the document still reaches standard output, the log says why, and the
+// writer throws.
+TEST_F(InventoryWriter, UnwritableFileSendsTheDocumentToStandardOutputAndThrows)
 {
     testing::internal::CaptureStdout();
     {
         CInventoryXMLWriter writer;
-        EXPECT_TRUE(writer.GetXML({}, dir.file("missing/out.xml")));
+        EXPECT_THROW(writer.GetXML({}, dir.file("missing/out.xml")), CResultDocumentError);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), kHead + kTail);
     EXPECT_FALSE(dir.exists("missing"));
     std::string log = dir.read("debug.log");
     EXPECT_NE(log.find("CInventoryXMLWriter::GetXML() udpate xml file opened"), std::string::npos);
+    EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::GetXML() creating a temporary file for result file " +
+                       dir.file("missing/out.xml") + " failed: No such file or directory"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::print() "), std::string::npos) << log;
     EXPECT_EQ(log.find("copying the contents to Inventory XML file"), std::string::npos);
+    EXPECT_NE(log.find("CInventoryXMLWriter::GetXML() Exiting"), std::string::npos);
 }
 
 TEST_F(InventoryWriter, LogsItsSteps)

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -195,6 +196,28 @@ void HostNamespace::bindFile(const std::string& target, const std::string& conte
     if (chmod(source.c_str(), mode) != 0)
         fail("HostNamespace::bindFile: cannot chmod " + source + ": " + errnoText());
     bind(source, target);
+}
+
+std::string HostNamespace::smallDisk(size_t bytes)
+{
+    const std::string disk = m_scratch + "/disk" + std::to_string(m_layers++);
+    std::error_code ec;
+    if (!fs::create_directory(disk, ec))
+        fail("HostNamespace::smallDisk: cannot create " + disk);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        fail("HostNamespace::smallDisk: mounting a tmpfs on " + disk + " failed: " + errnoText());
+    m_mounts.push_back(disk);
+    m_writableRoots.push_back(disk);
+    return disk;
+}
+
+void HostNamespace::makeReadOnly(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::makeReadOnly: not a disk of this namespace: " + disk);
+    if (mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) != 0)
+        fail("HostNamespace::makeReadOnly: remounting " + disk + " failed: " + errnoText());
 }
 
 std::string HostNamespace::writableCanonical(const std::string& path) const

@@ -51,6 +51,12 @@ public:
     // Removes a file, link or folder tree (in an overlay: hides the host's).
     void remove(const std::string& path);
 
+    // A small disk: a fresh tmpfs of `bytes` (whole pages) mounted on a new
+    // folder of the temporary folder; returns that folder. A test fills it
+    // to see a write fail with ENOSPC, or makes it read-only.
+    std::string smallDisk(size_t bytes);
+    void makeReadOnly(const std::string& disk);
+
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }
 
