@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "Logger.h"
 
@@ -145,10 +145,13 @@ bool CLinuxImpl::IsFileExits(const std::string& fileName)
 
 bool CLinuxImpl::IsFileExistsAbs(const std::string& path)
 {
-    std::ifstream file(path.c_str());
-    bool exists = file.is_open();
+    // Whether the file opens for reading, as a stream would open it; but
+    // without waiting for a writer when the name is a FIFO, and without
+    // handing the descriptor to a command started meanwhile.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    bool exists = fd >= 0;
     if (exists)
-        file.close();
+        ::close(fd);
     ZLOG("CLinuxImpl::IsFileExistsAbs() File name " + path + (exists ? " exist" : " doesnt exist"));
     return exists;
 }
@@ -195,7 +198,7 @@ bool CLinuxImpl::readFirstLine(const std::string& path, std::string& line)
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
         return false;
-    FILE* file = std::fopen(path.c_str(), "r");
+    FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr)
         return true;
     char buffer[1024];
