@@ -313,6 +313,38 @@ TEST_F(InventoryWriter, BytesThatAreNoUtf8AreLeftOut)
     EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/Application/@display)"), "M");
 }
 
+// U+FFFE and U+FFFF are no XML characters: like the bytes that are no
+// UTF-8 they are left out, while the characters next to them stay.
+TEST(XMLEscape, NoncharactersFFFEAndFFFFAreLeftOut)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"U+FFFE", "a\xef\xbf\xbe" "b", "ab"},
+        {"U+FFFF", "a\xef\xbf\xbf" "b", "ab"},
+        {"both, repeated", "\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbe", ""},
+        {"U+FFFD stays", "\xef\xbf\xbd", "\xef\xbf\xbd"},
+        {"U+FFFC stays", "\xef\xbf\xbc", "\xef\xbf\xbc"},
+        {"U+FFBE stays", "\xef\xbe\xbe", "\xef\xbe\xbe"},
+        {"U+EFFE stays", "\xee\xbf\xbe", "\xee\xbf\xbe"},
+        {"U+10FFFE stays", "\xf4\x8f\xbf\xbe", "\xf4\x8f\xbf\xbe"},
+        {"cut U+FFFE", "a\xef\xbf", "a"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(XMLEscape(c.text), c.expected) << c.name;
+}
+
+TEST_F(InventoryWriter, DocumentWithNoncharactersInFieldsStaysReadable)
+{
+    auto d = pciDevice("Serial Number: S\xef\xbf\xbe" "1");
+    d->setDisplay("ZAGO\xef\xbf\xbf Boot");
+    std::string xml = document(dir, {d.get()});
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: S1");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@display)"), "ZAGO Boot");
+}
+
 TEST(XMLEscape, LeavesOrdinaryTextAlone)
 {
     EXPECT_EQ(XMLEscape("ZAGO BOSS-N1 2.5.0.17 1bd4"), "ZAGO BOSS-N1 2.5.0.17 1bd4");

@@ -3,13 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "EmulatedNVMeHost.h"
+#include "HostNamespace.h"
 #include "NVMeControllerModel.h"
 #include "TempDir.h"
 
@@ -206,4 +215,87 @@ TEST(MainE2ERunSequence, InventoryRunLogsEachStepInOrder)
                   "Entering CNVMePCISSDInventory::~CNVMePCISSDInventory()",
                   "Leaving CNVMePCISSDInventory::~CNVMePCISSDInventory()",
               }));
+}
+
+namespace {
+
+void fillDisk(const std::string& disk)
+{
+    int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::vector<char> block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+// A result file that cannot be written ends the run with status 1: the
+// earlier document stays as it was (no truncated file), no temporary file
+// is left, the document reaches standard output and the log says why.
+TEST(MainE2EResultFile, FullOrReadOnlyDiskFailsTheRunAndKeepsTheEarlierDocument)
+{
+    HostNamespace ns;
+    const std::string full = ns.smallDisk(64 * 1024);
+    const std::string readOnly = ns.smallDisk(64 * 1024);
+    for (const std::string& disk : {full, readOnly}) {
+        std::ofstream(disk + "/out.xml") << "<earlier/>";
+    }
+    fillDisk(full);
+    ns.makeReadOnly(readOnly);
+    TempDir dir(false);
+    EmulatedNVMeHost host;
+
+    struct Case {
+        std::string disk;
+        std::vector<std::string> expectedEntries;
+        std::string reason;
+    } cases[] = {
+        {full, {"filler", "out.xml"}, "No space left on device"},
+        {readOnly, {"out.xml"}, "Read-only file system"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.disk);
+        EmulatedRun run = host.run(kProgram, {"-i", "-o", c.disk + "/out.xml", "-d", "run.log"}, dir.path());
+
+        EXPECT_EQ(run.exitStatus, 1) << run.err;
+        EXPECT_EQ(run.out, kEmptyInventory);
+        EXPECT_EQ(readWholeFile(c.disk + "/out.xml"), "<earlier/>");
+        std::vector<std::string> entries;
+        for (const auto& e : std::filesystem::directory_iterator(c.disk))
+            entries.push_back(e.path().filename().string());
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, c.expectedEntries);
+        std::string log = dir.read("run.log");
+        EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::print() "), std::string::npos) << log;
+        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+        EXPECT_NE(log.find("ERROR: pDeviceXmlWriter->GetXML() created an exception and it is caught !"),
+                  std::string::npos);
+    }
+}
+
+// The shell commands the run starts (here the node listing, with the debug
+// log open) inherit none of its files. A stand-in `ls` found first on PATH
+// records what it was handed.
+TEST(MainE2EShellCommands, InheritNoDescriptorOfTheRun)
+{
+    TempDir dir(false);
+    TempDir tools(false);
+    const std::string record = tools.file("inherited");
+    tools.write("ls", "#!/bin/sh\nfor fd in /proc/$$/fd/*; do readlink \"$fd\"; done >> '" + record + "'\n");
+    ASSERT_EQ(chmod(tools.file("ls").c_str(), 0755), 0);
+    dir.write("package.xml", "<SoftwareComponent/>");
+    EmulatedNVMeHost host;
+
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (tools.path() + ":" + path).c_str(), 1);
+    EmulatedRun run = host.run(kProgram, {"-i", "-o", "out.xml", "-d", "run.log"}, dir.path());
+    setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ASSERT_TRUE(tools.exists("inherited")) << "the listing did not run the stand-in";
+    std::string inherited = tools.read("inherited");
+    EXPECT_FALSE(inherited.empty());
+    EXPECT_EQ(inherited.find(dir.path()), std::string::npos) << inherited;
 }
