@@ -34,6 +34,16 @@ public:
     std::vector<std::string> asked;
 };
 
+// A folder below `top` whose path is far longer than 2048 bytes.
+std::string deepFolder(const std::string& top)
+{
+    std::string deep = top;
+    for (int i = 0; i < 10; ++i)
+        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    std::filesystem::create_directories(deep);
+    return deep;
+}
+
 } // namespace
 
 TEST(PlatformLayer, CreatesOneImplementationOnFirstUse)
@@ -112,11 +122,8 @@ TEST(PlatformLayer, UnnamableWorkingDirectoryIsReportedNotTakenForTheRoot)
 TEST(PlatformLayer, LongWorkingDirectoryIsNamedWhole)
 {
     TempDir dir;
-    std::string deep = dir.path();
-    for (int i = 0; i < 10; ++i)
-        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    std::string deep = deepFolder(dir.path());
     ASSERT_GT(deep.size(), 2048u + 100u);
-    std::filesystem::create_directories(deep);
     ASSERT_TRUE(CPlatformLayer::setCurrentDirectory(deep));
     EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), deep + "/");
 }
@@ -187,11 +194,8 @@ TEST(PlatformLayer, ProcessDirectoryOfAnExecutableWithALongPath)
     }
 
     TempDir dir;
-    std::string deep = dir.path();
-    for (int i = 0; i < 10; ++i)
-        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    std::string deep = deepFolder(dir.path());
     ASSERT_GT(deep.size(), 2048u + 100u);
-    std::filesystem::create_directories(deep);
     std::filesystem::copy_file("/proc/self/exe", deep + "/copy");
     std::filesystem::permissions(deep + "/copy", std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);

@@ -166,28 +166,12 @@ TEST(ResultDocumentOutput, TemporaryFileOfAnUndeliveredDocumentIsRemoved)
     EXPECT_TRUE(entries(dir.path()).empty());
 }
 
-namespace {
-
-// Fills the rest of `disk` with a file of its own.
-void fill(const std::string& disk)
-{
-    int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    std::vector<char> block(4096, 'f');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    EXPECT_EQ(errno, ENOSPC);
-    ::close(fd);
-}
-
-} // namespace
-
 TEST(ResultDocumentOutput, FullDiskLeavesTheEarlierFileAndNoTemporaryFile)
 {
     HostNamespace ns;
     const std::string disk = ns.smallDisk(64 * 1024);
     writeFile(disk + "/out.xml", kEarlier);
-    fill(disk);
+    ns.fill(disk);
 
     Delivery d = deliver(disk + "/out.xml", std::string(16 * 1024, 'x'));
 
@@ -222,7 +206,7 @@ TEST(ResultDocumentOutput, StandardOutputThatCannotTakeTheTextFails)
 {
     HostNamespace ns;
     const std::string disk = ns.smallDisk(16 * 1024);
-    fill(disk);
+    ns.fill(disk);
     int full = ::open((disk + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(full, 0);
 

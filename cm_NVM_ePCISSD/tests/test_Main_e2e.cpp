@@ -217,20 +217,6 @@ TEST(MainE2ERunSequence, InventoryRunLogsEachStepInOrder)
               }));
 }
 
-namespace {
-
-void fillDisk(const std::string& disk)
-{
-    int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    std::vector<char> block(4096, 'f');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    ::close(fd);
-}
-
-} // namespace
-
 // A result file that cannot be written ends the run with status 1: the
 // earlier document stays as it was (no truncated file), no temporary file
 // is left, the document reaches standard output and the log says why.
@@ -242,7 +228,7 @@ TEST(MainE2EResultFile, FullOrReadOnlyDiskFailsTheRunAndKeepsTheEarlierDocument)
     for (const std::string& disk : {full, readOnly}) {
         std::ofstream(disk + "/out.xml") << "<earlier/>";
     }
-    fillDisk(full);
+    ns.fill(full);
     ns.makeReadOnly(readOnly);
     TempDir dir(false);
     EmulatedNVMeHost host;

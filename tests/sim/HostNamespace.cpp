@@ -220,6 +220,26 @@ void HostNamespace::makeReadOnly(const std::string& disk)
         fail("HostNamespace::makeReadOnly: remounting " + disk + " failed: " + errnoText());
 }
 
+void HostNamespace::fill(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::fill: not a disk of this namespace: " + disk);
+    const std::string filler = disk + "/filler";
+    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail("HostNamespace::fill: cannot create " + filler + ": " + errnoText());
+    std::vector<char> block(4096, 'f');
+    ssize_t written = 0;
+    while ((written = write(fd, block.data(), block.size())) > 0) {
+    }
+    const int error = errno;
+    close(fd);
+    if (written < 0 && error != ENOSPC) {
+        errno = error;
+        fail("HostNamespace::fill: writing " + filler + " failed: " + errnoText());
+    }
+}
+
 std::string HostNamespace::writableCanonical(const std::string& path) const
 {
     const fs::path wanted(path);

@@ -56,6 +56,8 @@ public:
     // to see a write fail with ENOSPC, or makes it read-only.
     std::string smallDisk(size_t bytes);
     void makeReadOnly(const std::string& disk);
+    // Takes up whatever room `disk` has left with a file named "filler".
+    void fill(const std::string& disk);
 
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }
