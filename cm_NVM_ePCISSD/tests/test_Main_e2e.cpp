@@ -3,22 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "EmulatedNVMeHost.h"
-#include "HostNamespace.h"
 #include "NVMeControllerModel.h"
 #include "TempDir.h"
 
@@ -215,50 +211,6 @@ TEST(MainE2ERunSequence, InventoryRunLogsEachStepInOrder)
                   "Entering CNVMePCISSDInventory::~CNVMePCISSDInventory()",
                   "Leaving CNVMePCISSDInventory::~CNVMePCISSDInventory()",
               }));
-}
-
-// A result file that cannot be written ends the run with status 1: the
-// earlier document stays as it was (no truncated file), no temporary file
-// is left, the document reaches standard output and the log says why.
-TEST(MainE2EResultFile, FullOrReadOnlyDiskFailsTheRunAndKeepsTheEarlierDocument)
-{
-    HostNamespace ns;
-    const std::string full = ns.smallDisk(64 * 1024);
-    const std::string readOnly = ns.smallDisk(64 * 1024);
-    for (const std::string& disk : {full, readOnly}) {
-        std::ofstream(disk + "/out.xml") << "<earlier/>";
-    }
-    ns.fill(full);
-    ns.makeReadOnly(readOnly);
-    TempDir dir(false);
-    EmulatedNVMeHost host;
-
-    struct Case {
-        std::string disk;
-        std::vector<std::string> expectedEntries;
-        std::string reason;
-    } cases[] = {
-        {full, {"filler", "out.xml"}, "No space left on device"},
-        {readOnly, {"out.xml"}, "Read-only file system"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.disk);
-        EmulatedRun run = host.run(kProgram, {"-i", "-o", c.disk + "/out.xml", "-d", "run.log"}, dir.path());
-
-        EXPECT_EQ(run.exitStatus, 1) << run.err;
-        EXPECT_EQ(run.out, kEmptyInventory);
-        EXPECT_EQ(readWholeFile(c.disk + "/out.xml"), "<earlier/>");
-        std::vector<std::string> entries;
-        for (const auto& e : std::filesystem::directory_iterator(c.disk))
-            entries.push_back(e.path().filename().string());
-        std::sort(entries.begin(), entries.end());
-        EXPECT_EQ(entries, c.expectedEntries);
-        std::string log = dir.read("run.log");
-        EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::print() "), std::string::npos) << log;
-        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
-        EXPECT_NE(log.find("ERROR: pDeviceXmlWriter->GetXML() created an exception and it is caught !"),
-                  std::string::npos);
-    }
 }
 
 // The shell commands the run starts (here the node listing, with the debug
