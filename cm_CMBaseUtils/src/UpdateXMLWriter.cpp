@@ -25,6 +25,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
         try {
             opened = resultFile.Open(outputFile, error);
         } catch (const std::exception& e) {
+            // The inventory writer's words: both writers report this alike.
             ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
             return false;
         }
