@@ -119,6 +119,18 @@ protected:
         scsi.addUsbDisk(sg, disk, nextAdapter++, image(label));
     }
 
+    // The drop box on /dev/sdb and "TES022" on /dev/sdc, exposed and ready
+    // to mount: mkdir, ln, mount and rm succeed.
+    void exposeAndMountable()
+    {
+        exposeDisk("SECUPD", "sg3", "/dev/sdb");
+        exposeDisk("TES022", "sg4", "/dev/sdc");
+        mkdirMakesFolders();
+        host.answerPrefix("ln -sf ", 0);
+        host.answerPrefix("mount ", 0);
+        host.answerPrefix("rm ", 0);
+    }
+
     // mkdir makes the folder in the private /tmp, as the shell would.
     void mkdirMakesFolders()
     {

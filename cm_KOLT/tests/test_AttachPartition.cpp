@@ -37,13 +37,8 @@ protected:
         PartitionHostTest::SetUp();
         if (HasFatalFailure())
             return;
-        exposeDisk("SECUPD", "sg3", "/dev/sdb");
-        exposeDisk("TES022", "sg4", "/dev/sdc");
-        mkdirMakesFolders();
-        host.answerPrefix("ln -sf ", 0);
-        host.answerPrefix("mount ", 0);
+        exposeAndMountable();
         host.answerPrefix("umount ", 0);
-        host.answerPrefix("rm ", 0);
     }
 
     // The usb_storage gate is decided once per run.

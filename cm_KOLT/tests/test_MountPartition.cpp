@@ -83,12 +83,7 @@ protected:
         PartitionHostTest::SetUp();
         if (HasFatalFailure())
             return;
-        exposeDisk("SECUPD", "sg3", "/dev/sdb");
-        exposeDisk("TES022", "sg4", "/dev/sdc");
-        mkdirMakesFolders();
-        host.answerPrefix("ln -sf ", 0);
-        host.answerPrefix("mount ", 0);
-        host.answerPrefix("rm ", 0);
+        exposeAndMountable();
     }
 };
 

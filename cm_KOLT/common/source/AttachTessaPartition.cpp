@@ -2,17 +2,22 @@
 
 #include <sys/statfs.h>
 
+const char* numberedPartitionRowFault(unsigned short row)
+{
+    // Row 0 is the drop box: its word is a dynamic one and must never go
+    // out as a static word.
+    if (row == 0 || row >= TESSA_PARTITION_ROWS)
+        return "Invalid Tessa partition specfied";
+    if (!tessaPartInfo[row].present)
+        return "Tessa partition is not present.";
+    return nullptr;
+}
+
 bool secureTessa::AttachTessaPartition(unsigned short row)
 {
     try {
-        // Row 0 is the drop box: its word is a dynamic one and must never
-        // go out as a static word.
-        if (row == 0 || row >= TESSA_PARTITION_ROWS) {
-            TESSA_LOG("Invalid Tessa partition specfied");
-            throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
-        }
-        if (!tessaPartInfo[row].present) {
-            TESSA_LOG("Tessa partition is not present.");
+        if (const char* fault = numberedPartitionRowFault(row)) {
+            TESSA_LOG(fault);
             throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
         }
         if (!AttachPartition(tessaPartInfo[row].partIdWord, 0, row)) {

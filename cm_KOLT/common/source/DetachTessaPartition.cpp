@@ -3,14 +3,8 @@
 bool secureTessa::DetachTessaPartition(unsigned short row)
 {
     try {
-        // Row 0 is the drop box: its word is a dynamic one and must never
-        // go out as a static word.
-        if (row == 0 || row >= TESSA_PARTITION_ROWS) {
-            TESSA_LOG("Invalid Tessa partition specfied");
-            throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
-        }
-        if (!tessaPartInfo[row].present) {
-            TESSA_LOG("Tessa partition is not present.");
+        if (const char* fault = numberedPartitionRowFault(row)) {
+            TESSA_LOG(fault);
             throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
         }
         if (!DetachPartition(tessaPartInfo[row].partIdWord, 0, row, false)) {

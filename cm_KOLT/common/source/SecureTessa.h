@@ -221,6 +221,11 @@ extern TessaPartitionEntry tessaDynPartInfo[TESSA_PARTITION_ROWS];
 // The drop box's six-character name.
 extern const char* dynDriveName;
 
+// Why a row cannot be attached or detached as a numbered partition (the
+// line to log: a row outside 1 to 256, or one the controller has not
+// reported), or null when it can.
+const char* numberedPartitionRowFault(unsigned short row);
+
 // Size of the mount-point buffers the staging code hands to getDynPartDrive.
 const size_t kMountPointBufferBytes = 1024;
 
