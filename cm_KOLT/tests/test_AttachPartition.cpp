@@ -86,6 +86,16 @@ TEST_F(AttachPartition, MountThatNeverSucceedsGivesFiveAttachesSixDetachesAndErr
     EXPECT_TRUE(Contains(log, "AttachPartition failed"));
 }
 
+TEST_F(AttachPartition, MountFailureStaysTheErrorWhenTheLastDetachIsRefused)
+{
+    host.answer(kDynMount, 8192);
+    tessa.ScriptCodes(0x06, {0, 0, 0, 0, 0, 0x04});
+    EXPECT_FALSE(client->AttachPartition(0, tessaPartInfo[0].partIdWord, 0));
+    EXPECT_EQ(tessa.CountSub(0x06), 6u);
+    EXPECT_EQ(client->getKOLTError(), KOLT_PARTITIONUNREACHABLE);
+    EXPECT_TRUE(Contains(Log(), "DetachPartition failed"));
+}
+
 TEST_F(AttachPartition, UsbStorageUnavailableThrows65BeforeAnyFrame)
 {
     usbStorageUnavailable();
