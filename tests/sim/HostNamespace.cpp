@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -15,6 +16,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -41,6 +45,21 @@ int threadCount()
         if (line.rfind("Threads:", 0) == 0)
             return std::atoi(line.c_str() + 8);
     return -1;
+}
+
+// Any mount point at or below `path` in this process's view.
+bool anyMountWithin(const std::string& path)
+{
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint;
+        fields >> id >> parent >> device >> root >> mountPoint;
+        if (isWithin(mountPoint, path))
+            return true;
+    }
+    return false;
 }
 
 bool hasDotDot(const fs::path& p)
@@ -80,18 +99,35 @@ HostNamespace::HostNamespace()
 HostNamespace::~HostNamespace()
 {
     bool detached = true;
+    if (!m_newRoot.empty()) {
+        // Mounts made inside the new root go first, then the old root comes
+        // back and the new one goes with everything bound into it.
+        for (size_t i = m_mounts.size(); i-- > m_mountsBeforeRoot;)
+            if (umount2(m_mounts[i].c_str(), MNT_DETACH) != 0)
+                detached = false;
+        m_mounts.resize(m_mountsBeforeRoot);
+        if (m_outerRoot >= 0) {
+            if (fchdir(m_outerRoot) != 0 || chroot(".") != 0)
+                detached = false;
+            if (m_outerCwd < 0 || fchdir(m_outerCwd) != 0)
+                detached = detached && chdir("/") == 0;
+        }
+        if (umount2(m_newRoot.c_str(), MNT_DETACH) != 0)
+            detached = false;
+    }
     for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
         if (umount2(it->c_str(), MNT_DETACH) != 0)
             detached = false;
     // Bind targets never lie in the scratch folder, so removing it cannot
     // reach through a mount into the host's files; still, leave it in place
-    // if anything stayed mounted.
-    if (!m_scratch.empty() && detached) {
+    // if anything stayed mounted (the new root binds the host's folders).
+    if (!m_scratch.empty() && detached && !anyMountWithin(m_scratch)) {
         std::error_code ec;
         fs::remove_all(m_scratch, ec);
     }
-    if (m_outerNamespace >= 0)
-        close(m_outerNamespace);
+    for (int fd : {m_outerNamespace, m_outerRoot, m_outerCwd})
+        if (fd >= 0)
+            close(fd);
 }
 
 void HostNamespace::fail(const std::string& message) const
@@ -197,6 +233,70 @@ void HostNamespace::bindFile(const std::string& target, const std::string& conte
     bind(source, target);
 }
 
+void HostNamespace::writableRoot()
+{
+    if (!m_newRoot.empty())
+        return;
+    const std::string root = m_scratch + "/root";
+    if (mkdir(root.c_str(), 0755) != 0)
+        fail("HostNamespace::writableRoot: cannot create " + root + ": " + errnoText());
+    if (mount("zagoroot", root.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0)
+        fail("HostNamespace::writableRoot: cannot mount a tmpfs on " + root + ": " + errnoText());
+    m_newRoot = root;
+    m_mountsBeforeRoot = m_mounts.size();
+
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir("/"), closedir);
+    if (!listing)
+        fail("HostNamespace::writableRoot: cannot list /: " + errnoText());
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    // The entry holding the scratch folder first: its recursive bind then
+    // copies the new root while nothing is bound into it yet.
+    const std::string scratchTop = m_scratch.substr(1, m_scratch.find('/', 1) - 1);
+    std::stable_partition(names.begin(), names.end(), [&](const std::string& n) { return n == scratchTop; });
+
+    for (const std::string& name : names) {
+        const std::string host = "/" + name;
+        const std::string inside = root + "/" + name;
+        struct stat info;
+        if (lstat(host.c_str(), &info) != 0)
+            continue;
+        if (S_ISLNK(info.st_mode)) {
+            std::error_code ec;
+            const fs::path target = fs::read_symlink(host, ec);
+            if (ec || symlink(target.c_str(), inside.c_str()) != 0)
+                fail("HostNamespace::writableRoot: cannot copy the link " + host);
+        } else if (S_ISDIR(info.st_mode)) {
+            if (mkdir(inside.c_str(), 0755) != 0 ||
+                mount(host.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+                fail("HostNamespace::writableRoot: cannot bind " + host + ": " + errnoText());
+        } else {
+            const int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0)
+                fail("HostNamespace::writableRoot: cannot create " + inside + ": " + errnoText());
+            close(fd);
+            if (mount(host.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                fail("HostNamespace::writableRoot: cannot bind " + host + ": " + errnoText());
+        }
+        m_rootEntries.push_back(name);
+    }
+
+    const std::string cwd = fs::current_path().string();
+    m_outerRoot = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_outerCwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_outerRoot < 0 || m_outerCwd < 0)
+        fail("HostNamespace::writableRoot: cannot keep the old root: " + errnoText());
+    if (chdir(root.c_str()) != 0 || chroot(".") != 0)
+        fail("HostNamespace::writableRoot: chroot failed: " + errnoText());
+    // The same folder, now reached through the new root.
+    if (chdir(cwd.c_str()) != 0 && chdir("/") != 0)
+        fail("HostNamespace::writableRoot: no working directory in the new root");
+}
+
 std::string HostNamespace::writableCanonical(const std::string& path) const
 {
     const fs::path wanted(path);
@@ -228,11 +328,16 @@ std::string HostNamespace::writableCanonical(const std::string& path) const
     for (const std::string& root : m_writableRoots)
         if (isWithin(result, root))
             return result;
+    // Directly below the new root, under a name the host's root lacks.
+    const fs::path resolvedPath(result);
+    if (!m_newRoot.empty() && resolvedPath.parent_path() == "/" &&
+        std::find(m_rootEntries.begin(), m_rootEntries.end(), resolvedPath.filename().string()) == m_rootEntries.end())
+        return result;
     fail("HostNamespace: " + path + " (" + result + ") is not below an overlay or a temporary bind; "
          "writing it would change the host");
 }
 
-void HostNamespace::writeFile(const std::string& path, const std::string& content)
+void HostNamespace::writeFile(const std::string& path, const std::string& content, unsigned int mode)
 {
     const std::string file = writableCanonical(path);
     fs::create_directories(fs::path(file).parent_path());
@@ -244,9 +349,13 @@ void HostNamespace::writeFile(const std::string& path, const std::string& conten
         if (S_ISLNK(info.st_mode) && unlink(file.c_str()) != 0)
             fail("HostNamespace::writeFile: cannot replace the link " + path + ": " + errnoText());
     }
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         fail("HostNamespace::writeFile: cannot open " + path + ": " + errnoText());
+    if (fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+        close(fd);
+        fail("HostNamespace::writeFile: cannot chmod " + path + ": " + errnoText());
+    }
     size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);

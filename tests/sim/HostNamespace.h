@@ -46,10 +46,18 @@ public:
     // anything else fails the test and throws. Missing parent folders are
     // created; an existing symbolic link at `path` is replaced, never
     // followed.
-    void writeFile(const std::string& path, const std::string& content);
+    void writeFile(const std::string& path, const std::string& content, unsigned int mode = 0644);
     void makeDirectory(const std::string& path);
     // Removes a file, link or folder tree (in an overlay: hides the host's).
     void remove(const std::string& path);
+
+    // Makes names directly below "/" writable ("/VERSION"): the process gets a
+    // new root, a tmpfs holding a recursive bind of every entry of the host's
+    // root, so the rest of the tree looks and behaves as before. Only names
+    // the host's root lacks can then be written there; the host's own entries
+    // stay the host's (overlay them to change what lies inside). The old root
+    // and working directory come back when the object goes away.
+    void writableRoot();
 
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }
@@ -71,6 +79,14 @@ private:
     std::vector<std::string> m_writableRoots; // canonical overlay / temp bind targets
     std::vector<std::string> m_hostBinds;     // targets showing a host folder: never written
     int m_layers = 0;
+    // writableRoot(): the new root (a path of the old root), the host's root
+    // entries bound into it, how many of m_mounts were made before it, and
+    // the old root and working directory to return to.
+    std::string m_newRoot;
+    std::vector<std::string> m_rootEntries;
+    size_t m_mountsBeforeRoot = 0;
+    int m_outerRoot = -1;
+    int m_outerCwd = -1;
 };
 
 #endif

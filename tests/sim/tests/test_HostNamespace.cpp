@@ -226,3 +226,38 @@ TEST(HostNamespace, RefusedWhileOtherThreadsRun)
     release.set_value();
     other.join();
 }
+
+TEST(HostNamespace, NamesDirectlyBelowTheRootLiveInANewRoot)
+{
+    const std::string probe = "/zago-hostnamespace-root-probe";
+    ASSERT_FALSE(exists(probe));
+    TempDir work;
+    work.write("here", "cwd file\n");
+    const std::string passwd = readWholeFile("/etc/passwd");
+    {
+        HostNamespace ns;
+        ns.writableRoot();
+        ns.writeFile(probe, "RVX_MAJOR_VERSION=3\n");
+        EXPECT_EQ(readWholeFile(probe), "RVX_MAJOR_VERSION=3\n");
+        // Everything else is as before, the working directory included.
+        EXPECT_EQ(readWholeFile("/etc/passwd"), passwd);
+        EXPECT_EQ(readWholeFile("here"), "cwd file\n");
+        EXPECT_EQ(fs::current_path().string(), work.path());
+        EXPECT_FALSE(ns.existsOutside(probe));
+        // The host's own root entries stay the host's.
+        EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.writeFile("/etc", "x"), std::runtime_error), "would change the host");
+        EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.remove("/tmp"), std::runtime_error), "would change the host");
+        // Overlays still work below it.
+        ns.overlay("/etc");
+        ns.writeFile("/etc/zago-hostnamespace-probe", "inside\n");
+        EXPECT_FALSE(ns.existsOutside("/etc/zago-hostnamespace-probe"));
+        ns.remove(probe);
+        EXPECT_FALSE(exists(probe));
+        ns.writeFile(probe, "again\n");
+    }
+    EXPECT_FALSE(exists(probe));
+    EXPECT_FALSE(exists("/etc/zago-hostnamespace-probe"));
+    EXPECT_EQ(readWholeFile("/etc/passwd"), passwd);
+    EXPECT_EQ(fs::current_path().string(), work.path());
+    EXPECT_EQ(readWholeFile("here"), "cwd file\n");
+}
