@@ -1,13 +1,18 @@
 #ifndef CM_KOLT_TESTS_KOLTTESTSUPPORT_H
 #define CM_KOLT_TESTS_KOLTTESTSUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "SecureTessa.h"
+#include "HostNamespace.h"
+#include "PlatformLayer.h"
 #include "SimPlatform.h"
+#include "TempDir.h"
 
 // The KOLT debug log "KOLT_DBG.log" of the working directory, read from a
 // mark on: the messages of the lines one source file wrote.
@@ -55,5 +60,40 @@ inline std::unique_ptr<secureTessa> makeUndetectedClient(SimPlatform&)
     client->hostOsIndex = -1;
     return client;
 }
+
+// A test with its own working directory (the KOLT log switched on there),
+// the recorded platform layer installed, and a client made on request. A
+// fixture that stages host files creates `ns` in its SetUp, after this one.
+class KoltClientTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        work.write("zordebuglog", "");
+        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
+    }
+    void TearDown() override
+    {
+        client.reset();
+        CPlatformLayer::SetPlatformImplForTesting(previous);
+    }
+
+    // A fresh client whose host is not detected yet; the record of commands
+    // and the log start after its construction.
+    secureTessa& newClient()
+    {
+        client.reset();
+        client = makeUndetectedClient(platform);
+        platform.take();
+        log.skipToEnd();
+        return *client;
+    }
+
+    TempDir work;
+    std::unique_ptr<HostNamespace> ns;
+    SimPlatform platform;
+    IPlatformImpl* previous = nullptr;
+    std::unique_ptr<secureTessa> client;
+    KoltLog log;
+};
 
 #endif

@@ -24,7 +24,7 @@ const char* const kAllReleaseFiles[] = {"/etc/vmware-release", "/etc/redhat-rele
 
 // A host: its release files and tools at their real paths, its kernel name
 // through the platform layer, and a client whose host is not detected yet.
-class Host : public testing::Test {
+class Host : public KoltClientTest {
 protected:
     void SetUp() override
     {
@@ -33,13 +33,7 @@ protected:
         ns->writableRoot();
         for (const char* path : kAllReleaseFiles)
             ns->remove(path);
-        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
-        work.write("zordebuglog", "");
-    }
-    void TearDown() override
-    {
-        client.reset();
-        CPlatformLayer::SetPlatformImplForTesting(previous);
+        KoltClientTest::SetUp();
     }
 
     // Files named with a trailing '/' are staged as folders.
@@ -52,20 +46,6 @@ protected:
                 ns->writeFile(file.first, file.second);
         }
     }
-
-    secureTessa& newClient()
-    {
-        client = makeUndetectedClient(platform);
-        log.skipToEnd();
-        return *client;
-    }
-
-    TempDir work;
-    std::unique_ptr<HostNamespace> ns;
-    SimPlatform platform;
-    IPlatformImpl* previous = nullptr;
-    std::unique_ptr<secureTessa> client;
-    KoltLog log;
 };
 
 struct HostCase {

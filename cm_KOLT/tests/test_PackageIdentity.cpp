@@ -30,27 +30,14 @@ std::string package(const std::string& body, const std::string& rootAttributes =
            "</SoftwareComponent>\n";
 }
 
-class PackageIdentity : public testing::Test {
+class PackageIdentity : public KoltClientTest {
 protected:
     void SetUp() override
     {
-        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
-        work.write("zordebuglog", "");
-        client = makeUndetectedClient(platform);
-        log.skipToEnd();
-    }
-    void TearDown() override
-    {
-        client.reset();
-        CPlatformLayer::SetPlatformImplForTesting(previous);
+        KoltClientTest::SetUp();
+        newClient();
     }
     Lines messages() { return log.messagesFrom("AddNFile.cpp"); }
-
-    TempDir work;
-    SimPlatform platform;
-    IPlatformImpl* previous = nullptr;
-    std::unique_ptr<secureTessa> client;
-    KoltLog log;
 };
 
 struct IdCase {

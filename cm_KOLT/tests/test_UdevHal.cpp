@@ -69,7 +69,7 @@ unsigned int modeOf(const std::string& path)
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
-class Udev : public testing::Test {
+class Udev : public KoltClientTest {
 protected:
     void SetUp() override
     {
@@ -87,7 +87,6 @@ protected:
         ns->writeFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
         ns->remove("/etc/init.d/haldaemon");
 
-        work.write("zordebuglog", "");
         work.write(kUsb, "usb rule\n");
         work.write(kKave, "kave rule\n");
 
@@ -107,22 +106,15 @@ protected:
         platform.answer(kReload, 0);
         platform.answer(kHalStop, 0);
         platform.answer(kHalStart, 0);
-        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
-    }
-    void TearDown() override
-    {
-        client.reset();
-        CPlatformLayer::SetPlatformImplForTesting(previous);
+        KoltClientTest::SetUp();
     }
 
     secureTessa& newClient(int hostOsIndex, bool halWasRunning = false)
     {
-        client = makeUndetectedClient(platform);
-        client->hostOsIndex = hostOsIndex;
-        client->halWasRunning = halWasRunning ? 1 : 0;
-        platform.take();
-        log.skipToEnd();
-        return *client;
+        secureTessa& tessa = KoltClientTest::newClient();
+        tessa.hostOsIndex = hostOsIndex;
+        tessa.halWasRunning = halWasRunning ? 1 : 0;
+        return tessa;
     }
 
     Commands take() { return platform.take(); }
@@ -133,12 +125,6 @@ protected:
         return out;
     }
 
-    TempDir work;
-    std::unique_ptr<HostNamespace> ns;
-    SimPlatform platform;
-    IPlatformImpl* previous = nullptr;
-    std::unique_ptr<secureTessa> client;
-    KoltLog log;
     std::set<std::string> failingCopies;
 };
 

@@ -74,6 +74,66 @@ bool kernelIsVMkernel()
     return platform != nullptr && platform->isESXiSystem();
 }
 
+// The host: its index and the line that says why (none for a host that
+// nothing recognised).
+struct DetectedHost {
+    int index;
+    const char* message;
+};
+
+// VMware release lines, tested in this order: a 4.1 line also holds
+// "VMware ESX 4".
+const struct {
+    const char* text;
+    int index;
+    const char* message;
+} kVMwareReleases[] = {
+    {"VMware ESX Server 3", ESX, "getLinuxOSVer: ESX 3 Found"},
+    {"VMware ESX 4.1", ESX4_1, "getLinuxOSVer: ESX 4 Found"},
+    {"VMware ESX 4", ESX4, "getLinuxOSVer: ESX 4 Found"},
+};
+
+// The kernel name first, then the release files in their order of
+// precedence; an unrecognised host is handled as Red Hat.
+DetectedHost detectHost()
+{
+    if (kernelIsVMkernel())
+        return {ESXi, "getLinuxOSVer: ESXi Found"};
+
+    if (pathExists(ESXRel)) {
+        const std::string line = firstReleaseLine(ESXRel);
+        for (const auto& release : kVMwareReleases)
+            if (contains(line, release.text))
+                return {release.index, release.message};
+        TESSA_LOG("getLinuxOSVer: Unrecognized VMWare Found");
+    }
+
+    if (pathExists(RedHatRel)) {
+        const std::string line = firstReleaseLine(RedHatRel);
+        if (contains(line, "Red Hat"))
+            return {REDHAT, "getLinuxOSVer REDHAT found"};
+        if (contains(line, "XenServer"))
+            return {XENSERVER, "getLinuxOSVer Xenserver found"};
+        if (pathExists(NewPNBRel)) {
+            // The newer image carries a CentOS-like release line; its own
+            // file decides, and the CentOS test is not made.
+            if (anyReleaseLineContains(NewPNBRel, "RVX_MAJOR_VERSION"))
+                return {UVO_NEW, "getLinuxOSVer: NEW UVO(PNB) Found"};
+        } else if (contains(line, "Cent")) {
+            return {CENTOS, "getLinuxOSVer CentOS found"};
+        }
+    }
+
+    if (pathExists(SuseRel))
+        return {SUSE, "getLinuxOSVer: SLES Found"};
+    // A missing file has no lines.
+    if (anyReleaseLineContains(RVXRel, "RVX_MAJOR_VERSION"))
+        return {UVO, "getLinuxOSVer: UVO(RVX) Found"};
+    if (anyReleaseLineContains(PNBRel, "PNB_MAJOR_VERSION"))
+        return {UVO, "getLinuxOSVer: UVO(PNB) Found"};
+    return {REDHAT, nullptr};
+}
+
 } // namespace
 
 bool secureTessa::getLinuxOSVer()
@@ -86,81 +146,10 @@ bool secureTessa::getLinuxOSVer()
         TESSA_LOG("getLinuxOSVer:user is not root");
         return false;
     }
-
-    if (kernelIsVMkernel()) {
-        hostOsIndex = ESXi;
-        TESSA_LOG("getLinuxOSVer: ESXi Found");
-        return true;
-    }
-
-    if (pathExists(ESXRel)) {
-        const std::string line = firstReleaseLine(ESXRel);
-        if (contains(line, "VMware ESX Server 3")) {
-            hostOsIndex = ESX;
-            TESSA_LOG("getLinuxOSVer: ESX 3 Found");
-            return true;
-        }
-        // A 4.1 line also holds "VMware ESX 4".
-        if (contains(line, "VMware ESX 4.1")) {
-            hostOsIndex = ESX4_1;
-            TESSA_LOG("getLinuxOSVer: ESX 4 Found");
-            return true;
-        }
-        if (contains(line, "VMware ESX 4")) {
-            hostOsIndex = ESX4;
-            TESSA_LOG("getLinuxOSVer: ESX 4 Found");
-            return true;
-        }
-        TESSA_LOG("getLinuxOSVer: Unrecognized VMWare Found");
-    }
-
-    if (pathExists(RedHatRel)) {
-        const std::string line = firstReleaseLine(RedHatRel);
-        if (contains(line, "Red Hat")) {
-            hostOsIndex = REDHAT;
-            TESSA_LOG("getLinuxOSVer REDHAT found");
-            return true;
-        }
-        if (contains(line, "XenServer")) {
-            hostOsIndex = XENSERVER;
-            TESSA_LOG("getLinuxOSVer Xenserver found");
-            return true;
-        }
-        if (pathExists(NewPNBRel)) {
-            // The newer image carries a CentOS-like release line; its own
-            // file decides, and the CentOS test is not made.
-            if (anyReleaseLineContains(NewPNBRel, "RVX_MAJOR_VERSION")) {
-                hostOsIndex = UVO_NEW;
-                TESSA_LOG("getLinuxOSVer: NEW UVO(PNB) Found");
-                return true;
-            }
-        } else if (contains(line, "Cent")) {
-            hostOsIndex = CENTOS;
-            TESSA_LOG("getLinuxOSVer CentOS found");
-            return true;
-        }
-    }
-
-    if (pathExists(SuseRel)) {
-        hostOsIndex = SUSE;
-        TESSA_LOG("getLinuxOSVer: SLES Found");
-        return true;
-    }
-
-    if (pathExists(RVXRel) && anyReleaseLineContains(RVXRel, "RVX_MAJOR_VERSION")) {
-        hostOsIndex = UVO;
-        TESSA_LOG("getLinuxOSVer: UVO(RVX) Found");
-        return true;
-    }
-
-    if (pathExists(PNBRel) && anyReleaseLineContains(PNBRel, "PNB_MAJOR_VERSION")) {
-        hostOsIndex = UVO;
-        TESSA_LOG("getLinuxOSVer: UVO(PNB) Found");
-        return true;
-    }
-
-    // An unrecognised host is handled as Red Hat.
-    hostOsIndex = REDHAT;
+    const DetectedHost host = detectHost();
+    hostOsIndex = host.index;
+    if (host.message != nullptr)
+        TESSA_LOG(host.message);
     return true;
 }
 

@@ -59,6 +59,18 @@ bool entryExists(const std::string& path)
 
 int runShell(const std::string& command) { return CPlatformLayer::ExecuteCmd(command, false, 0); }
 
+// Only a shell that cannot be started counts as failure: the init script's
+// own exit status is not looked at.
+bool runHalCommand(const char* command, const char* done, const char* failed)
+{
+    if (runShell(command) == -1) {
+        TESSA_LOG(failed);
+        return false;
+    }
+    TESSA_LOG(done);
+    return true;
+}
+
 struct PipeCloser {
     void operator()(FILE* stream) const { pclose(stream); }
 };
@@ -201,20 +213,10 @@ bool secureTessa::IsHalDaemonRunning()
 
 bool secureTessa::StartHalDaemon()
 {
-    if (runShell(kHalStart) == -1) {
-        TESSA_LOG("failed to start the haldaemon");
-        return false;
-    }
-    TESSA_LOG("started haldaemon");
-    return true;
+    return runHalCommand(kHalStart, "started haldaemon", "failed to start the haldaemon");
 }
 
 bool secureTessa::StopHalDaemon()
 {
-    if (runShell(kHalStop) == -1) {
-        TESSA_LOG("failed to stop the haldaemon");
-        return false;
-    }
-    TESSA_LOG("stopped haldaemon");
-    return true;
+    return runHalCommand(kHalStop, "stopped haldaemon", "failed to stop the haldaemon");
 }
