@@ -2,9 +2,11 @@
 // paths, staged inside a private mount namespace.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +21,12 @@
 
 namespace {
 
+bool exists(const std::string& path)
+{
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
 const char* const kAllReleaseFiles[] = {"/etc/vmware-release", "/etc/redhat-release", "/etc/SuSE-release",
                                         "/VERSION", "/VER_INFO", "/rvx-version"};
 
@@ -29,22 +37,20 @@ protected:
     void SetUp() override
     {
         ns = std::make_unique<HostNamespace>();
-        ns->overlay("/etc");
-        ns->writableRoot();
-        for (const char* path : kAllReleaseFiles)
-            ns->remove(path);
+        // Whatever this machine is, the test's host has none of the files.
+        for (const char* path : kAllReleaseFiles) {
+            if (exists(path)) {
+                ns->overlay(std::filesystem::path(path).parent_path().string());
+                ns->remove(path);
+            }
+        }
         KoltClientTest::SetUp();
     }
 
-    // Files named with a trailing '/' are staged as folders.
     void stage(const std::map<std::string, std::string>& files)
     {
-        for (const auto& file : files) {
-            if (!file.first.empty() && file.first.back() == '/')
-                ns->makeDirectory(file.first.substr(0, file.first.size() - 1));
-            else
-                ns->writeFile(file.first, file.second);
-        }
+        for (const auto& file : files)
+            ns->putFile(file.first, file.second);
     }
 };
 
@@ -132,7 +138,7 @@ const HostCase kHosts[] = {
      REDHAT,
      {"getLinuxOSVer: Unrecognized VMWare Found"}},
     {"UnreadableReleaseFolderDoesNotMatch",
-     {{"/etc/redhat-release/", ""}, {"/VER_INFO/", ""}, {"/etc/SuSE-release", ""}},
+     {{"/etc/redhat-release/Red Hat", "Red Hat\n"}, {"/etc/SuSE-release", ""}},
      "Linux",
      SUSE,
      {"getLinuxOSVer: SLES Found"}},

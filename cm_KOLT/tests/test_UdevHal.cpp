@@ -74,17 +74,14 @@ protected:
     void SetUp() override
     {
         ns = std::make_unique<HostNamespace>();
+        // The first folder stays removable, for hosts that lack it.
         ns->overlay("/etc");
-        ns->overlay(kLib);
-        ns->overlay(kRun);
-        ns->overlay("/sbin");
-        for (const std::string& dir : {kEtc, kLib, kRun}) {
-            ns->makeDirectory(dir.substr(0, dir.size() - 1));
-            for (const std::string& name : {kUsb, kKave})
-                ns->remove(dir + name);
-        }
+        ns->remove(kEtc.substr(0, kEtc.size() - 1));
+        ns->makeDirectory(kEtc.substr(0, kEtc.size() - 1));
+        ns->emptyFolder(kLib.substr(0, kLib.size() - 1));
+        ns->emptyFolder(kRun.substr(0, kRun.size() - 1));
+        ns->putFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
         ns->remove("/sbin/udevcontrol");
-        ns->writeFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
         ns->remove("/etc/init.d/haldaemon");
 
         work.write(kUsb, "usb rule\n");
@@ -281,7 +278,7 @@ TEST_F(Udev, ReloadToolChoice)
     EXPECT_EQ(messages(), (std::vector<std::string>{"secureTessa::RestartUdevRules()", kReload, "RestartUdevRules restarted "}));
 
     // udevadm wins over udevcontrol; udevcontrol alone is used.
-    ns->writeFile("/sbin/udevcontrol", "#!/bin/sh\n", 0755);
+    ns->putFile("/sbin/udevcontrol", "#!/bin/sh\n", 0755);
     EXPECT_TRUE(tessa.RestartUdevRules());
     EXPECT_EQ(take(), Commands{kReload});
     ns->remove("/sbin/udevadm");
@@ -370,7 +367,7 @@ TEST_P(HalStatus, FromTheInitScriptsStatusOutput)
 {
     const HalCase& hal = GetParam();
     if (hal.installed)
-        ns->writeFile("/etc/init.d/haldaemon",
+        ns->putFile("/etc/init.d/haldaemon",
                       "#!/bin/sh\n[ \"$*\" = status ] && printf '" + octalEscaped(hal.statusOutput) + "'\nexit 0\n",
                       hal.mode);
     secureTessa& tessa = newClient(SUSE);

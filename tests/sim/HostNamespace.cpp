@@ -297,6 +297,28 @@ void HostNamespace::writableRoot()
         fail("HostNamespace::writableRoot: no working directory in the new root");
 }
 
+void HostNamespace::putFile(const std::string& path, const std::string& content, unsigned int mode)
+{
+    const fs::path folder = fs::path(path).parent_path();
+    if (folder == "/")
+        writableRoot();
+    else
+        overlay(folder.string());
+    writeFile(path, content, mode);
+}
+
+void HostNamespace::emptyFolder(const std::string& path)
+{
+    std::error_code ec;
+    if (!fs::is_directory(path, ec)) {
+        overlay(path);
+        return;
+    }
+    const std::string fresh = m_scratch + "/folder" + std::to_string(m_layers++);
+    fs::create_directories(fresh);
+    bind(fresh, path);
+}
+
 std::string HostNamespace::writableCanonical(const std::string& path) const
 {
     const fs::path wanted(path);

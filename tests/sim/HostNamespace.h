@@ -59,6 +59,14 @@ public:
     // and working directory come back when the object goes away.
     void writableRoot();
 
+    // The simple way to stage a host: a file (a release file, a fake tool
+    // with mode 0755) at the absolute `path`, making its folder writable
+    // first (an overlay, or the new root for "/").
+    void putFile(const std::string& path, const std::string& content, unsigned int mode = 0644);
+    // An empty, writable folder at the absolute `path` (a private udev rule
+    // folder): a fresh folder bound over an existing one, or a new one.
+    void emptyFolder(const std::string& path);
+
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }
 
