@@ -44,6 +44,9 @@ bool CLogger::Initialize(const std::string& fileName)
 
 bool CLogger::CloseHandle()
 {
+    // Closed is closed: log() stays silent and a later Initialize opens a
+    // log again instead of reporting the closed one as open.
+    m_isOpen = false;
     if (!m_logFile.is_open())
         return true;
     m_logFile.close();
@@ -58,7 +61,7 @@ std::string CLogger::getFileName(const std::string& path)
     return path.substr(pos + 1);
 }
 
-void CLogger::writeLine(const char* sourcePath, unsigned int line, const std::string& message)
+std::string FormatLogTimeStamp()
 {
     char stamp[80];
     std::memset(stamp, 0, sizeof(stamp));
@@ -66,7 +69,12 @@ void CLogger::writeLine(const char* sourcePath, unsigned int line, const std::st
     struct tm local;
     if (localtime_r(&now, &local) != nullptr)
         std::strftime(stamp, sizeof(stamp) - 1, "[%Y-%m-%dT%H:%M:%S] ", &local);
+    return stamp;
+}
 
+void CLogger::writeLine(const char* sourcePath, unsigned int line, const std::string& message)
+{
+    const std::string stamp = FormatLogTimeStamp();
     std::string name = getFileName(sourcePath ? sourcePath : "");
     m_logFile.seekp(0, std::ios::end);
     m_logFile << stamp << ": " << std::setw(25) << std::right << name << ":"

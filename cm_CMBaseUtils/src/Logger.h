@@ -11,6 +11,10 @@ extern const std::string strEnableLogFileName;
 // Log file the package reader opens when only the marker asks for logging.
 extern const std::string strBaseUtilsLogFileName;
 
+// Local time as every debug log writes it at the start of a line:
+// "[%Y-%m-%dT%H:%M:%S] " (empty when the local time is unavailable).
+std::string FormatLogTimeStamp();
+
 // Process-wide debug log. Silent until Initialize opened a file, so callers
 // log unconditionally.
 class CLogger {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -16,8 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
-#include <memory>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -45,21 +43,6 @@ int threadCount()
         if (line.rfind("Threads:", 0) == 0)
             return std::atoi(line.c_str() + 8);
     return -1;
-}
-
-// Any mount point at or below `path` in this process's view.
-bool anyMountWithin(const std::string& path)
-{
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint;
-        fields >> id >> parent >> device >> root >> mountPoint;
-        if (isWithin(mountPoint, path))
-            return true;
-    }
-    return false;
 }
 
 bool hasDotDot(const fs::path& p)
@@ -99,35 +82,135 @@ HostNamespace::HostNamespace()
 HostNamespace::~HostNamespace()
 {
     bool detached = true;
-    if (!m_newRoot.empty()) {
-        // Mounts made inside the new root go first, then the old root comes
-        // back and the new one goes with everything bound into it.
-        for (size_t i = m_mounts.size(); i-- > m_mountsBeforeRoot;)
-            if (umount2(m_mounts[i].c_str(), MNT_DETACH) != 0)
-                detached = false;
-        m_mounts.resize(m_mountsBeforeRoot);
-        if (m_outerRoot >= 0) {
-            if (fchdir(m_outerRoot) != 0 || chroot(".") != 0)
-                detached = false;
-            if (m_outerCwd < 0 || fchdir(m_outerCwd) != 0)
-                detached = detached && chdir("/") == 0;
-        }
-        if (umount2(m_newRoot.c_str(), MNT_DETACH) != 0)
+    auto unmount = [&detached](const std::string& path) {
+        if (umount2(path.c_str(), MNT_DETACH) != 0)
             detached = false;
+    };
+    // Mounts made inside the private root are seen from it; then back to
+    // the host's root, and the top-level binds go.
+    size_t before = m_mounts.size();
+    if (!m_root.empty()) {
+        before = m_mountsBeforeRoot;
+        for (size_t i = m_mounts.size(); i-- > before;)
+            unmount(m_mounts[i]);
+        leavePrivateRoot();
     }
-    for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
-        if (umount2(it->c_str(), MNT_DETACH) != 0)
-            detached = false;
-    // Bind targets never lie in the scratch folder, so removing it cannot
-    // reach through a mount into the host's files; still, leave it in place
-    // if anything stayed mounted (the new root binds the host's folders).
-    if (!m_scratch.empty() && detached && !anyMountWithin(m_scratch)) {
+    for (auto it = m_rootBinds.rbegin(); it != m_rootBinds.rend(); ++it)
+        unmount(*it);
+    for (size_t i = before; i-- > 0;)
+        unmount(m_mounts[i]);
+    if (m_hostRoot >= 0)
+        close(m_hostRoot);
+
+    // The private root binds the host's folders inside the scratch folder:
+    // remove nothing while anything is still mounted below it.
+    if (!m_scratch.empty() && detached) {
+        std::ifstream mounts("/proc/self/mountinfo");
+        std::string line;
+        while (detached && std::getline(mounts, line)) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i < 5 && fields >> field; ++i) {
+            }
+            if (isWithin(field, m_scratch))
+                detached = false;
+        }
+    }
+    if (!m_scratch.empty() && detached) {
         std::error_code ec;
         fs::remove_all(m_scratch, ec);
     }
-    for (int fd : {m_outerNamespace, m_outerRoot, m_outerCwd})
-        if (fd >= 0)
+    if (m_outerNamespace >= 0)
+        close(m_outerNamespace);
+}
+
+void HostNamespace::enterPrivateRoot()
+{
+    if (!m_root.empty())
+        return;
+    const std::string root = m_scratch + "/root";
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    if (ec)
+        fail("HostNamespace: cannot create the private root " + root);
+    m_hostRoot = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_hostRoot < 0)
+        fail("HostNamespace: cannot open /: " + errnoText());
+
+    for (const fs::directory_entry& entry : fs::directory_iterator("/", ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::string source = "/" + name;
+        const std::string copy = root + "/" + name;
+        m_hostTopLevel.push_back(name);
+        struct stat info;
+        if (lstat(source.c_str(), &info) != 0)
+            fail("HostNamespace: cannot stat " + source + ": " + errnoText());
+        if (S_ISLNK(info.st_mode)) {
+            std::error_code linkError;
+            const fs::path target = fs::read_symlink(source, linkError);
+            if (linkError || symlink(target.c_str(), copy.c_str()) != 0)
+                fail("HostNamespace: cannot copy the link " + source);
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            if (mkdir(copy.c_str(), 0755) != 0)
+                fail("HostNamespace: cannot create " + copy + ": " + errnoText());
+        } else {
+            const int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0)
+                fail("HostNamespace: cannot create " + copy + ": " + errnoText());
             close(fd);
+        }
+        if (mount(source.c_str(), copy.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            fail("HostNamespace: cannot bind " + source + " into the private root: " + errnoText());
+        m_rootBinds.push_back(copy);
+    }
+    if (ec)
+        fail("HostNamespace: cannot list /: " + ec.message());
+
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    if (chdir(root.c_str()) != 0 || chroot(".") != 0)
+        fail("HostNamespace: cannot enter the private root: " + errnoText());
+    m_root = root;
+    m_mountsBeforeRoot = m_mounts.size();
+    // Every host folder is bound at its own name, so the working folder
+    // keeps its path.
+    if (!haveCwd || chdir(cwd) != 0) {
+        if (chdir("/") != 0) {
+        }
+    }
+}
+
+void HostNamespace::leavePrivateRoot()
+{
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    if (fchdir(m_hostRoot) != 0 || chroot(".") != 0) {
+        ADD_FAILURE() << "HostNamespace: cannot return to the host's root: " << errnoText();
+        return;
+    }
+    m_root.clear();
+    if (!haveCwd || chdir(cwd) != 0) {
+        if (chdir("/") != 0) {
+        }
+    }
+}
+
+void HostNamespace::rootFor(const std::string& path)
+{
+    const fs::path wanted = fs::path(path).lexically_normal();
+    if (!wanted.is_absolute() || !m_root.empty())
+        return;
+    auto part = wanted.begin();
+    if (part == wanted.end() || ++part == wanted.end())
+        return;   // "/" itself
+    const std::string top = "/" + part->string();
+    const bool directlyInRoot = std::next(part) == wanted.end() ||
+                                (std::next(part) != wanted.end() && std::next(part)->empty());
+    struct stat info;
+    if (directlyInRoot || lstat(top.c_str(), &info) != 0)
+        enterPrivateRoot();
 }
 
 void HostNamespace::fail(const std::string& message) const
@@ -166,9 +249,19 @@ void HostNamespace::overlay(const std::string& directory)
     bool writable = false;
     for (const std::string& root : m_writableRoots)
         writable = writable || isWithin(target, root);
+    if (!writable && target == "/") {
+        // Nothing in "/" gets an overlay: new top-level folders are made in
+        // the private root.
+        if (missing.empty())
+            fail("HostNamespace::overlay: no overlay of / itself");
+        enterPrivateRoot();
+        fs::path created("/");
+        for (const fs::path& part : missing)
+            created /= part;
+        makeDirectory(created.string());
+        return;
+    }
     if (!writable) {
-        if (target == "/")
-            fail("HostNamespace::overlay: would need an overlay of /: " + directory);
         if (isWithin(m_scratch, target))
             fail("HostNamespace::overlay: " + target + " holds the scratch folder");
         if (target.find_first_of(",:\\") != std::string::npos)
@@ -233,97 +326,13 @@ void HostNamespace::bindFile(const std::string& target, const std::string& conte
     bind(source, target);
 }
 
-void HostNamespace::writableRoot()
-{
-    if (!m_newRoot.empty())
-        return;
-    const std::string root = m_scratch + "/root";
-    if (mkdir(root.c_str(), 0755) != 0)
-        fail("HostNamespace::writableRoot: cannot create " + root + ": " + errnoText());
-    if (mount("zagoroot", root.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0)
-        fail("HostNamespace::writableRoot: cannot mount a tmpfs on " + root + ": " + errnoText());
-    m_newRoot = root;
-    m_mountsBeforeRoot = m_mounts.size();
-
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir("/"), closedir);
-    if (!listing)
-        fail("HostNamespace::writableRoot: cannot list /: " + errnoText());
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    // The entry holding the scratch folder first: its recursive bind then
-    // copies the new root while nothing is bound into it yet.
-    const std::string scratchTop = m_scratch.substr(1, m_scratch.find('/', 1) - 1);
-    std::stable_partition(names.begin(), names.end(), [&](const std::string& n) { return n == scratchTop; });
-
-    for (const std::string& name : names) {
-        const std::string host = "/" + name;
-        const std::string inside = root + "/" + name;
-        struct stat info;
-        if (lstat(host.c_str(), &info) != 0)
-            continue;
-        if (S_ISLNK(info.st_mode)) {
-            std::error_code ec;
-            const fs::path target = fs::read_symlink(host, ec);
-            if (ec || symlink(target.c_str(), inside.c_str()) != 0)
-                fail("HostNamespace::writableRoot: cannot copy the link " + host);
-        } else if (S_ISDIR(info.st_mode)) {
-            if (mkdir(inside.c_str(), 0755) != 0 ||
-                mount(host.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-                fail("HostNamespace::writableRoot: cannot bind " + host + ": " + errnoText());
-        } else {
-            const int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd < 0)
-                fail("HostNamespace::writableRoot: cannot create " + inside + ": " + errnoText());
-            close(fd);
-            if (mount(host.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr) != 0)
-                fail("HostNamespace::writableRoot: cannot bind " + host + ": " + errnoText());
-        }
-        m_rootEntries.push_back(name);
-    }
-
-    const std::string cwd = fs::current_path().string();
-    m_outerRoot = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    m_outerCwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_outerRoot < 0 || m_outerCwd < 0)
-        fail("HostNamespace::writableRoot: cannot keep the old root: " + errnoText());
-    if (chdir(root.c_str()) != 0 || chroot(".") != 0)
-        fail("HostNamespace::writableRoot: chroot failed: " + errnoText());
-    // The same folder, now reached through the new root.
-    if (chdir(cwd.c_str()) != 0 && chdir("/") != 0)
-        fail("HostNamespace::writableRoot: no working directory in the new root");
-}
-
-void HostNamespace::putFile(const std::string& path, const std::string& content, unsigned int mode)
-{
-    const fs::path folder = fs::path(path).parent_path();
-    if (folder == "/")
-        writableRoot();
-    else
-        overlay(folder.string());
-    writeFile(path, content, mode);
-}
-
-void HostNamespace::emptyFolder(const std::string& path)
-{
-    std::error_code ec;
-    if (!fs::is_directory(path, ec)) {
-        overlay(path);
-        return;
-    }
-    const std::string fresh = m_scratch + "/folder" + std::to_string(m_layers++);
-    fs::create_directories(fresh);
-    bind(fresh, path);
-}
-
-std::string HostNamespace::writableCanonical(const std::string& path) const
+std::string HostNamespace::resolveWritable(const std::string& path, std::string& why) const
 {
     const fs::path wanted(path);
-    if (!wanted.is_absolute() || hasDotDot(wanted) || !wanted.has_filename() || wanted.filename() == ".")
-        fail("HostNamespace: not a plain absolute file name: " + path);
+    if (!wanted.is_absolute() || hasDotDot(wanted) || !wanted.has_filename() || wanted.filename() == ".") {
+        why = "not a plain absolute file name: " + path;
+        return std::string();
+    }
 
     // Resolve the existing part of the parent (links included); what is
     // missing is created below it.
@@ -335,8 +344,10 @@ std::string HostNamespace::writableCanonical(const std::string& path) const
         existing = existing.parent_path();
     }
     fs::path resolved(canonicalDirectory(existing.string()));
-    if (resolved.empty())
-        fail("HostNamespace: cannot resolve " + existing.string());
+    if (resolved.empty()) {
+        why = "cannot resolve " + existing.string();
+        return std::string();
+    }
     for (const fs::path& part : missing)
         resolved /= part;
     resolved /= wanted.filename();
@@ -344,23 +355,39 @@ std::string HostNamespace::writableCanonical(const std::string& path) const
     const std::string result = resolved.string();
     // A host folder bound into an overlay is still the host's.
     for (const std::string& bound : m_hostBinds)
-        if (isWithin(result, bound))
-            fail("HostNamespace: " + path + " (" + result + ") lies in a bound host folder; "
-                 "writing it would change the host");
+        if (isWithin(result, bound)) {
+            why = path + " (" + result + ") lies in a bound host folder; writing it would change the host";
+            return std::string();
+        }
     for (const std::string& root : m_writableRoots)
         if (isWithin(result, root))
             return result;
-    // Directly below the new root, under a name the host's root lacks.
-    const fs::path resolvedPath(result);
-    if (!m_newRoot.empty() && resolvedPath.parent_path() == "/" &&
-        std::find(m_rootEntries.begin(), m_rootEntries.end(), resolvedPath.filename().string()) == m_rootEntries.end())
-        return result;
-    fail("HostNamespace: " + path + " (" + result + ") is not below an overlay or a temporary bind; "
-         "writing it would change the host");
+    // In the private root, what is not below one of the host's top-level
+    // entries is ours.
+    if (!m_root.empty() && result != "/") {
+        const std::string top = std::next(resolved.begin())->string();
+        bool hosts = false;
+        for (const std::string& name : m_hostTopLevel)
+            hosts = hosts || name == top;
+        if (!hosts)
+            return result;
+    }
+    why = path + " (" + result + ") is not below an overlay or a temporary bind; writing it would change the host";
+    return std::string();
 }
 
-void HostNamespace::writeFile(const std::string& path, const std::string& content, unsigned int mode)
+std::string HostNamespace::writableCanonical(const std::string& path) const
 {
+    std::string why;
+    const std::string result = resolveWritable(path, why);
+    if (result.empty())
+        fail("HostNamespace: " + why);
+    return result;
+}
+
+void HostNamespace::writeFile(const std::string& path, const std::string& content)
+{
+    rootFor(path);
     const std::string file = writableCanonical(path);
     fs::create_directories(fs::path(file).parent_path());
     struct stat info;
@@ -371,13 +398,9 @@ void HostNamespace::writeFile(const std::string& path, const std::string& conten
         if (S_ISLNK(info.st_mode) && unlink(file.c_str()) != 0)
             fail("HostNamespace::writeFile: cannot replace the link " + path + ": " + errnoText());
     }
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         fail("HostNamespace::writeFile: cannot open " + path + ": " + errnoText());
-    if (fchmod(fd, static_cast<mode_t>(mode)) != 0) {
-        close(fd);
-        fail("HostNamespace::writeFile: cannot chmod " + path + ": " + errnoText());
-    }
     size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
@@ -394,6 +417,7 @@ void HostNamespace::writeFile(const std::string& path, const std::string& conten
 
 void HostNamespace::makeDirectory(const std::string& path)
 {
+    rootFor(path);
     const std::string directory = writableCanonical(path);
     std::error_code ec;
     fs::create_directories(directory, ec);
@@ -403,6 +427,7 @@ void HostNamespace::makeDirectory(const std::string& path)
 
 void HostNamespace::remove(const std::string& path)
 {
+    rootFor(path);
     const std::string file = writableCanonical(path);
     for (const std::string& root : m_writableRoots)
         if (file == root)
@@ -474,4 +499,40 @@ bool HostNamespace::readOutside(const std::string& path, std::string& content) c
     if (WEXITSTATUS(status) != 0)
         content.clear();
     return WEXITSTATUS(status) == 0;
+}
+
+void HostNamespace::putFile(const std::string& path, const std::string& content, unsigned int mode)
+{
+    rootFor(path);
+    std::string why;
+    if (resolveWritable(path, why).empty()) {
+        const fs::path folder = fs::path(path).lexically_normal().parent_path();
+        overlay(folder.string());
+    }
+    writeFile(path, content);
+    if (chmod(writableCanonical(path).c_str(), mode) != 0)
+        fail("HostNamespace::putFile: cannot chmod " + path + ": " + errnoText());
+}
+
+void HostNamespace::emptyFolder(const std::string& path)
+{
+    rootFor(path);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode))
+            fail("HostNamespace::emptyFolder: " + path + " is not a folder");
+        const std::string source = m_scratch + "/empty" + std::to_string(m_layers++);
+        std::error_code ec;
+        fs::create_directories(source, ec);
+        if (ec)
+            fail("HostNamespace::emptyFolder: cannot create " + source);
+        bind(source, path);
+        return;
+    }
+    // A folder the host lacks is new, so empty, wherever it is made.
+    std::string why;
+    if (resolveWritable(path, why).empty())
+        overlay(path);
+    else
+        makeDirectory(path);
 }

@@ -15,6 +15,9 @@ const std::string RHatUdevLibDir = "/etc/udev/rules.d/";
 const std::string AltUdevLibDir1 = "/lib/udev/rules.d/";
 const std::string AltUdevLibDir2 = "/run/udev/rules.d/";
 
+const std::string StatSecTesDev = "/dev/sectesupd-";
+const std::string RHatPartDir = "/tmp/";
+
 const std::string RedHatRel = "/etc/redhat-release";
 const std::string SuseRel = "/etc/SuSE-release";
 const std::string ESXRel = "/etc/vmware-release";
