@@ -213,16 +213,65 @@ TEST_F(ControllerIdentityTest, AFailedAccessStateQueryStoresFortyFive)
     EXPECT_TRUE(Contains(Log(), "The getTessaAccessState IPMI command failed."));
 }
 
-TEST_F(ControllerIdentityTest, RecoveryStateWithoutAPackageIsNotBypassed)
+// Recovery state (2) is let through only for the package whose component
+// id is "28897"; any other state that is not 0 stays disabled.
+struct AccessCase {
+    const char* name;
+    uint8_t state;
+    const char* componentId;   // null: no package descriptor
+    bool enabled;
+    uint8_t accessState;
+    const char* bypassLine;    // the recovery bypass's verdict, or null
+};
+
+void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
+
+const char* const kMatched = "byPassRecoveryState: Component ID Matched for recovery state bypass.";
+const char* const kNotMatched = "byPassRecoveryState: Component ID Didn't match for recovery state bypass.";
+const char* const kNoId = "byPassRecoveryState: Could not get Component ID";
+
+const AccessCase kAccessCases[] = {
+    {"EnabledAsksNoPackage", 0, "28897", true, 0, nullptr},
+    {"RecoveryWithTheBypassPackage", 2, "28897", true, 0, kMatched},
+    {"RecoveryWithAnotherPackage", 2, "28898", false, 2, kNotMatched},
+    {"RecoveryWithoutAPackage", 2, nullptr, false, 2, kNoId},
+    {"DisabledWithTheBypassPackage", 1, "28897", false, 1, kMatched},
+    {"OtherStateWithAnotherPackage", 0x80, "100", false, 0x80, kNotMatched},
+};
+
+class AccessState : public ControllerIdentityTest, public ::testing::WithParamInterface<AccessCase> {};
+
+TEST_P(AccessState, RecoveryIsBypassedOnlyForTheNamedPackage)
 {
-    tessa.SetAccessState(2);
+    const AccessCase& c = GetParam();
+    if (c.componentId)
+        dir.write("package.xml", std::string("<?xml version=\"1.0\"?>\n<SoftwareComponent><SupportedDevices>"
+                                             "<Device componentID=\"") +
+                                     c.componentId + "\"/></SupportedDevices></SoftwareComponent>\n");
+    tessa.SetAccessState(c.state);
+    client->accessState = 0x55;
+    client->storeErrorInfo(KOLT_INTERNALERROR);
 
-    EXPECT_FALSE(client->IsTessaEnabled());
+    EXPECT_EQ(client->IsTessaEnabled(), c.enabled);
 
-    EXPECT_EQ(client->accessState, 2);
+    EXPECT_EQ(NewFrames(), Strings{"30 AE 00 00"});
+    EXPECT_EQ(client->accessState, c.accessState);
     EXPECT_EQ(client->getKOLTError(), KOLT_SUCCESS);
-    EXPECT_TRUE(Contains(Log(), "byPassRecoveryState: Could not get Component ID"));
+    // Whoever reads the answer later sees the state the verdict stands on.
+    EXPECT_EQ(IPMIReqBuf.response[3], c.enabled ? 0 : c.state);
+    const Strings log = Log();
+    for (const char* line : {kMatched, kNotMatched, kNoId})
+        EXPECT_EQ(Contains(log, line), c.bypassLine && std::string(c.bypassLine) == line) << line;
+    const bool bypassed = c.bypassLine == kMatched;
+    EXPECT_EQ(Contains(log, "VC recovery state by pass is true."), bypassed);
+    EXPECT_EQ(Contains(log, "VC is in recovery state."), bypassed && c.state == 2);
+    if (c.componentId && c.state != 0) {
+        EXPECT_TRUE(Contains(log, std::string("byPassRecoveryState: Component ID is ") + c.componentId));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Identity, AccessState, ::testing::ValuesIn(kAccessCases),
+                         [](const ::testing::TestParamInfo<AccessCase>& info) { return info.param.name; });
 
 TEST_F(ControllerIdentityTest, CapabilityQueryGivesTheRequestResult)
 {
