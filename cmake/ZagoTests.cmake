@@ -2,7 +2,10 @@
 # Builds one test executable per test_*.cpp file in the calling folder and
 # registers every test case on its own with CTest, so each runs in a fresh
 # process (the debug log, the platform layer and the working directory are
-# process-wide).
+# process-wide). Every executable also gets zago_test_isolation: the NVMe,
+# IPMI and SCSI seams refuse until a test installs its fake, and the process-wide
+# state is reset before each test, so running an executable whole gives the
+# same verdicts.
 function(zago_add_tests)
   cmake_parse_arguments(ZT "" "" "LIBS" ${ARGN})
   file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
@@ -12,7 +15,7 @@ function(zago_add_tests)
     get_filename_component(_sub ${_dir} NAME)
     set(_target ${_sub}_${_name})
     add_executable(${_target} ${_src})
-    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zago_sim GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zago_sim zago_test_isolation GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
     target_compile_definitions(${_target} PRIVATE
       ZAGO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       ZAGO_BINARY_DIR="${PROJECT_BINARY_DIR}"

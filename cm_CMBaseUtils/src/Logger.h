@@ -1,15 +1,20 @@
 #ifndef CM_CMBASEUTILS_LOGGER_H
 #define CM_CMBASEUTILS_LOGGER_H
 
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "FileIO.h"
 
 // Name of the marker file whose presence in the working directory switches
 // debug logging on for every subsystem.
 extern const std::string strEnableLogFileName;
 // Log file the package reader opens when only the marker asks for logging.
 extern const std::string strBaseUtilsLogFileName;
+
+// Local time as every debug log writes it at the start of a line:
+// "[%Y-%m-%dT%H:%M:%S] " (empty when the local time is unavailable).
+std::string FormatLogTimeStamp();
 
 // Process-wide debug log. Silent until Initialize opened a file, so callers
 // log unconditionally.
@@ -34,7 +39,7 @@ private:
     void writeLine(const char* sourcePath, unsigned int line, const std::string& message);
 
     std::string m_fileName;
-    std::ofstream m_logFile;
+    CUniqueFd m_logFile;
     bool m_isOpen;
 
     static CLogger* m_ptrInstance;

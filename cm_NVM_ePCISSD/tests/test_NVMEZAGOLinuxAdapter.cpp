@@ -12,6 +12,7 @@
 #include "Logger.h"
 #include "NVMEZAGOLinuxAdapter.h"
 #include "NVMeControllerModel.h"
+#include "RefusingNVMeHost.h"
 #include "TempDir.h"
 
 namespace {
@@ -172,8 +173,10 @@ TEST_F(Adapter, AttributeReadFailures)
     EXPECT_EQ(log().find("readFileContents"), std::string::npos);
 }
 
+// The plain system calls, on files of the test's own folder: never a device.
 TEST(AdapterOnLinux, OrdinaryFileThatFitsIsReadWhole)
 {
+    UseLinuxNVMeHostAccess realCalls;
     TempDir dir;
     dir.write("attr", "0x1bd4\n");
     NVMEZAGOLinuxAdapter adapter;
@@ -184,6 +187,7 @@ TEST(AdapterOnLinux, OrdinaryFileThatFitsIsReadWhole)
 
 TEST(AdapterOnLinux, MissingDeviceNodeFailsToOpen)
 {
+    UseLinuxNVMeHostAccess realCalls;
     TempDir dir;
     ASSERT_TRUE(CLogger::GetInstance()->Initialize(dir.file("debug.log")));
     NVMEZAGOLinuxAdapter adapter;

@@ -24,7 +24,7 @@ bool ReadFirstLine(const std::string& path, std::string& line)
     if (stat(path.c_str(), &info) != 0) {
         return false;
     }
-    FILE* file = fopen(path.c_str(), "r");
+    FILE* file = fopen(path.c_str(), "re");   // not inherited by commands the tool runs
     if (file == nullptr) {
         return false;
     }

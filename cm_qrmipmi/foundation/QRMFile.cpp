@@ -1,8 +1,10 @@
 #include "QRMFile.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -332,11 +334,20 @@ bool QRMFile::Create(bool makeParent, QRMErrorCodeEnum* /*error*/)
         if (!ParentExists() || Exists())
             return false;
     }
-    FILE* file = fopen(m_path.GetUTF8String().c_str(), "w");
-    if (file == nullptr)
+    // A symbolic link at the name is not followed (as root it could point
+    // anywhere); without makeParent the file must be new; only a regular file
+    // is cut to length 0, and a pipe cannot hold the open.
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    if (!makeParent)
+        flags |= O_EXCL;
+    const int fd = open(m_path.GetUTF8String().c_str(), flags, 0666);
+    if (fd < 0)
         return false;
-    fclose(file);
-    return true;
+    struct stat info;
+    const bool created =
+        fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0;
+    close(fd);
+    return created;
 }
 
 bool QRMFile::Touch()

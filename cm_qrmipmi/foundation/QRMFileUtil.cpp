@@ -19,7 +19,6 @@
 namespace {
 
 const char kTempDirectory[] = "/tmp";
-const char kTempFileTemplate[] = "/tmp/XXXXXX";
 const char kExecutableLink[] = "/proc/self/exe";
 
 QRMString FromUTF8(const std::string& text)
@@ -42,14 +41,6 @@ bool EntryIsDirectory(const std::string& directory, const struct dirent* entry)
     struct stat info;
     const std::string path = directory + "/" + entry->d_name;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool SameDirectory(const std::string& left, const std::string& right)
-{
-    struct stat a, b;
-    if (stat(left.c_str(), &a) != 0 || stat(right.c_str(), &b) != 0)
-        return false;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Runs a shell command through the platform layer's replaceable seam.
@@ -98,6 +89,55 @@ bool CopyBytes(int in, int out, off_t size)
         offset += got;
     }
     return true;
+}
+
+// A descriptor that closes itself; close() reports whether the last
+// buffered data reached the file.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    explicit operator bool() const { return m_fd >= 0; }
+    int get() const { return m_fd; }
+    bool close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// The folder part of a path, with its trailing separator ("" for a bare name).
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// An existing regular file is replaced, never written in place: the name may
+// be a hard link to someone else's file, which must stay as it was. The copy
+// goes to a new file beside it, which takes the old file's permissions and
+// is renamed over the name once complete; on failure the old file stays.
+bool ReplaceWithCopy(int in, off_t size, const std::string& path, mode_t oldMode)
+{
+    std::string temporary = FolderOf(path) + ".qrmcopy-XXXXXX";
+    UniqueFd out(mkostemp(&temporary[0], O_CLOEXEC));
+    if (!out)
+        return false;
+    const bool copied = fchmod(out.get(), oldMode & 0777) == 0 && CopyBytes(in, out.get(), size) &&
+                        out.close() && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!copied)
+        unlink(temporary.c_str());
+    return copied;
 }
 
 }  // namespace
@@ -195,49 +235,53 @@ bool QRMFileUtil::MakeCopyOfFile(const QRMFile& source, const QRMFile& destinati
     const QRMString to = destination.GetPath();
     if (from.empty() || to.empty() || IsDirectory(from) || IsDirectory(to) || !source.Exists())
         return false;
-    if (refuseExisting && destination.Exists())
-        return false;
 
     const std::string fromUtf8 = from.GetUTF8String();
     const std::string toUtf8 = to.GetUTF8String();
-    const int in = open(fromUtf8.c_str(), O_RDONLY);
-    if (in < 0)
-        return false;
+    // Non-blocking so that a pipe cannot hold the open; only a regular file
+    // has a size that tells when the copy is complete.
+    UniqueFd in(open(fromUtf8.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat inInfo;
-    if (fstat(in, &inInfo) != 0) {
-        close(in);
+    if (!in || fstat(in.get(), &inInfo) != 0 || !S_ISREG(inInfo.st_mode))
+        return false;
+
+    struct stat outInfo;
+    if (lstat(toUtf8.c_str(), &outInfo) != 0) {
+        if (errno != ENOENT)
+            return false;
+        // A new file, made exclusively: nothing planted at the name between
+        // the look and the open is followed or written.
+        UniqueFd out(open(toUtf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!out)
+            return false;
+        if (CopyBytes(in.get(), out.get(), inInfo.st_size) && out.close())
+            return true;
+        unlink(toUtf8.c_str());   // leave no half-written file behind
         return false;
     }
-    const int out = open(toUtf8.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (out < 0) {
-        close(in);
+    if (refuseExisting)
         return false;
-    }
     // Copying a file onto itself would cut it to nothing before the first
     // byte is read (the same file named two ways).
-    struct stat outInfo;
-    if (fstat(out, &outInfo) != 0 ||
-        (outInfo.st_dev == inInfo.st_dev && outInfo.st_ino == inInfo.st_ino)) {
-        close(out);
-        close(in);
+    if (outInfo.st_dev == inInfo.st_dev && outInfo.st_ino == inInfo.st_ino)
         return false;
-    }
-    // A longer old destination must not keep a stale tail behind the copy.
-    // Only a regular file is cut or, after a failed copy, removed: a device
-    // node or pipe given as destination must never disappear.
-    const bool regular = S_ISREG(outInfo.st_mode);
-    if (regular && ftruncate(out, 0) != 0) {
-        close(out);
-        close(in);
-        return false;   // nothing written, the destination is as it was
-    }
-    bool copied = CopyBytes(in, out, inInfo.st_size);
-    if (close(out) != 0)
-        copied = false;
-    close(in);
-    if (!copied && regular)
-        remove(toUtf8.c_str());   // leave no half-written file behind
-    return copied;
+    // A symbolic link is never followed: as root that would write wherever
+    // the link points.
+    if (S_ISLNK(outInfo.st_mode))
+        return false;
+    if (S_ISREG(outInfo.st_mode))
+        return ReplaceWithCopy(in.get(), inInfo.st_size, toUtf8, outInfo.st_mode);
+
+    // A pipe or device node is written in place and never removed or cut.
+    UniqueFd out(open(toUtf8.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat openedInfo;
+    if (!out || fstat(out.get(), &openedInfo) != 0 || S_ISREG(openedInfo.st_mode) ||
+        S_ISDIR(openedInfo.st_mode))
+        return false;   // swapped for something else meanwhile
+    const int flags = fcntl(out.get(), F_GETFL);
+    if (flags == -1 || fcntl(out.get(), F_SETFL, flags & ~O_NONBLOCK) == -1)
+        return false;
+    return CopyBytes(in.get(), out.get(), inInfo.st_size) && out.close();
 }
 
 bool QRMFileUtil::MoveFile(const QRMFile& source, const QRMFile& destination, bool refuseExisting)
@@ -287,41 +331,26 @@ QRMFile QRMFileUtil::CreateUniqueFile(const QRMString& directory, const QRMStrin
 {
     if (directory.empty() || !IsDirectory(directory))
         return QRMFile();
-    char temporary[sizeof(kTempFileTemplate)];
-    std::memcpy(temporary, kTempFileTemplate, sizeof(kTempFileTemplate));
-    const int fd = mkstemp(temporary);
+    // The name is one component: prefix, six characters, "." and extension.
+    QRMString name(prefix);
+    name += "XXXXXX.";
+    name.append(extension);
+    if (name.find(GetSeparator()) != QRMString::npos || !QRMFile(name).IsValidName())
+        return QRMFile();
+
+    // Made in place and exclusively, as mkstemp makes its file: nothing that
+    // already stands at the name (a planted link, another's file) is
+    // followed, replaced or cut.
+    QRMString path(directory);
+    path.append(GetSeparator());
+    path.append(name);
+    std::string utf8 = path.GetUTF8String();
+    const int suffixLength = static_cast<int>(1 + extension.GetUTF8String().size());
+    const int fd = mkostemps(&utf8[0], suffixLength, O_CLOEXEC);
     if (fd < 0)
         return QRMFile();
     close(fd);
-
-    // The six characters mkstemp chose follow "/tmp/".
-    QRMString name(prefix);
-    name += temporary + sizeof(kTempDirectory);
-    name += ".";
-    name.append(extension);
-
-    QRMFile created(QRMString(temporary, QRMString::QRM_ENCODING_UTF8));
-    if (!RenameFile(created, name)) {
-        remove(temporary);
-        return QRMFile();
-    }
-
-    QRMString inTemp(kTempDirectory, QRMString::QRM_ENCODING_UTF8);
-    inTemp.append(GetSeparator());
-    inTemp.append(name);
-    QRMString result(directory);
-    result.append(GetSeparator());
-    result.append(name);
-
-    const std::string directoryUtf8 = directory.GetUTF8String();
-    if (directoryUtf8 == kTempDirectory || SameDirectory(directoryUtf8, kTempDirectory))
-        return QRMFile(result);
-    if (!MoveFile(QRMFile(inTemp), QRMFile(result), false)) {
-        // The caller must not get a name that names no file.
-        remove(inTemp.GetUTF8String().c_str());
-        return QRMFile();
-    }
-    return QRMFile(result);
+    return QRMFile(FromUTF8(utf8));
 }
 
 QRMFile QRMFileUtil::CreateUniqueTemporaryFile(const QRMString& prefix, const QRMString& extension)
@@ -381,12 +410,19 @@ bool QRMFileUtil::GetFileNamesInDirectory(const QRMString& directory,
 bool QRMFileUtil::GetFile(const QRMString& address, const QRMFile& destination)
 {
     const std::string addressUtf8 = address.GetUTF8String();
+    // wget would take an address that begins with "-" for one of its options.
+    if (addressUtf8.empty() || addressUtf8[0] == '-')
+        return true;
     QRMString target;
     QRMString downloadDirectory;
     if (IsDirectory(destination.GetPath())) {
         const size_t slash = addressUtf8.rfind('/');
         const std::string name =
             slash == std::string::npos ? addressUtf8 : addressUtf8.substr(slash + 1);
+        // The target is deleted before the download: a name that is no file
+        // name would make that the download folder or its parent.
+        if (name.empty() || name == "." || name == "..")
+            return true;
         downloadDirectory = destination.GetPath();
         target = downloadDirectory;
         target.append(GetSeparator());

@@ -1,5 +1,9 @@
 #include "QRMLogger.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -21,12 +25,25 @@ const char* LevelName(int level)
     return (level >= 0 && level < kLevelCount) ? levels[level] : "";
 }
 
-// Opens a log for appending when it exists already, else creates it.
+// Opens a log for appending, creating it when missing. The library runs as
+// root in a working directory others may write to: a symbolic link planted
+// at the name is not followed, nothing but a regular file is taken (opened
+// without blocking, so a pipe cannot hold the open), nothing is cut, and the
+// descriptor is not handed to the commands the tool runs.
 FILE* OpenLogFile(const QRMFile& file, bool& ok)
 {
     const std::string path = file.GetPath().GetUTF8String();
-    FILE* handle = fopen(path.c_str(), file.Exists() ? "a+" : "w");
+    FILE* handle = nullptr;
+    const int fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat info;
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        handle = fdopen(fd, "a+");
+    }
     if (handle == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+        }
         fprintf(stderr, "Error in %s opening user log file: %s\n", "Initialize", path.c_str());
         ok = false;
     }

@@ -1,5 +1,6 @@
 #include "QRMString.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -14,14 +15,17 @@ void AppendUTF8(QRMString::BaseString& out, const char* text)
     const size_t length = std::strlen(text);
     size_t p = 0;
     while (p < length) {
-        const unsigned short b0 = bytes[p];
+        const unsigned int b0 = bytes[p];
         if (b0 < 0x80) {
-            out.push_back(b0);
+            out.push_back(static_cast<unsigned short>(b0));
             p += 1;
             continue;
         }
         // Width of the form the lead byte announces. Continuation bytes are
-        // not checked: the decoder is deliberately lenient.
+        // not checked: the decoder is deliberately lenient. A form that
+        // decodes below the smallest value of its width (an overlong form)
+        // becomes U+FFFD: taken as it stands it could yield U+0000, which
+        // ends the text for every later copy and every C-string consumer.
         size_t width = 0;
         if (b0 <= 0xDF)
             width = 2;
@@ -41,27 +45,26 @@ void AppendUTF8(QRMString::BaseString& out, const char* text)
             out.push_back(kReplacementUnit);
             break;
         }
-        const unsigned short b1 = bytes[p + 1];
+        const unsigned int b1 = bytes[p + 1];
         if (width == 2) {
-            out.push_back(static_cast<unsigned short>(((b0 & 0x1F) << 6) | (b1 & 0x3F)));
+            const unsigned int value = ((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu);
+            out.push_back(value < 0x80 ? kReplacementUnit : static_cast<unsigned short>(value));
         } else if (width == 3) {
-            const unsigned short b2 = bytes[p + 2];
-            out.push_back(static_cast<unsigned short>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) |
-                                                      (b2 & 0x3F)));
+            const unsigned int b2 = bytes[p + 2];
+            const unsigned int value = ((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu);
+            out.push_back(value < 0x800 ? kReplacementUnit : static_cast<unsigned short>(value));
         } else {
-            const unsigned short b2 = bytes[p + 2];
-            const unsigned short b3 = bytes[p + 3];
-            const unsigned short plane =
-                static_cast<unsigned short>(((b0 & 0x07) << 2) | ((b1 & 0x3F) >> 4));
-            // 16-bit arithmetic: an overlong form (plane 0) wraps instead of
-            // shifting a negative value.
-            const unsigned short high = static_cast<unsigned short>(
-                0xD800 | static_cast<unsigned short>((static_cast<unsigned int>(plane) - 1u) << 6) |
-                ((b1 & 0x0F) << 2) | ((b2 & 0x3F) >> 4));
-            const unsigned short low =
-                static_cast<unsigned short>(0xDC00 | ((b2 & 0x0F) << 6) | (b3 & 0x3F));
-            out.push_back(high);
-            out.push_back(low);
+            const unsigned int b2 = bytes[p + 2];
+            const unsigned int b3 = bytes[p + 3];
+            const unsigned int plane = ((b0 & 0x07u) << 2) | ((b1 & 0x3Fu) >> 4);
+            if (plane == 0 || plane > 0x10) {
+                // Overlong, or beyond U+10FFFF: no surrogate pair stands for it.
+                out.push_back(kReplacementUnit);
+            } else {
+                out.push_back(static_cast<unsigned short>(0xD800 | ((plane - 1) << 6) |
+                                                          ((b1 & 0x0Fu) << 2) | ((b2 & 0x3Fu) >> 4)));
+                out.push_back(static_cast<unsigned short>(0xDC00 | ((b2 & 0x0Fu) << 6) | (b3 & 0x3Fu)));
+            }
         }
         p += width;
     }
@@ -79,8 +82,39 @@ void AppendSingleBytes(QRMString::BaseString& out, const char* text)
 
 void AppendWide(QRMString::BaseString& out, const wchar_t* text)
 {
-    for (; *text != L'\0'; ++text)
-        out.push_back(static_cast<unsigned short>(static_cast<unsigned long>(*text) & 0xFFFF));
+    for (; *text != L'\0'; ++text) {
+        const unsigned short unit =
+            static_cast<unsigned short>(static_cast<unsigned long>(*text) & 0xFFFF);
+        // A character such as U+10000 keeps no bits at all; a zero unit
+        // would cut the text short, so it stands as U+FFFD instead.
+        out.push_back(unit == 0 ? kReplacementUnit : unit);
+    }
+}
+
+bool IsHighSurrogate(unsigned int unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(unsigned int unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Units taken by the character at i: two for a surrogate pair, else one.
+size_t CharacterWidth(const QRMString::BaseString& units, size_t i)
+{
+    return IsHighSurrogate(units[i]) && i + 1 < units.size() && IsLowSurrogate(units[i + 1]) ? 2
+                                                                                              : 1;
+}
+
+// The character at i; an unpaired surrogate stands for itself.
+unsigned long CodePointAt(const QRMString::BaseString& units, size_t i)
+{
+    if (CharacterWidth(units, i) == 2)
+        return 0x10000ul + ((static_cast<unsigned long>(units[i]) - 0xD800) << 10) +
+               (static_cast<unsigned long>(units[i + 1]) - 0xDC00);
+    return units[i];
 }
 
 size_t FirstZero(const QRMString::BaseString& units)
@@ -144,10 +178,8 @@ std::string QRMString::GetUTF8String() const
         } else if (u <= 0x7FF) {
             out.push_back(static_cast<char>(0xC0 | (u >> 6)));
             out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && (*this)[i + 1] >= 0xDC00 &&
-                   (*this)[i + 1] <= 0xDFFF) {
-            const unsigned int w = (*this)[i + 1];
-            const unsigned int cp = 0x10000 + ((u - 0xD800) << 10) + (w - 0xDC00);
+        } else if (CharacterWidth(*this, i) == 2) {
+            const unsigned long cp = CodePointAt(*this, i);
             out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
             out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
             out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
@@ -224,36 +256,62 @@ bool QRMString::SubStrings(const QRMString& delimiters, std::vector<QRMString>& 
 
 QRMString QRMString::TrimWhiteSpaces(const QRMString& set) const
 {
-    const std::string text = GetUTF8String();
-    const std::string bytes = set.GetUTF8String();
-    const size_t first = text.find_first_not_of(bytes);
-    if (first == std::string::npos)
-        return QRMString();
-    const size_t last = text.find_last_not_of(bytes);
-    return QRMString(text.substr(first, last - first + 1).c_str(), QRM_ENCODING_UTF8);
+    // Character by character, a surrogate pair being one character: trimming
+    // the bytes of the set's UTF-8 form would also strip the trailing byte
+    // that, say, U+00A9 shares with U+00E9, and leave a broken character.
+    std::vector<unsigned long> trimmed;
+    for (size_t i = 0; i < set.size(); i += CharacterWidth(set, i))
+        trimmed.push_back(CodePointAt(set, i));
+    const auto inSet = [&trimmed](unsigned long c) {
+        return std::find(trimmed.begin(), trimmed.end(), c) != trimmed.end();
+    };
+
+    size_t first = 0;
+    while (first < size() && inSet(CodePointAt(*this, first)))
+        first += CharacterWidth(*this, first);
+    size_t end = first;   // one past the last character that stays
+    for (size_t i = first; i < size(); i += CharacterWidth(*this, i)) {
+        if (!inSet(CodePointAt(*this, i)))
+            end = i + CharacterWidth(*this, i);
+    }
+    return QRMString(BaseString(*this, first, end - first));
 }
 
 QRMString& QRMString::ReplaceAll(const QRMString& search, const QRMString& replacement)
 {
     if (search.empty())
         return *this;
-    // Text that a replacement forms with its neighbours is replaced too.
-    // Nothing before the first occurrence changes, so searching again from
-    // just before the replaced spot is the same as searching from the start.
-    // A replacement that holds the search text would never run out of
-    // occurrences; then the search continues behind the inserted text.
-    const bool selfReproducing = replacement.find(search) != npos;
-    size_t from = 0;
-    for (;;) {
-        const size_t at = find(search, from);
-        if (at == npos)
-            break;
-        replace(at, search.size(), replacement);
-        if (selfReproducing)
-            from = at + replacement.size();
-        else
+    if (replacement.size() < search.size()) {
+        // Text that a replacement forms with its neighbours is replaced too.
+        // Nothing before the first occurrence changes, so searching again
+        // from just before the replaced spot is the same as searching from
+        // the start. Every pass shortens the text, so this ends.
+        size_t from = 0;
+        for (;;) {
+            const size_t at = find(search, from);
+            if (at == npos)
+                break;
+            replace(at, search.size(), replacement);
             from = at >= search.size() - 1 ? at - (search.size() - 1) : 0;
+        }
+        return *this;
     }
+    // A replacement at least as long as the search text may form a new
+    // occurrence with the text around it on every pass ("aab", "ab" to
+    // "bbaa" grows without end), so the search continues behind the
+    // inserted text: one pass over the original text.
+    size_t at = find(search);
+    if (at == npos)
+        return *this;
+    BaseString result;
+    size_t from = 0;
+    for (; at != npos; at = find(search, from)) {
+        result.append(*this, from, at - from);
+        result.append(replacement);
+        from = at + search.size();
+    }
+    result.append(*this, from, npos);
+    BaseString::swap(result);
     return *this;
 }
 

@@ -11,7 +11,9 @@ namespace {
 
 class LinuxIPMIDevice : public IQRMIPMIDevice {
 public:
-    int Open(const char* path) override { return open(path, O_RDWR); }
+    // Close-on-exec: the shell commands the tool runs must not inherit the
+    // management controller's device.
+    int Open(const char* path) override { return open(path, O_RDWR | O_CLOEXEC); }
 
     int SendCommand(int fd, struct ipmi_req* request) override
     {

@@ -63,20 +63,32 @@ bool QRMIPMISession::Initialize(const _QRMIPMIConfiguration* configuration)
 
 bool QRMIPMISession::InitializeFromFile()
 {
+    // Every setting becomes an unsigned 32-bit field: a negative number would
+    // turn into billions of retries or a sleep of weeks. A value outside its
+    // range is ignored and the field keeps what it held. A retry count of 0
+    // would never wait for an answer at all.
     struct {
         const char* key;
         uint32_t* field;
+        int lowest;
+        int highest;
     } const keys[] = {
-        {"RetryCount", &mConfiguration->RetryCount},
-        {"PollingInterval", &mConfiguration->PollInterval},
-        {"PollingCount", &mConfiguration->PollCount},
-        {"RetryInterval", &mConfiguration->RetryInterval},
+        {"RetryCount", &mConfiguration->RetryCount, kLowestRetryCount, kHighestRetryCount},
+        {"PollingInterval", &mConfiguration->PollInterval, 0, kHighestInterval},
+        {"PollingCount", &mConfiguration->PollCount, 0, kHighestPollCount},
+        {"RetryInterval", &mConfiguration->RetryInterval, 0, kHighestInterval},
     };
     for (const auto& entry : keys) {
         int value = 0;
-        if (mIPMIXMLConfig.GetConfigInt(QRMString(entry.key, kUTF8), &value)) {
-            *entry.field = static_cast<uint32_t>(value);
+        if (!mIPMIXMLConfig.GetConfigInt(QRMString(entry.key, kUTF8), &value)) {
+            continue;
         }
+        if (value < entry.lowest || value > entry.highest) {
+            QRMLOG(QRM_LOG_ERROR, "%s %d in the configuration file is outside %d..%d, keeping %u",
+                   entry.key, value, entry.lowest, entry.highest, static_cast<unsigned int>(*entry.field));
+            continue;
+        }
+        *entry.field = static_cast<uint32_t>(value);
     }
     mConfiguredFromFile = true;
     return true;

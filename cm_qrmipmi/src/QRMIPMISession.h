@@ -28,6 +28,12 @@ public:
     // Settings file shared by all sessions.
     static QRMIPMIXMLConfig mIPMIXMLConfig;
 
+    // What the settings file may set; values outside are ignored.
+    static const int kLowestRetryCount = 1;
+    static const int kHighestRetryCount = 100;
+    static const int kHighestPollCount = 1000;
+    static const int kHighestInterval = 60000;   // one minute, in milliseconds
+
 private:
     QRMIPMISession(const QRMIPMISession&) = delete;
     QRMIPMISession& operator=(const QRMIPMISession&) = delete;

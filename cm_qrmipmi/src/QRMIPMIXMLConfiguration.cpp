@@ -2,8 +2,13 @@
 
 #include "QRMIPMIXMLConfiguration.h"
 
+#include <fcntl.h>
 #include <libxml/parser.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,6 +40,24 @@ xmlNodePtr FirstDefaultChild(xmlNodePtr parent)
     return nullptr;
 }
 
+// The file is opened here rather than by the parser so that its descriptor
+// is close-on-exec and a pipe or device at the name is refused instead of
+// waited on or read.
+xmlDocPtr ParseRegularFile(const std::string& fileName)
+{
+    const int fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    xmlDocPtr document = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        document = xmlReadFd(fd, fileName.c_str(), nullptr, XML_PARSE_NONET);
+    }
+    close(fd);
+    return document;
+}
+
 } // namespace
 
 QRMIPMIXMLConfig::QRMIPMIXMLConfig(QRMString fileName)
@@ -59,9 +82,14 @@ bool QRMIPMIXMLConfig::Initialize()
     if (mInitialized) {
         return true;
     }
-    if (CPlatformLayer::IsFileExits(fileName)) {
+    struct stat info;
+    if (stat(fileName.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        // Looked at no further: opening a pipe to test for it would wait
+        // for a writer that may never come.
+        QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::Initialize() - not a regular file");
+    } else if (CPlatformLayer::IsFileExits(fileName)) {
         QRMLOG(QRM_LOG_INFO, "QRMIPMIXMLConfig::Initialize() File exist");
-        mDocument = xmlParseFile(fileName.c_str());
+        mDocument = ParseRegularFile(fileName);
         if (mDocument != nullptr) {
             mInitialized = true;
         } else {
@@ -117,9 +145,17 @@ bool QRMIPMIXMLConfig::GetConfigInt(const QRMString& key, int* value)
         if (child->type == XML_ELEMENT_NODE && child->name != nullptr &&
             xmlStrcmp(child->name, reinterpret_cast<const xmlChar*>(keyName.c_str())) == 0) {
             xmlChar* content = xmlNodeGetContent(child);
+            errno = 0;
             const long number =
                 content != nullptr ? strtol(reinterpret_cast<const char*>(content), nullptr, 10) : 0;
+            const bool fits = errno != ERANGE && number >= INT_MIN && number <= INT_MAX;
             xmlFree(content);
+            if (!fits) {
+                // Cut to an int it would come back as some unrelated value.
+                QRMLOG(QRM_LOG_ERROR, "QRMIPMIXMLConfig::GetConfigInt(%s) value out of range, ignored",
+                       keyName.c_str());
+                return false;
+            }
             if (value != nullptr) {
                 *value = static_cast<int>(number);
             }

@@ -334,6 +334,20 @@ TEST_F(QRMFileTest, Create)
     EXPECT_TRUE(PathExists("made/by/create/f.txt"));
 }
 
+TEST_F(QRMFileTest, CreateNeverFollowsALinkOrCutsAnythingButARegularFile)
+{
+    Write("victim", "precious");
+    ASSERT_EQ(0, symlink("victim", "link"));
+    ASSERT_EQ(0, symlink("made-through-link", "dangling"));
+    ASSERT_EQ(0, mkfifo("fifo", 0600));
+    for (const bool makeParent : {false, true}) {
+        for (const char* name : {"link", "dangling", "fifo"})
+            EXPECT_FALSE(QRMFile(S(name)).Create(makeParent, nullptr)) << name << " " << makeParent;
+    }
+    EXPECT_EQ("precious", Read("victim"));
+    EXPECT_FALSE(PathExists("made-through-link"));
+}
+
 TEST_F(QRMFileTest, TouchRunsQuotedCommandOnExistingFilesOnly)
 {
     ASSERT_EQ(0, mkdir("d", 0755));

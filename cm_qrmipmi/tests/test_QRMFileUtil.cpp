@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -71,6 +72,33 @@ bool IsUniqueFileName(const std::string& path, const std::string& directory,
            path.compare(path.size() - tail.size(), tail.size(), tail) == 0 &&
            AllOf(path.substr(head.size(), 6), kTemplateCharacters);
 }
+
+// A file-size limit makes a copy stop half way, as a full disk would; the
+// old limit comes back at the end of the scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        if (getrlimit(RLIMIT_FSIZE, &m_old) != 0)
+            return;
+        struct rlimit small = m_old;
+        small.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_set)
+            setrlimit(RLIMIT_FSIZE, &m_old);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return m_set; }
+
+private:
+    struct rlimit m_old = {};
+    bool m_set = false;
+};
 
 class QRMFileUtilTest : public ScratchDirectoryTest {
 protected:
@@ -223,23 +251,124 @@ TEST_F(QRMFileUtilTest, MoveFileKeepsSourceWhenCopyFails)
 
 TEST_F(QRMFileUtilTest, MoveFileKeepsSourceAfterPartialCopy)
 {
-    // A file-size limit makes the copy stop half way, as a full disk would.
     std::string content(64 * 1024, 'p');
     Write("src", content);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit old;
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    const bool moved = QRMFileUtil::MoveFile(QRMFile(S("src")), QRMFile(S("dst")), false);
-    const bool copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst2")), false);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &old));
+    bool moved = true;
+    bool copied = true;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.set());
+        moved = QRMFileUtil::MoveFile(QRMFile(S("src")), QRMFile(S("dst")), false);
+        copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst2")), false);
+    }
     EXPECT_FALSE(moved);
     EXPECT_FALSE(copied);
     EXPECT_TRUE(Read("src") == content);
     EXPECT_FALSE(PathExists("dst"));   // no half-written file is left behind
     EXPECT_FALSE(PathExists("dst2"));
+}
+
+// The copy runs as root: whatever stands at the destination's name must not
+// steer the bytes somewhere else or lose a file that is not the destination.
+TEST_F(QRMFileUtilTest, CopyNeverFollowsALinkPlantedAtTheDestination)
+{
+    Write("src", "source bytes");
+    Write("victim", "must stay");
+    ASSERT_EQ(0, symlink("victim", "link"));
+    ASSERT_EQ(0, symlink("nowhere", "dangling"));
+    for (const bool refuseExisting : {false, true}) {
+        EXPECT_FALSE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("link")), refuseExisting));
+        EXPECT_FALSE(
+            QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dangling")), refuseExisting));
+    }
+    EXPECT_EQ("must stay", Read("victim"));
+    EXPECT_FALSE(PathExists("nowhere"));
+    char target[64] = {};
+    ASSERT_GT(readlink("link", target, sizeof(target) - 1), 0);
+    EXPECT_STREQ("victim", target);
+    EXPECT_EQ("source bytes", Read("src"));
+}
+
+TEST_F(QRMFileUtilTest, OverwriteReplacesTheNameAndLeavesOtherLinksOfTheOldFile)
+{
+    Write("src", "new");
+    Write("foreign", "someone else's content");
+    ASSERT_EQ(0, chmod("foreign", 0751));
+    ASSERT_EQ(0, link("foreign", "dst"));
+    EXPECT_TRUE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst")), false));
+    EXPECT_EQ("new", Read("dst"));
+    EXPECT_EQ("someone else's content", Read("foreign"));
+    struct stat info;
+    ASSERT_EQ(0, lstat("dst", &info));
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(0751u, info.st_mode & 07777u);   // the replaced file's permissions
+    EXPECT_EQ(1u, info.st_nlink);
+}
+
+TEST_F(QRMFileUtilTest, FailedOverwriteKeepsTheOldFileAndLeavesNothingBehind)
+{
+    std::string content(64 * 1024, 'p');
+    Write("src", content);
+    Write("dst", "old destination");
+    bool copied = true;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.set());
+        copied = QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("dst")), false);
+    }
+    EXPECT_FALSE(copied);
+    EXPECT_EQ("old destination", Read("dst"));
+    std::vector<QRMString> names;
+    EXPECT_FALSE(QRMFileUtil::GetFileNamesInDirectory(S("."), S(""), S(""), S(""), names, false));
+    EXPECT_EQ((std::vector<std::string>{"dst", "src"}), Sorted(names));
+}
+
+TEST_F(QRMFileUtilTest, PipesNeverHoldTheCopy)
+{
+    Write("src", "bytes");
+    ASSERT_EQ(0, mkfifo("fifo", 0600));
+    // Neither end has a partner: an open that waited for one would hang.
+    EXPECT_FALSE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("fifo")), QRMFile(S("copy")), false));
+    EXPECT_FALSE(PathExists("copy"));
+    EXPECT_FALSE(QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("fifo")), false));
+    struct stat info;
+    ASSERT_EQ(0, lstat("fifo", &info));
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST_F(QRMFileUtilTest, SourceThatShrinksDuringTheCopyIsAFailedCopy)
+{
+    // The copy goes into a one-page pipe, so it cannot get ahead of the
+    // reader: once a byte has arrived the source is cut, well behind
+    // anything the copy can have reached.
+    const size_t size = 1024 * 1024;
+    const size_t cutTo = 512 * 1024;
+    Write("src", std::string(size, 's'));
+    ASSERT_EQ(0, mkfifo("pipe", 0600));
+    const int reader = open("pipe", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    ASSERT_EQ(0, fcntl(reader, F_SETFL, fcntl(reader, F_GETFL) & ~O_NONBLOCK));
+
+    std::future<bool> copy = std::async(std::launch::async, [] {
+        return QRMFileUtil::MakeCopyOfFile(QRMFile(S("src")), QRMFile(S("pipe")), false);
+    });
+    // Held until the copy has written, so the first read waits for it
+    // instead of finding no writer.
+    const int holder = open("pipe", O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    char buffer[65536];
+    size_t received = 0;
+    ssize_t got = read(reader, buffer, 1);
+    close(holder);
+    ASSERT_EQ(1, got);
+    received += 1;
+    ASSERT_EQ(0, truncate("src", static_cast<off_t>(cutTo)));
+    while ((got = read(reader, buffer, sizeof(buffer))) > 0)
+        received += static_cast<size_t>(got);
+    close(reader);
+    EXPECT_FALSE(copy.get());
+    EXPECT_EQ(cutTo, received);
 }
 
 TEST_F(QRMFileUtilTest, TempDirectory)
@@ -307,6 +436,36 @@ TEST_F(QRMFileUtilTest, CreateUniqueFileInTmpNamedAnotherWay)
     const std::string path = Text(made.GetPath());
     m_cleanup.push_back(path);
     EXPECT_TRUE(PathExists(path)) << path;
+}
+
+TEST_F(QRMFileUtilTest, CreateUniqueFileMakesAPrivateFileOfOneNameComponent)
+{
+    ASSERT_EQ(0, mkdir("sub", 0755));
+    std::vector<std::string> made;
+    for (int i = 0; i < 20; ++i) {
+        QRMFile file = QRMFileUtil::CreateUniqueFile(S(m_dir), S("rep"), S("xml"));
+        ASSERT_TRUE(file.HasPath());
+        made.push_back(Text(file.GetPath()));
+        EXPECT_TRUE(IsUniqueFileName(made.back(), m_dir, "rep", "xml")) << made.back();
+        struct stat info;
+        ASSERT_EQ(0, lstat(made.back().c_str(), &info));
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(0600u, info.st_mode & 07777u);
+    }
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made.end(), std::unique(made.begin(), made.end()));
+
+    const struct {
+        const char* prefix;
+        const char* extension;
+    } refused[] = {{"sub/", "x"}, {"../", "x"}, {"a", "x/y"}, {"a?", "x"}, {"a", "x*"}};
+    for (const auto& c : refused) {
+        EXPECT_FALSE(QRMFileUtil::CreateUniqueFile(S(m_dir), S(c.prefix), S(c.extension)).HasPath())
+            << c.prefix << " " << c.extension;
+    }
+    std::vector<QRMString> inSub;
+    QRMFileUtil::GetFileNamesInDirectory(S("sub"), S(""), S(""), S(""), inSub, false);
+    EXPECT_TRUE(inSub.empty());
 }
 
 TEST_F(QRMFileUtilTest, GetFileNamesInDirectory)
@@ -394,6 +553,23 @@ TEST_F(QRMFileUtilTest, GetFileQuotesAddressAndPaths)
     EXPECT_EQ("wget 'http://h/a?x=1&y=2;touch injected' -P 'my dir' -O 'my dir/a?x=1&y=2;touch "
               "injected'",
               m_platform.commands[0]);
+}
+
+TEST_F(QRMFileUtilTest, GetFileRefusesAddressesThatAreNoFileToFetch)
+{
+    ASSERT_EQ(0, mkdir("dl", 0755));
+    Write("dl/kept", "kept");
+    Write("kept-too", "kept");
+    // An option for wget, or a name that would make the download folder
+    // itself (or its parent) the file deleted to make room.
+    for (const char* address : {"-e robots=off http://h/p", "--execute=x", "", "http://h/",
+                                "http://h/.", "http://h/..", ".."})
+        EXPECT_TRUE(QRMFileUtil::GetFile(S(address), QRMFile(S("dl")))) << address;
+    for (const char* address : {"-e robots=off http://h/p", "--execute=x", "-"})
+        EXPECT_TRUE(QRMFileUtil::GetFile(S(address), QRMFile(S("dl/out.bin")))) << address;
+    EXPECT_TRUE(m_platform.commands.empty());
+    EXPECT_EQ("kept", Read("dl/kept"));
+    EXPECT_EQ("kept", Read("kept-too"));
 }
 
 TEST_F(QRMFileUtilTest, CopyDirectoryRefusals)

@@ -49,6 +49,24 @@ protected:
 
     size_t Sends() const { return controller.AcceptedSends(); }
 
+    // The settings a session takes from a settings file holding these keys
+    // when its caller passes {61, 6, 4, 40, 0xAB, 3}.
+    _QRMIPMIConfiguration SessionSettingsWithFile(const std::string& keys)
+    {
+        // The settings file is read once per process: clear it before and after.
+        QRMIPMISession::mIPMIXMLConfig.Release();
+        dir.write("QRMIPMIConfig.xml", ConfigFile(keys));
+        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
+        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0xAB, 3};
+        EXPECT_EQ(library->Initialize(&configuration), 0u);
+        const _QRMIPMIConfiguration got =
+            *QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
+        library->Release();
+        delete library;
+        QRMIPMISession::mIPMIXMLConfig.Release();
+        return got;
+    }
+
     HostNamespace ns;
     TempDir dir;
     FakeModuleHost host;
@@ -281,22 +299,61 @@ TEST_F(LibraryTest, EachKeyOfTheFileOverridesOnlyItsField)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
-        // The settings file is read once per process: clear it between cases.
-        QRMIPMISession::mIPMIXMLConfig.Release();
-        dir.write("QRMIPMIConfig.xml", ConfigFile(c.keys));
-        QRMIPMIInterfaceImpl* library = new QRMIPMIInterfaceImpl;
-        _QRMIPMIConfiguration configuration = {61, 6, 4, 40, 0xAB, 3};
-        ASSERT_EQ(library->Initialize(&configuration), 0u);
-        const _QRMIPMIConfiguration* got =
-            QRMIPMISessionHandler::GetInstance()->GetSession()->GetConfiguration();
-        EXPECT_EQ(got->PollInterval, c.expected.PollInterval);
-        EXPECT_EQ(got->PollCount, c.expected.PollCount);
-        EXPECT_EQ(got->RetryCount, c.expected.RetryCount);
-        EXPECT_EQ(got->RetryInterval, c.expected.RetryInterval);
-        EXPECT_EQ(got->PollingByte, 0u);
-        EXPECT_EQ(got->PollingStatus, 0u);
-        library->Release();
-        delete library;
+        const _QRMIPMIConfiguration got = SessionSettingsWithFile(c.keys);
+        EXPECT_EQ(got.PollInterval, c.expected.PollInterval);
+        EXPECT_EQ(got.PollCount, c.expected.PollCount);
+        EXPECT_EQ(got.RetryCount, c.expected.RetryCount);
+        EXPECT_EQ(got.RetryInterval, c.expected.RetryInterval);
+        EXPECT_EQ(got.PollingByte, 0u);
+        EXPECT_EQ(got.PollingStatus, 0u);
+    }
+}
+
+// A value no sane setting has would, stored into the unsigned fields, turn
+// into billions of retries or sleeps of weeks: it is ignored with a line in
+// the log and the field keeps its setting.
+TEST_F(LibraryTest, OutOfRangeValuesInTheFileAreIgnored)
+{
+    struct Case {
+        const char* keys;
+        _QRMIPMIConfiguration expected;
+        bool logged = true;
+    };
+    const Case cases[] = {
+        {"<RetryCount>0</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>-1</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>none</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryCount>101</RetryCount><RetryInterval>7</RetryInterval>", {61, 6, 4, 7, 0, 0}},
+        {"<RetryCount>4294967295</RetryCount>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryInterval>-5</RetryInterval><RetryCount>9</RetryCount>", {61, 6, 9, 40, 0, 0}},
+        {"<RetryInterval>60001</RetryInterval>", {61, 6, 4, 40, 0, 0}},
+        {"<RetryInterval>2147483648</RetryInterval>", {61, 6, 4, 40, 0, 0}},
+        {"<PollingInterval>-1</PollingInterval><PollingCount>-1</PollingCount>", {61, 6, 4, 40, 0, 0}},
+        {"<PollingInterval>99999999</PollingInterval><PollingCount>1001</PollingCount>",
+         {61, 6, 4, 40, 0, 0}},
+        // The limits themselves are taken.
+        {"<RetryCount>1</RetryCount><RetryInterval>0</RetryInterval>"
+         "<PollingCount>0</PollingCount><PollingInterval>0</PollingInterval>",
+         {0, 0, 1, 0, 0, 0},
+         false},
+        {"<RetryCount>100</RetryCount><RetryInterval>60000</RetryInterval>"
+         "<PollingCount>1000</PollingCount><PollingInterval>60000</PollingInterval>",
+         {60000, 1000, 100, 60000, 0, 0},
+         false},
+    };
+    dir.write("zordebuglog", "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        std::remove(dir.file("qrmipmi_internal.log").c_str());
+        const _QRMIPMIConfiguration got = SessionSettingsWithFile(c.keys);
+        EXPECT_EQ(got.PollInterval, c.expected.PollInterval);
+        EXPECT_EQ(got.PollCount, c.expected.PollCount);
+        EXPECT_EQ(got.RetryCount, c.expected.RetryCount);
+        EXPECT_EQ(got.RetryInterval, c.expected.RetryInterval);
+        const std::string log = dir.read("qrmipmi_internal.log");
+        const bool ignored = log.find("in the configuration file is outside") != std::string::npos ||
+                             log.find("value out of range, ignored") != std::string::npos;
+        EXPECT_EQ(ignored, c.logged) << log;
     }
 }
 

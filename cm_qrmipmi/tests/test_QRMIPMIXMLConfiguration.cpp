@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "QRMIPMIXMLConfiguration.h"
@@ -81,6 +84,29 @@ TEST_F(XMLConfigTest, ValueConversion)
     }
 }
 
+// Cut to an int these would come back as unrelated numbers (4294967295 as -1).
+TEST_F(XMLConfigTest, ValuesBeyondTheIntRangeAreNotAnswered)
+{
+    const struct {
+        const char* text;
+        int value;
+    } cases[] = {
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", -999},
+        {"4294967295", -999},
+        {"-2147483649", -999},
+        {"99999999999999999999999", -999},
+        {"-99999999999999999999999", -999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        dir.write("QRMIPMIConfig.xml", Nested(std::string("<RetryCount>") + c.text + "</RetryCount>"));
+        TestConfig config(S("QRMIPMIConfig.xml"));
+        EXPECT_EQ(Get(config, "RetryCount"), c.value);
+    }
+}
+
 TEST_F(XMLConfigTest, DocumentsWithoutTheTwoDefaultLevels)
 {
     const struct {
@@ -140,6 +166,24 @@ TEST_F(XMLConfigTest, MissingOrMalformedFileFailsAndIsRetried)
 
     // Parsed once: later changes are not seen.
     dir.write("QRMIPMIConfig.xml", Nested("<RetryCount>8</RetryCount>"));
+    EXPECT_TRUE(config.Initialize());
+    EXPECT_EQ(Get(config, "RetryCount"), 3);
+}
+
+TEST_F(XMLConfigTest, OnlyARegularFileIsRead)
+{
+    // A pipe without a writer would hold the parser for good.
+    ASSERT_EQ(0, mkfifo("QRMIPMIConfig.xml", 0600));
+    TestConfig config(S("QRMIPMIConfig.xml"));
+    EXPECT_FALSE(config.Initialize());
+    ASSERT_EQ(0, unlink("QRMIPMIConfig.xml"));
+    ASSERT_EQ(0, mkdir("QRMIPMIConfig.xml", 0700));
+    EXPECT_FALSE(config.Initialize());
+    ASSERT_EQ(0, rmdir("QRMIPMIConfig.xml"));
+
+    // A link to a regular file is read like the file.
+    dir.write("settings.xml", Nested("<RetryCount>3</RetryCount>"));
+    ASSERT_EQ(0, symlink("settings.xml", "QRMIPMIConfig.xml"));
     EXPECT_TRUE(config.Initialize());
     EXPECT_EQ(Get(config, "RetryCount"), 3);
 }

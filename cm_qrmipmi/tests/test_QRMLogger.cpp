@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -178,6 +182,51 @@ TEST_F(QRMLoggerTest, UnopenableUserLogFailsAndLogsNothing)
     QRMLogger::Log(S("Op"), S("f"), 1, QRM_LOG_INFO, "lost");
     QRMLogger::Terminate();
     EXPECT_EQ(dir.read("internal.log"), "");
+}
+
+// The library runs as root in a working directory others may write to.
+TEST_F(QRMLoggerTest, NothingPlantedAtALogNameIsFollowedOrWritten)
+{
+    struct Case {
+        const char* name;
+        void (*plant)(const std::string& path);
+    };
+    const Case cases[] = {
+        {"link to a file", [](const std::string& path) { ASSERT_EQ(0, symlink("victim", path.c_str())); }},
+        {"dangling link", [](const std::string& path) { ASSERT_EQ(0, symlink("created", path.c_str())); }},
+        {"pipe", [](const std::string& path) { ASSERT_EQ(0, mkfifo(path.c_str(), 0600)); }},
+        {"directory", [](const std::string& path) { ASSERT_EQ(0, mkdir(path.c_str(), 0700)); }},
+    };
+    for (const char* log : {"internal.log", "user.log"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(log) + ": " + c.name);
+            TempDir scratch;
+            scratch.write("victim", "precious\n");
+            c.plant(scratch.file(log));
+            testing::internal::CaptureStderr();
+            EXPECT_FALSE(QRMLogger::Initialize(Options(scratch.path(), 3)));
+            EXPECT_NE(testing::internal::GetCapturedStderr().find(scratch.file(log)), std::string::npos);
+            QRMLogger::Log(S("Op"), S("f"), 1, QRM_LOG_ERROR, "line");
+            QRMLogger::Terminate();
+            EXPECT_EQ(scratch.read("victim"), "precious\n");
+            EXPECT_FALSE(scratch.exists("created"));
+            struct stat info;
+            ASSERT_EQ(0, lstat(scratch.file(log).c_str(), &info));
+            EXPECT_FALSE(S_ISREG(info.st_mode));
+        }
+    }
+}
+
+TEST_F(QRMLoggerTest, LogsAreNotInheritedByCommands)
+{
+    ASSERT_TRUE(QRMLogger::Initialize(Options(dir.path(), 3)));
+    ASSERT_NE(QRMLogger::mInternalLogFile, nullptr);
+    ASSERT_NE(QRMLogger::mUserLogFile, nullptr);
+    for (FILE* log : {QRMLogger::mInternalLogFile, QRMLogger::mUserLogFile}) {
+        const int flags = fcntl(fileno(log), F_GETFD);
+        ASSERT_NE(flags, -1);
+        EXPECT_TRUE(flags & FD_CLOEXEC);
+    }
 }
 
 TEST_F(QRMLoggerTest, UserLogNotOpenedWhenNoLevelShown)

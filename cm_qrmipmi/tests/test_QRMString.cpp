@@ -19,7 +19,9 @@ QRMString Utf8(const char* text)
 
 Units U(std::initializer_list<unsigned short> units)
 {
-    return Units(units);
+    // An empty list may have no storage at all, which the string would copy
+    // from.
+    return units.size() == 0 ? Units() : Units(units);
 }
 
 std::string Bytes(std::initializer_list<unsigned char> bytes)
@@ -59,8 +61,6 @@ TEST(QRMStringConstruction, DecodesUtf8IntoUtf16Units)
         {Bytes({0xF0, 0x90, 0x80, 0x80}), U({0xD800, 0xDC00})},   // U+10000
         // Lenient decoding: an ASCII letter is taken as continuation byte.
         {Bytes({0xC3, 0x41}), U({0x00C1})},
-        // Overlong four-byte form: the plane bits are 0 and wrap in 16 bits.
-        {Bytes({0xF0, 0x80, 0x80, 0x80}), U({0xFFC0, 0xDC00})},
         {Bytes({'a', 0xC3, 0xA9, 'b', 0xE2, 0x82, 0xAC}), U({'a', 0xE9, 'b', 0x20AC})},
     };
     for (const Utf8DecodeCase& c : cases) {
@@ -88,11 +88,41 @@ TEST(QRMStringConstruction, MalformedUtf8EndsWithoutReadingPastTheTerminator)
     EXPECT_EQ(U({0xFFFD, 'x'}), static_cast<const Units&>(Utf8(Bytes({0xF8, 'x'}).c_str())));
 }
 
+// Taken as they stand these forms would decode to U+0000 (and cut every copy
+// of the text there), to a character that has a shorter form (C0 AF is a
+// disguised '/') or to no character at all.
+TEST(QRMStringConstruction, OverlongAndOutOfRangeFormsBecomeReplacementCharacter)
+{
+    const std::vector<Utf8DecodeCase> cases = {
+        {Bytes({0xC0, 0x80, 'x'}), U({0xFFFD, 'x'})},              // U+0000 in two bytes
+        {Bytes({0xE0, 0x80, 0x80, 'x'}), U({0xFFFD, 'x'})},        // U+0000 in three bytes
+        {Bytes({0x80, 0x80, 'x'}), U({0xFFFD, 'x'})},              // stray continuation bytes
+        {Bytes({0xC1, 0x40, 'x'}), U({0xFFFD, 'x'})},              // ASCII taken as continuation
+        {Bytes({'a', 0xC0, 0xAF, 'b'}), U({'a', 0xFFFD, 'b'})},     // '/' in two bytes
+        {Bytes({0xE0, 0x9F, 0xBF}), U({0xFFFD})},                  // U+07FF in three bytes
+        {Bytes({0xF0, 0x8F, 0xBF, 0xBF}), U({0xFFFD})},            // U+FFFF in four bytes
+        {Bytes({0xF0, 0x80, 0x80, 0x80}), U({0xFFFD})},
+        {Bytes({0xF4, 0x90, 0x80, 0x80}), U({0xFFFD})},            // U+110000
+        {Bytes({0xF7, 0xBF, 0xBF, 0xBF, 'x'}), U({0xFFFD, 'x'})},
+        // The smallest value of each width still decodes.
+        {Bytes({0xC2, 0x80}), U({0x0080})},
+        {Bytes({0xE0, 0xA0, 0x80}), U({0x0800})},
+    };
+    for (const Utf8DecodeCase& c : cases) {
+        QRMString s(c.bytes.c_str(), QRMString::QRM_ENCODING_UTF8);
+        EXPECT_EQ(c.units, static_cast<const Units&>(s)) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(c.units, static_cast<const Units&>(QRMString(s))) << "copy is cut";
+    }
+}
+
 TEST(QRMStringConstruction, WideCharactersKeepTheirLow16Bits)
 {
     EXPECT_EQ(U({'h', 0xE9}), static_cast<const Units&>(QRMString(L"h\u00E9")));
     const wchar_t wide[] = {static_cast<wchar_t>(0x1F600), 0};
     EXPECT_EQ(U({0xF600}), static_cast<const Units&>(QRMString(wide)));
+    // No bits left: a zero unit would end every copy there.
+    const wchar_t noLowBits[] = {'a', static_cast<wchar_t>(0x10000), 'b', 0};
+    EXPECT_EQ(U({'a', 0xFFFD, 'b'}), static_cast<const Units&>(QRMString(noLowBits)));
 }
 
 TEST(QRMStringConstruction, CopyConstructorStopsAtZeroUnitAssignmentDoesNot)
@@ -243,6 +273,34 @@ TEST(QRMStringEdit, TrimWhiteSpaces)
     EXPECT_TRUE(Utf8("\xC3\xA9") == Utf8(" \xC3\xA9 ").TrimWhiteSpaces(Utf8(" ")));
 }
 
+struct TrimCase {
+    Units text;
+    Units set;
+    Units expected;
+};
+
+// The set holds characters: one that shares UTF-8 bytes with a character of
+// the text must not take those bytes away from it.
+TEST(QRMStringEdit, TrimWhiteSpacesTrimsCharactersNotBytes)
+{
+    const std::vector<TrimCase> cases = {
+        {U({0x00A9}), U({0x00E9}), U({0x00A9})},                    // C2 A9 and C3 A9
+        {U({0x00E9, 'a', 0x00E9}), U({0x00E9}), U({'a'})},
+        {U({0xD83D, 0xDE01}), U({0xD83D, 0xDE00}), U({0xD83D, 0xDE01})},   // F0 9F 98 81 / 80
+        {U({0xD83D, 0xDE00, 'x', 0xD83D, 0xDE00}), U({0xD83D, 0xDE00}), U({'x'})},
+        {U({0x20AC, ' ', 'x', ' ', 0x20AC}), U({' ', 0x20AC}), U({'x'})},
+        {U({' ', 'a', 0, 'b', ' '}), U({' '}), U({'a', 0, 'b'})},   // inner units all kept
+        {U({0xD800, 'a', 0xD800}), U({0xD800}), U({'a'})},          // lone surrogates
+        {U({' ', ' '}), U({' '}), U({})},
+        {U({'a'}), U({}), U({'a'})},
+    };
+    for (const TrimCase& c : cases) {
+        const QRMString trimmed = QRMString(c.text).TrimWhiteSpaces(QRMString(c.set));
+        EXPECT_EQ(c.expected, static_cast<const Units&>(trimmed))
+            << ::testing::PrintToString(c.text);
+    }
+}
+
 struct ReplaceCase {
     const char* text;
     const char* search;
@@ -261,6 +319,13 @@ TEST(QRMStringEdit, ReplaceAll)
         {"a.b", ".", "..", "a..b"},         // the replacement holds the search text
         {"aa", "a", "aa", "aaaa"},
         {"a b", " ", "", "ab"},
+        // A replacement that forms a new occurrence with the text before it
+        // would grow without end if searched again: the search goes on
+        // behind the inserted text.
+        {"aab", "ab", "bbaa", "abbaa"},
+        {"abab", "ab", "aabb", "aabbaabb"},
+        {"aab", "ab", "ba", "aba"},
+        {"xaab", "ab", "ab", "xaab"},
     };
     for (const ReplaceCase& c : cases) {
         QRMString s = Utf8(c.text);

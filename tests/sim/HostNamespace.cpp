@@ -10,11 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -80,18 +83,135 @@ HostNamespace::HostNamespace()
 HostNamespace::~HostNamespace()
 {
     bool detached = true;
-    for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
-        if (umount2(it->c_str(), MNT_DETACH) != 0)
+    auto unmount = [&detached](const std::string& path) {
+        if (umount2(path.c_str(), MNT_DETACH) != 0)
             detached = false;
-    // Bind targets never lie in the scratch folder, so removing it cannot
-    // reach through a mount into the host's files; still, leave it in place
-    // if anything stayed mounted.
+    };
+    // Mounts made inside the private root are seen from it; then back to
+    // the host's root, and the top-level binds go.
+    size_t before = m_mounts.size();
+    if (!m_root.empty()) {
+        before = m_mountsBeforeRoot;
+        for (size_t i = m_mounts.size(); i-- > before;)
+            unmount(m_mounts[i]);
+        leavePrivateRoot();
+    }
+    for (auto it = m_rootBinds.rbegin(); it != m_rootBinds.rend(); ++it)
+        unmount(*it);
+    for (size_t i = before; i-- > 0;)
+        unmount(m_mounts[i]);
+    if (m_hostRoot >= 0)
+        close(m_hostRoot);
+
+    // The private root binds the host's folders inside the scratch folder:
+    // remove nothing while anything is still mounted below it.
+    if (!m_scratch.empty() && detached) {
+        std::ifstream mounts("/proc/self/mountinfo");
+        std::string line;
+        while (detached && std::getline(mounts, line)) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i < 5 && fields >> field; ++i) {
+            }
+            if (isWithin(field, m_scratch))
+                detached = false;
+        }
+    }
     if (!m_scratch.empty() && detached) {
         std::error_code ec;
         fs::remove_all(m_scratch, ec);
     }
     if (m_outerNamespace >= 0)
         close(m_outerNamespace);
+}
+
+void HostNamespace::enterPrivateRoot()
+{
+    if (!m_root.empty())
+        return;
+    const std::string root = m_scratch + "/root";
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    if (ec)
+        fail("HostNamespace: cannot create the private root " + root);
+    m_hostRoot = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_hostRoot < 0)
+        fail("HostNamespace: cannot open /: " + errnoText());
+
+    for (const fs::directory_entry& entry : fs::directory_iterator("/", ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::string source = "/" + name;
+        const std::string copy = root + "/" + name;
+        m_hostTopLevel.push_back(name);
+        struct stat info;
+        if (lstat(source.c_str(), &info) != 0)
+            fail("HostNamespace: cannot stat " + source + ": " + errnoText());
+        if (S_ISLNK(info.st_mode)) {
+            std::error_code linkError;
+            const fs::path target = fs::read_symlink(source, linkError);
+            if (linkError || symlink(target.c_str(), copy.c_str()) != 0)
+                fail("HostNamespace: cannot copy the link " + source);
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            if (mkdir(copy.c_str(), 0755) != 0)
+                fail("HostNamespace: cannot create " + copy + ": " + errnoText());
+        } else {
+            const int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0)
+                fail("HostNamespace: cannot create " + copy + ": " + errnoText());
+            close(fd);
+        }
+        if (mount(source.c_str(), copy.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            fail("HostNamespace: cannot bind " + source + " into the private root: " + errnoText());
+        m_rootBinds.push_back(copy);
+    }
+    if (ec)
+        fail("HostNamespace: cannot list /: " + ec.message());
+
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    if (chdir(root.c_str()) != 0 || chroot(".") != 0)
+        fail("HostNamespace: cannot enter the private root: " + errnoText());
+    m_root = root;
+    m_mountsBeforeRoot = m_mounts.size();
+    // Every host folder is bound at its own name, so the working folder
+    // keeps its path.
+    if (!haveCwd || chdir(cwd) != 0) {
+        if (chdir("/") != 0) {
+        }
+    }
+}
+
+void HostNamespace::leavePrivateRoot()
+{
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    if (fchdir(m_hostRoot) != 0 || chroot(".") != 0) {
+        ADD_FAILURE() << "HostNamespace: cannot return to the host's root: " << errnoText();
+        return;
+    }
+    m_root.clear();
+    if (!haveCwd || chdir(cwd) != 0) {
+        if (chdir("/") != 0) {
+        }
+    }
+}
+
+void HostNamespace::rootFor(const std::string& path)
+{
+    const fs::path wanted = fs::path(path).lexically_normal();
+    if (!wanted.is_absolute() || !m_root.empty())
+        return;
+    auto part = wanted.begin();
+    if (part == wanted.end() || ++part == wanted.end())
+        return;   // "/" itself
+    const std::string top = "/" + part->string();
+    const bool directlyInRoot = std::next(part) == wanted.end() ||
+                                (std::next(part) != wanted.end() && std::next(part)->empty());
+    struct stat info;
+    if (directlyInRoot || lstat(top.c_str(), &info) != 0)
+        enterPrivateRoot();
 }
 
 void HostNamespace::fail(const std::string& message) const
@@ -130,9 +250,19 @@ void HostNamespace::overlay(const std::string& directory)
     bool writable = false;
     for (const std::string& root : m_writableRoots)
         writable = writable || isWithin(target, root);
+    if (!writable && target == "/") {
+        // Nothing in "/" gets an overlay: new top-level folders are made in
+        // the private root.
+        if (missing.empty())
+            fail("HostNamespace::overlay: no overlay of / itself");
+        enterPrivateRoot();
+        fs::path created("/");
+        for (const fs::path& part : missing)
+            created /= part;
+        makeDirectory(created.string());
+        return;
+    }
     if (!writable) {
-        if (target == "/")
-            fail("HostNamespace::overlay: would need an overlay of /: " + directory);
         if (isWithin(m_scratch, target))
             fail("HostNamespace::overlay: " + target + " holds the scratch folder");
         if (target.find_first_of(",:\\") != std::string::npos)
@@ -197,11 +327,55 @@ void HostNamespace::bindFile(const std::string& target, const std::string& conte
     bind(source, target);
 }
 
-std::string HostNamespace::writableCanonical(const std::string& path) const
+std::string HostNamespace::smallDisk(size_t bytes)
+{
+    const std::string disk = m_scratch + "/disk" + std::to_string(m_layers++);
+    std::error_code ec;
+    if (!fs::create_directory(disk, ec))
+        fail("HostNamespace::smallDisk: cannot create " + disk);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        fail("HostNamespace::smallDisk: mounting a tmpfs on " + disk + " failed: " + errnoText());
+    m_mounts.push_back(disk);
+    m_writableRoots.push_back(disk);
+    return disk;
+}
+
+void HostNamespace::makeReadOnly(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::makeReadOnly: not a disk of this namespace: " + disk);
+    if (mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) != 0)
+        fail("HostNamespace::makeReadOnly: remounting " + disk + " failed: " + errnoText());
+}
+
+void HostNamespace::fill(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::fill: not a disk of this namespace: " + disk);
+    const std::string filler = disk + "/filler";
+    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail("HostNamespace::fill: cannot create " + filler + ": " + errnoText());
+    std::vector<char> block(4096, 'f');
+    ssize_t written = 0;
+    while ((written = write(fd, block.data(), block.size())) > 0) {
+    }
+    const int error = errno;
+    close(fd);
+    if (written < 0 && error != ENOSPC) {
+        errno = error;
+        fail("HostNamespace::fill: writing " + filler + " failed: " + errnoText());
+    }
+}
+
+std::string HostNamespace::resolveWritable(const std::string& path, std::string& why) const
 {
     const fs::path wanted(path);
-    if (!wanted.is_absolute() || hasDotDot(wanted) || !wanted.has_filename() || wanted.filename() == ".")
-        fail("HostNamespace: not a plain absolute file name: " + path);
+    if (!wanted.is_absolute() || hasDotDot(wanted) || !wanted.has_filename() || wanted.filename() == ".") {
+        why = "not a plain absolute file name: " + path;
+        return std::string();
+    }
 
     // Resolve the existing part of the parent (links included); what is
     // missing is created below it.
@@ -213,8 +387,10 @@ std::string HostNamespace::writableCanonical(const std::string& path) const
         existing = existing.parent_path();
     }
     fs::path resolved(canonicalDirectory(existing.string()));
-    if (resolved.empty())
-        fail("HostNamespace: cannot resolve " + existing.string());
+    if (resolved.empty()) {
+        why = "cannot resolve " + existing.string();
+        return std::string();
+    }
     for (const fs::path& part : missing)
         resolved /= part;
     resolved /= wanted.filename();
@@ -222,18 +398,39 @@ std::string HostNamespace::writableCanonical(const std::string& path) const
     const std::string result = resolved.string();
     // A host folder bound into an overlay is still the host's.
     for (const std::string& bound : m_hostBinds)
-        if (isWithin(result, bound))
-            fail("HostNamespace: " + path + " (" + result + ") lies in a bound host folder; "
-                 "writing it would change the host");
+        if (isWithin(result, bound)) {
+            why = path + " (" + result + ") lies in a bound host folder; writing it would change the host";
+            return std::string();
+        }
     for (const std::string& root : m_writableRoots)
         if (isWithin(result, root))
             return result;
-    fail("HostNamespace: " + path + " (" + result + ") is not below an overlay or a temporary bind; "
-         "writing it would change the host");
+    // In the private root, what is not below one of the host's top-level
+    // entries is ours.
+    if (!m_root.empty() && result != "/") {
+        const std::string top = std::next(resolved.begin())->string();
+        bool hosts = false;
+        for (const std::string& name : m_hostTopLevel)
+            hosts = hosts || name == top;
+        if (!hosts)
+            return result;
+    }
+    why = path + " (" + result + ") is not below an overlay or a temporary bind; writing it would change the host";
+    return std::string();
+}
+
+std::string HostNamespace::writableCanonical(const std::string& path) const
+{
+    std::string why;
+    const std::string result = resolveWritable(path, why);
+    if (result.empty())
+        fail("HostNamespace: " + why);
+    return result;
 }
 
 void HostNamespace::writeFile(const std::string& path, const std::string& content)
 {
+    rootFor(path);
     const std::string file = writableCanonical(path);
     fs::create_directories(fs::path(file).parent_path());
     struct stat info;
@@ -263,6 +460,7 @@ void HostNamespace::writeFile(const std::string& path, const std::string& conten
 
 void HostNamespace::makeDirectory(const std::string& path)
 {
+    rootFor(path);
     const std::string directory = writableCanonical(path);
     std::error_code ec;
     fs::create_directories(directory, ec);
@@ -272,6 +470,7 @@ void HostNamespace::makeDirectory(const std::string& path)
 
 void HostNamespace::remove(const std::string& path)
 {
+    rootFor(path);
     const std::string file = writableCanonical(path);
     for (const std::string& root : m_writableRoots)
         if (file == root)
@@ -343,4 +542,40 @@ bool HostNamespace::readOutside(const std::string& path, std::string& content) c
     if (WEXITSTATUS(status) != 0)
         content.clear();
     return WEXITSTATUS(status) == 0;
+}
+
+void HostNamespace::putFile(const std::string& path, const std::string& content, unsigned int mode)
+{
+    rootFor(path);
+    std::string why;
+    if (resolveWritable(path, why).empty()) {
+        const fs::path folder = fs::path(path).lexically_normal().parent_path();
+        overlay(folder.string());
+    }
+    writeFile(path, content);
+    if (chmod(writableCanonical(path).c_str(), mode) != 0)
+        fail("HostNamespace::putFile: cannot chmod " + path + ": " + errnoText());
+}
+
+void HostNamespace::emptyFolder(const std::string& path)
+{
+    rootFor(path);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode))
+            fail("HostNamespace::emptyFolder: " + path + " is not a folder");
+        const std::string source = m_scratch + "/empty" + std::to_string(m_layers++);
+        std::error_code ec;
+        fs::create_directories(source, ec);
+        if (ec)
+            fail("HostNamespace::emptyFolder: cannot create " + source);
+        bind(source, path);
+        return;
+    }
+    // A folder the host lacks is new, so empty, wherever it is made.
+    std::string why;
+    if (resolveWritable(path, why).empty())
+        overlay(path);
+    else
+        makeDirectory(path);
 }

@@ -17,6 +17,12 @@
 // the test: the constructor records a gtest failure and throws, so the test
 // never goes on against the real host.
 //
+// Files directly in "/" ("/VERSION", "/rvx-version") cannot get an overlay
+// of their own: for them the process moves into a private root on first
+// use, a folder in the temporary folder that holds a bind of each of the
+// host's top-level entries, so everything else reads as before while "/"
+// itself becomes writable. The old root comes back with the object's end.
+//
 // unshare() moves only the calling thread: create the object before the
 // test starts any thread (threads started later inherit the namespace).
 class HostNamespace {
@@ -51,6 +57,21 @@ public:
     // Removes a file, link or folder tree (in an overlay: hides the host's).
     void remove(const std::string& path);
 
+    // The simple way to stage a host: a file (a release file, a fake tool
+    // with mode 0755) at the absolute `path`, making its folder writable
+    // first (an overlay, or the private root for "/").
+    void putFile(const std::string& path, const std::string& content, unsigned int mode = 0644);
+    // An empty, writable folder at the absolute `path` (a private udev rule
+    // folder): a fresh folder bound over an existing one, or a new one.
+    void emptyFolder(const std::string& path);
+    // A small disk: a fresh tmpfs of `bytes` (whole pages) mounted on a new
+    // folder of the temporary folder; returns that folder. A test fills it
+    // to see a write fail with ENOSPC, or makes it read-only.
+    std::string smallDisk(size_t bytes);
+    void makeReadOnly(const std::string& disk);
+    // Takes up whatever room `disk` has left with a file named "filler".
+    void fill(const std::string& disk);
+
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }
 
@@ -63,6 +84,13 @@ public:
 private:
     [[noreturn]] void fail(const std::string& message) const;
     std::string writableCanonical(const std::string& path) const;
+    // The same without failing: empty when `path` may not be written.
+    std::string resolveWritable(const std::string& path, std::string& why) const;
+    // Moves into the private root when `path` lies directly in "/" or below
+    // a top-level name the host lacks.
+    void rootFor(const std::string& path);
+    void enterPrivateRoot();
+    void leavePrivateRoot();
     static std::string canonicalDirectory(const std::string& directory);
 
     std::string m_scratch;
@@ -71,6 +99,13 @@ private:
     std::vector<std::string> m_writableRoots; // canonical overlay / temp bind targets
     std::vector<std::string> m_hostBinds;     // targets showing a host folder: never written
     int m_layers = 0;
+
+    // The private root, once entered.
+    std::string m_root;                       // its folder (a host path)
+    int m_hostRoot = -1;                      // the host's root, to return to
+    std::vector<std::string> m_rootBinds;     // host paths of the top-level binds
+    std::vector<std::string> m_hostTopLevel;  // names of the host's top-level entries
+    size_t m_mountsBeforeRoot = 0;            // m_mounts made before entering it
 };
 
 #endif

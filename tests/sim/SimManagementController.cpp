@@ -64,6 +64,22 @@ void SimManagementController::Script(uint8_t netfn, uint8_t cmd, const SimIpmiSt
         mScripts[Key(netfn, cmd)].push_back(step);
 }
 
+void SimManagementController::ScriptSub(uint8_t netfn, uint8_t cmd, uint8_t sub, const SimIpmiStep& step,
+                                        unsigned times)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    for (unsigned i = 0; i < times; ++i)
+        mSubScripts[SubKey(netfn, cmd, sub)].push_back(step);
+}
+
+void SimManagementController::QueueAnswer(const Answer& answer)
+{
+    // A stale answer carries another message id: it is no answer to this request.
+    if (!mRequests.empty() && mRequests.back().msgid == answer.msgid && mRequests.back().answer.empty())
+        mRequests.back().answer = answer.data;
+    mAnswers.push_back(answer);
+}
+
 SimManagementController::Answer SimManagementController::MakeAnswer(const SimIpmiRequest& request,
                                                                     const SimIpmiReply& reply) const
 {
@@ -107,10 +123,21 @@ int SimManagementController::Send(const struct ipmi_req* req)
 
     SimIpmiStep step;   // default: let the handler answer
     bool scripted = false;
-    auto script = mScripts.find(Key(r.netfn, r.cmd));
-    if (err == 0 && script != mScripts.end() && !script->second.empty()) {
-        step = script->second.front();
-        script->second.pop_front();
+    // A step for the sub-command comes before one for the whole command.
+    std::deque<SimIpmiStep>* queue = nullptr;
+    if (!r.data.empty()) {
+        auto subScript = mSubScripts.find(SubKey(r.netfn, r.cmd, r.data[0]));
+        if (subScript != mSubScripts.end() && !subScript->second.empty())
+            queue = &subScript->second;
+    }
+    if (queue == nullptr) {
+        auto script = mScripts.find(Key(r.netfn, r.cmd));
+        if (script != mScripts.end() && !script->second.empty())
+            queue = &script->second;
+    }
+    if (err == 0 && queue != nullptr) {
+        step = queue->front();
+        queue->pop_front();
         scripted = true;
         if (step.kind == SimIpmiStep::SendError)
             err = step.sendErrno;
@@ -123,10 +150,12 @@ int SimManagementController::Send(const struct ipmi_req* req)
         return -1;
     }
 
+    // A request lost on its way (no answer) never reached the handler, so a
+    // model with state does not act on it.
     SimIpmiReply reply;
     if (scripted && step.kind == SimIpmiStep::CompletionCode) {
         reply.completionCode = step.completionCode;
-    } else {
+    } else if (!(scripted && step.kind == SimIpmiStep::NoAnswer)) {
         auto handler = mHandlers.find(Key(r.netfn, r.cmd));
         if (handler != mHandlers.end())
             reply = handler->second(r);
@@ -135,7 +164,7 @@ int SimManagementController::Send(const struct ipmi_req* req)
     }
 
     if (!scripted) {
-        mAnswers.push_back(MakeAnswer(r, reply));
+        QueueAnswer(MakeAnswer(r, reply));
         return 0;
     }
     switch (step.kind) {
@@ -146,9 +175,9 @@ int SimManagementController::Send(const struct ipmi_req* req)
         staleReply.data.assign(4, kStaleFill);
         Answer stale = MakeAnswer(r, staleReply);
         stale.msgid = r.msgid - 1;   // the answer to an earlier request
-        mAnswers.push_back(stale);
+        QueueAnswer(stale);
         if (step.thenAnswer)
-            mAnswers.push_back(MakeAnswer(r, reply));
+            QueueAnswer(MakeAnswer(r, reply));
         break;
     }
     case SimIpmiStep::OverLongAnswer: {
@@ -156,11 +185,11 @@ int SimManagementController::Send(const struct ipmi_req* req)
         a.data.assign(step.answerLength, kOverLongFill);
         if (!a.data.empty())
             a.data[0] = 0x00;
-        mAnswers.push_back(a);
+        QueueAnswer(a);
         break;
     }
     default:
-        mAnswers.push_back(MakeAnswer(r, reply));
+        QueueAnswer(MakeAnswer(r, reply));
         break;
     }
     return 0;
@@ -234,4 +263,31 @@ size_t SimManagementController::AcceptedSends() const
     for (const auto& r : mRequests)
         n += r.accepted ? 1 : 0;
     return n;
+}
+
+std::vector<std::vector<uint8_t>> SimManagementController::Frames() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::vector<std::vector<uint8_t>> frames;
+    for (const auto& r : mRequests) {
+        if (!r.accepted)
+            continue;
+        std::vector<uint8_t> frame{r.netfn, r.cmd};
+        frame.insert(frame.end(), r.data.begin(), r.data.end());
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+std::string SimHex(const std::vector<uint8_t>& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
 }

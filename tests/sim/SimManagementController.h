@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <linux/ipmi.h>
@@ -34,6 +35,8 @@ struct SimIpmiRequest {
     uint8_t cmd = 0;
     std::vector<uint8_t> data;
     bool accepted = false;   // false when the send was refused
+    // The answer queued for it (completion code first); empty when none was.
+    std::vector<uint8_t> answer;
 };
 
 struct SimIpmiReply {
@@ -79,6 +82,9 @@ public:
                   std::vector<uint8_t> data = {});
     // Queue a step for the next `times` requests of this NetFn/command.
     void Script(uint8_t netfn, uint8_t cmd, const SimIpmiStep& step, unsigned times = 1);
+    // The same for the requests whose first data byte is `sub` (a
+    // sub-command); these steps come before those of Script.
+    void ScriptSub(uint8_t netfn, uint8_t cmd, uint8_t sub, const SimIpmiStep& step, unsigned times = 1);
 
     // IPMICTL_SEND_COMMAND: 0, or -1 with errno set.
     int Send(const struct ipmi_req* request);
@@ -90,6 +96,8 @@ public:
 
     std::vector<SimIpmiRequest> Requests() const;
     size_t AcceptedSends() const;
+    // Every accepted request as the client filled it: NetFn, command, data.
+    std::vector<std::vector<uint8_t>> Frames() const;
 
 private:
     struct Answer {
@@ -102,13 +110,23 @@ private:
     };
 
     static uint16_t Key(uint8_t netfn, uint8_t cmd) { return static_cast<uint16_t>((netfn << 8) | cmd); }
+    static uint32_t SubKey(uint8_t netfn, uint8_t cmd, uint8_t sub)
+    {
+        return (static_cast<uint32_t>(Key(netfn, cmd)) << 8) | sub;
+    }
+    void QueueAnswer(const Answer& answer);
     Answer MakeAnswer(const SimIpmiRequest& request, const SimIpmiReply& reply) const;
 
     mutable std::mutex mMutex;
     std::map<uint16_t, SimIpmiHandler> mHandlers;
     std::map<uint16_t, std::deque<SimIpmiStep>> mScripts;
+    std::map<uint32_t, std::deque<SimIpmiStep>> mSubScripts;
     std::deque<Answer> mAnswers;
     std::vector<SimIpmiRequest> mRequests;
 };
+
+// "30 A2 12 02": a frame or answer as upper-case hexadecimal bytes, for
+// readable test expectations and failure messages.
+std::string SimHex(const std::vector<uint8_t>& bytes);
 
 #endif

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "FakeNVMeHost.h"
+#include "UmockdevRun.h"
 #include "NVMeControllerModel.h"
+#include "SimManagementController.h"
 
 // One NVMe controller of an emulated host.
 struct EmulatedController {
@@ -17,14 +19,6 @@ struct EmulatedController {
     // sysfs faults: no "address" attribute; no PCI id files at all.
     bool addressReadable = true;
     bool pciIdsReadable = true;
-};
-
-// Result of one run of a program on the emulated host.
-struct EmulatedRun {
-    int exitStatus = -1;  // exit status, or 128 + signal number
-    bool timedOut = false;
-    std::string out;
-    std::string err;
 };
 
 // A host with NVMe controllers for the unmodified program, built with
@@ -46,9 +40,12 @@ public:
     void addController(const EmulatedController& controller);
     // A /dev entry without controller behind it (nvme0n1, nvme-fabrics).
     void addNode(const std::string& name);
+    // The management controller's IPMI device /dev/ipmi0, answered by
+    // `controller` (which must outlive the host).
+    void addIPMIDevice(SimManagementController& controller);
 
     // Runs `executable` with `args` in `workDir` on the emulated host and
-    // waits for it (killed after `timeoutSeconds`).
+    // waits for it (killed after `timeoutSeconds`); see RunUnderUmockdev.
     EmulatedRun run(const std::string& executable, const std::vector<std::string>& args,
                     const std::string& workDir, int timeoutSeconds = 60);
 

@@ -172,8 +172,7 @@ TEST(HostNamespace, WritesThatWouldReachTheHostAreRefused)
                             "not a plain absolute");
     EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.writeFile("relative", "x"), std::runtime_error), "not a plain absolute");
     EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.remove(host.file("layer")), std::runtime_error), "mount point");
-    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.overlay("/zago-hostnamespace-missing/x"), std::runtime_error),
-                            "overlay of /");
+    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.overlay("/"), std::runtime_error), "overlay of / itself");
     // A host folder bound into the overlay stays read-only.
     ns.makeDirectory(host.file("layer/view"));
     ns.bind(host.file("elsewhere"), host.file("layer/view"));
@@ -184,6 +183,73 @@ TEST(HostNamespace, WritesThatWouldReachTheHostAreRefused)
                             "bound host folder");
     EXPECT_FALSE(exists("/zago-hostnamespace-missing"));
     EXPECT_EQ(readWholeFile(host.file("elsewhere/target")), "host target\n");
+}
+
+// Release files directly in "/" live in a private root: the rest of the
+// host reads as before, and nothing stays after the object.
+TEST(HostNamespace, FilesDirectlyInRootStayInside)
+{
+    for (const char* path : {"/VERSION", "/VER_INFO", "/rvx-version"})
+        ASSERT_FALSE(exists(path)) << path;
+    TempDir work;
+    const std::string passwd = readWholeFile("/etc/passwd");
+    std::string scratch;
+    {
+        HostNamespace ns;
+        scratch = ns.scratch();
+        ns.overlay("/etc");   // made before the private root, kept in it
+        ns.writeFile("/etc/redhat-release", "CentOS release 6.2 (Final)\n");
+        ns.putFile("/VERSION", "RVX_MAJOR_VERSION=3\n");
+        ns.putFile("/rvx-version", "RVX_MINOR_VERSION=1\nRVX_MAJOR_VERSION=2\n");
+
+        EXPECT_EQ(readWholeFile("/VERSION"), "RVX_MAJOR_VERSION=3\n");
+        EXPECT_EQ(readWholeFile("/etc/redhat-release"), "CentOS release 6.2 (Final)\n");
+        EXPECT_EQ(readWholeFile("/etc/passwd"), passwd);
+        EXPECT_EQ(fs::current_path().string(), work.path());
+        work.write("here", "working folder\n");
+        EXPECT_EQ(readWholeFile("here"), "working folder\n");
+        // Programs started now see the same root.
+        EXPECT_EQ(system("grep -q RVX_MAJOR_VERSION=2 /rvx-version && test -f /etc/passwd"), 0);
+
+        // Staged files come and go; the host's top-level entries stay the host's.
+        ns.remove("/VERSION");
+        EXPECT_FALSE(exists("/VERSION"));
+        ns.putFile("/VER_INFO", "PNB_MAJOR_VERSION=1\n");
+        EXPECT_TRUE(exists("/VER_INFO"));
+        EXPECT_NONFATAL_FAILURE(EXPECT_THROW(ns.writeFile("/usr/zago-hostnamespace-probe", "x"), std::runtime_error),
+                                "would change the host");
+        EXPECT_FALSE(ns.existsOutside("/VER_INFO"));
+        EXPECT_FALSE(ns.existsOutside("/rvx-version"));
+    }
+    for (const char* path : {"/VERSION", "/VER_INFO", "/rvx-version"})
+        EXPECT_FALSE(exists(path)) << path;
+    EXPECT_EQ(readWholeFile("/etc/passwd"), passwd);
+    EXPECT_EQ(fs::current_path().string(), work.path());
+    EXPECT_EQ(readWholeFile("here"), "working folder\n");
+    EXPECT_FALSE(exists(scratch));
+}
+
+TEST(HostNamespace, FakeToolsAndPrivateRuleFolders)
+{
+    TempDir work;
+    HostNamespace ns;
+    ns.putFile("/sbin/udevadm", "#!/bin/sh\necho \"udevadm $*\" >> " + work.file("calls") + "\n", 0755);
+    ns.putFile("/etc/init.d/haldaemon", "#!/bin/sh\necho \"haldaemon is not running\"\n", 0755);
+    EXPECT_EQ(system("/sbin/udevadm control --reload-rules > /dev/null 2>&1"), 0);
+    EXPECT_EQ(work.read("calls"), "udevadm control --reload-rules\n");
+    EXPECT_EQ(access("/etc/init.d/haldaemon", X_OK), 0);
+    EXPECT_FALSE(ns.existsOutside("/etc/init.d/haldaemon"));
+
+    // Empty, writable rule folders, whether the host has them or not.
+    const bool hostLibRules = exists("/lib/udev/rules.d");
+    for (const char* folder : {"/etc/udev/rules.d", "/lib/udev/rules.d", "/run/udev/rules.d"}) {
+        ns.emptyFolder(folder);
+        ASSERT_TRUE(fs::is_directory(folder)) << folder;
+        EXPECT_TRUE(fs::is_empty(folder)) << folder;
+        ns.writeFile(std::string(folder) + "/98-secupdusb.rules", "rule\n");
+        EXPECT_FALSE(ns.existsOutside(std::string(folder) + "/98-secupdusb.rules")) << folder;
+    }
+    EXPECT_EQ(ns.existsOutside("/lib/udev/rules.d"), hostLibRules);
 }
 
 TEST(HostNamespace, WithoutPrivilegeTheTestFailsInsteadOfGoingOn)

@@ -1,0 +1,284 @@
+#include "IsolatedLauncher.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "TempDir.h"
+
+extern char** environ;
+
+namespace {
+
+// What the child reports through the status pipe when it stops before the
+// program runs: the step and its errno.
+struct ChildFailure {
+    int step;
+    int error;
+};
+
+enum Step {
+    kUnshare,
+    kMakePrivate,
+    kKeepPts,
+    kMountDev,
+    kDevNode,
+    kDevLink,
+    kDevShm,
+    kDevPts,
+    kMountSys,
+    kChangeDirectory,
+    kRedirect,
+    kExec,
+};
+
+const char* const kStepNames[] = {
+    "unshare(CLONE_NEWNS)",
+    "making / private",
+    "keeping /dev/pts aside",
+    "mounting a tmpfs on /dev",
+    "creating a node in the private /dev",
+    "creating a link in the private /dev",
+    "mounting /dev/shm",
+    "putting /dev/pts back",
+    "mounting a tmpfs on /sys",
+    "changing to the working directory",
+    "redirecting the standard streams",
+    "exec",
+};
+
+// The character devices a program may use whatever the machine: none of
+// them reaches hardware.
+struct HarmlessNode {
+    const char* path;
+    unsigned int major;
+    unsigned int minor;
+};
+const HarmlessNode kNodes[] = {
+    {"/dev/null", 1, 3},   {"/dev/zero", 1, 5},    {"/dev/full", 1, 7},
+    {"/dev/random", 1, 8}, {"/dev/urandom", 1, 9},
+};
+const char* const kLinks[][2] = {
+    {"/proc/self/fd", "/dev/fd"},
+    {"/proc/self/fd/0", "/dev/stdin"},
+    {"/proc/self/fd/1", "/dev/stdout"},
+    {"/proc/self/fd/2", "/dev/stderr"},
+};
+
+[[noreturn]] void childFails(int statusPipe, Step step)
+{
+    ChildFailure failure = {step, errno};
+    ssize_t written = ::write(statusPipe, &failure, sizeof(failure));
+    (void)written;
+    _exit(127);
+}
+
+// Runs in the forked child of a process that may have threads: system
+// calls only, no allocation. `ptsAside` is an empty folder the machine's
+// /dev/pts is moved through while /dev is replaced.
+[[noreturn]] void isolateAndExec(int statusPipe, const char* ptsAside, const char* workDir, int in, int out,
+                                 int err, char* const argv[], char* const envp[])
+{
+    if (unshare(CLONE_NEWNS) != 0)
+        childFails(statusPipe, kUnshare);
+    // Nothing mounted below may reach the caller's namespace.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        childFails(statusPipe, kMakePrivate);
+    if (mount("/dev/pts", ptsAside, nullptr, MS_BIND | MS_REC, nullptr) != 0)
+        childFails(statusPipe, kKeepPts);
+
+    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=1m") != 0)
+        childFails(statusPipe, kMountDev);
+    for (const HarmlessNode& node : kNodes)
+        if (mknod(node.path, S_IFCHR | 0666, makedev(node.major, node.minor)) != 0 || chmod(node.path, 0666) != 0)
+            childFails(statusPipe, kDevNode);
+    for (const auto& link : kLinks)
+        if (symlink(link[0], link[1]) != 0)
+            childFails(statusPipe, kDevLink);
+    if (mkdir("/dev/shm", 01777) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+        childFails(statusPipe, kDevShm);
+    if (mkdir("/dev/pts", 0755) != 0 || mount(ptsAside, "/dev/pts", nullptr, MS_MOVE, nullptr) != 0)
+        childFails(statusPipe, kDevPts);
+    if (mount("tmpfs", "/dev", nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NOEXEC, "mode=0755,size=1m") != 0)
+        childFails(statusPipe, kMountDev);
+
+    if (mount("tmpfs", "/sys", "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755,size=4k") != 0)
+        childFails(statusPipe, kMountSys);
+
+    if (workDir[0] != '\0' && chdir(workDir) != 0)
+        childFails(statusPipe, kChangeDirectory);
+    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+        childFails(statusPipe, kRedirect);
+    execve(argv[0], argv, envp);
+    childFails(statusPipe, kExec);
+}
+
+bool hasName(const std::string& entry, const std::string& name)
+{
+    return entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=';
+}
+
+std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+std::string withOption(const char* current, const std::string& option)
+{
+    std::string value = current != nullptr ? current : "";
+    if (value.find(option) != std::string::npos)
+        return value;
+    return value.empty() ? option : value + ":" + option;
+}
+
+void setVariable(std::vector<std::string>& environment, const std::string& entry)
+{
+    const std::string name = nameOf(entry);
+    environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                     [&name](const std::string& e) { return hasName(e, name); }),
+                      environment.end());
+    environment.push_back(entry);
+}
+
+std::vector<std::string> childEnvironment(const LaunchRequest& request)
+{
+    std::vector<std::string> text;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (!hasName(*entry, "UMOCKDEV_DIR"))
+            text.push_back(*entry);
+    if (!request.umockdevRoot.empty())
+        setVariable(text, "UMOCKDEV_DIR=" + request.umockdevRoot);
+    std::string preload = request.preload;
+    if (const char* current = std::getenv("LD_PRELOAD"))
+        preload += (preload.empty() || *current == '\0' ? "" : ":") + std::string(current);
+    setVariable(text, "LD_PRELOAD=" + preload);
+    // A sanitizer build refuses to run when another library is preloaded
+    // before its runtime unless told otherwise.
+    setVariable(text, "ASAN_OPTIONS=" + withOption(std::getenv("ASAN_OPTIONS"), "verify_asan_link_order=0"));
+    for (const std::string& entry : request.environment)
+        setVariable(text, entry);
+    return text;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& text)
+{
+    std::vector<char*> pointers;
+    for (std::string& entry : text)
+        pointers.push_back(&entry[0]);
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Closes a descriptor when the scope ends.
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int value) : fd(value) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
+[[noreturn]] void launchFails(const std::string& message)
+{
+    ADD_FAILURE() << message;
+    throw std::runtime_error(message);
+}
+
+} // namespace
+
+LaunchResult launchIsolated(const LaunchRequest& request)
+{
+    if (request.executable.empty() || request.executable[0] != '/')
+        launchFails("launchIsolated: the executable needs an absolute path: " + request.executable);
+
+    TempDir capture(false);
+    capture.write("stdin", request.input);
+    if (mkdir(capture.file("pts").c_str(), 0700) != 0)
+        launchFails("launchIsolated: cannot create " + capture.file("pts"));
+
+    // Everything the child needs is prepared before fork: the caller may
+    // have threads (umockdev's worker), so the child only makes system calls.
+    std::vector<std::string> argvText;
+    argvText.push_back(request.executable);
+    argvText.insert(argvText.end(), request.args.begin(), request.args.end());
+    std::vector<char*> argv = pointersTo(argvText);
+    std::vector<std::string> envText = childEnvironment(request);
+    std::vector<char*> envp = pointersTo(envText);
+    const std::string ptsAside = capture.file("pts");
+
+    Descriptor in(::open(capture.file("stdin").c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor out(::open(capture.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    Descriptor err(::open(capture.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (in.fd < 0 || out.fd < 0 || err.fd < 0)
+        launchFails("launchIsolated: cannot prepare the standard streams of the run");
+    int statusPipe[2];
+    if (pipe2(statusPipe, O_CLOEXEC) != 0)
+        launchFails("launchIsolated: pipe failed");
+    Descriptor statusRead(statusPipe[0]);
+    Descriptor statusWrite(statusPipe[1]);
+
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+        isolateAndExec(statusWrite.fd, ptsAside.c_str(), request.workDir.c_str(), in.fd, out.fd, err.fd, argv.data(),
+                       envp.data());
+    if (pid < 0)
+        launchFails("launchIsolated: fork failed");
+    ::close(statusWrite.fd);
+    statusWrite.fd = -1;
+
+    // The pipe closes on exec; anything read from it is a step that failed.
+    ChildFailure failure = {-1, 0};
+    ssize_t got;
+    do
+        got = ::read(statusRead.fd, &failure, sizeof(failure));
+    while (got < 0 && errno == EINTR);
+
+    LaunchResult result;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(request.timeoutSeconds);
+    while (true) {
+        const pid_t done = waitpid(pid, &status, got > 0 ? 0 : WNOHANG);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
+            launchFails("launchIsolated: waitpid failed");
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (got > 0) {
+        const int step = failure.step >= 0 && failure.step <= kExec ? failure.step : kExec;
+        launchFails("launchIsolated: " + std::string(kStepNames[step]) + " failed before " + request.executable +
+                    " could run: " + std::strerror(failure.error));
+    }
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitStatus = 128 + WTERMSIG(status);
+    result.out = capture.read("stdout");
+    result.err = capture.read("stderr");
+    return result;
+}
