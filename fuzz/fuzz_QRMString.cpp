@@ -54,14 +54,12 @@ bool IsValidUTF8(const std::string& text)
     return true;
 }
 
-// True when ReplaceAll is sure to end on these arguments. A replacement
-// that shares code units with the search text but does not hold it can
-// form new occurrences with the text before it, which the current
-// implementation chases forever; those arguments are left out until that
-// is mended (the unit tests carry the case).
-bool ReplaceAllEnds(const QRMString& search, const QRMString& replacement)
+bool HasSurrogates(const QRMString& text)
 {
-    return replacement.find_first_of(search) == QRMString::npos || replacement.find(search) != QRMString::npos;
+    for (unsigned short unit : text)
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -100,11 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(copy.GetCString(buffer.data(), tooSmall) == 1, "C-string copy into a short buffer");
     }
 
-    // Copies stop at a zero unit, so the split is checked only on texts
-    // without one. (Today invalid UTF-8 can still decode to U+0000.)
-    const bool zeroFree = text.find(static_cast<unsigned short>(0)) == QRMString::npos;
+    // No byte sequence decodes to U+0000 (copies stop at a zero unit and
+    // would silently lose the rest).
+    Require(text.find(static_cast<unsigned short>(0)) == QRMString::npos, "decoding produced U+0000");
+    Require(set.find(static_cast<unsigned short>(0)) == QRMString::npos, "decoding produced U+0000");
+
     std::vector<QRMString> pieces;
-    if (text.SubStrings(set, pieces) && zeroFree) {
+    if (text.SubStrings(set, pieces)) {
         size_t units = 0;
         for (const QRMString& piece : pieces) {
             Require(!piece.empty() && piece.find_first_of(set) == QRMString::npos, "piece holds a delimiter");
@@ -116,7 +116,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(units + delimiters == text.size(), "pieces and delimiters do not add up to the text");
     }
 
-    text.TrimWhiteSpaces(set);
+    // Trimming takes whole characters off both ends and nothing else.
+    const QRMString trimmed = text.TrimWhiteSpaces(set);
+    const size_t at = trimmed.empty() ? 0 : text.find(trimmed);
+    Require(at != QRMString::npos, "trimmed text is not a part of the text");
+    if (!HasSurrogates(text) && !HasSurrogates(set)) {
+        const auto inSet = [&set](unsigned short unit) { return set.find(unit) != QRMString::npos; };
+        if (trimmed.empty()) {
+            for (unsigned short unit : text)
+                Require(inSet(unit), "trimmed to nothing, yet a unit outside the set");
+        } else {
+            Require(!inSet(trimmed.front()) && !inSet(trimmed.back()), "trimmed text starts or ends in the set");
+            for (size_t i = 0; i < text.size(); ++i)
+                if (i < at || i >= at + trimmed.size())
+                    Require(inSet(text[i]), "trimmed a unit outside the set");
+        }
+    }
     // A start past the end of a non-empty string is the caller's error,
     // reported by the standard library's out-of-range exception.
     try {
@@ -132,14 +147,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     text.GetIntValue(std::hex);
     text.GetDoubleValue();
 
-    if (ReplaceAllEnds(search, replacement)) {
-        QRMString replaced(text);
-        replaced.ReplaceAll(search, replacement);
-        // A non-empty replacement without any unit of the search text keeps
-        // apart what it separates: no occurrence can be left.
-        if (!search.empty() && !replacement.empty() && replacement.find_first_of(search) == QRMString::npos)
-            Require(replaced.find(search) == QRMString::npos, "an occurrence was left");
-    }
+    // Ends on every input (libFuzzer's time-out catches a loop).
+    QRMString replaced(text);
+    replaced.ReplaceAll(search, replacement);
+    // A non-empty replacement without any unit of the search text keeps
+    // apart what it separates: no occurrence can be left.
+    if (!search.empty() && !replacement.empty() && replacement.find_first_of(search) == QRMString::npos)
+        Require(replaced.find(search) == QRMString::npos, "an occurrence was left");
 
     QRMString numbers(text);
     numbers.AppendNumber(static_cast<int>(size), QRMString("%08x", QRMString::QRM_ENCODING_UTF8));
