@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -60,10 +60,16 @@ int Flash(const char* imagePath, const char* node)
     struct stat info;
     if (image < 0 || fstat(image, &info) != 0 || info.st_size <= 0 || info.st_size % 4 != 0)
         return 2;
-    std::vector<unsigned char> data(static_cast<size_t>(info.st_size));
+    // Page-aligned, as nvme-cli and the tool hold it: every 4096-byte piece
+    // then lies in one page.
+    const size_t size = static_cast<size_t>(info.st_size);
+    void* buffer = nullptr;
+    if (posix_memalign(&buffer, static_cast<size_t>(sysconf(_SC_PAGESIZE)), size) != 0)
+        return 2;
+    std::unique_ptr<unsigned char, decltype(&std::free)> data(static_cast<unsigned char*>(buffer), &std::free);
     size_t got = 0;
-    while (got < data.size()) {
-        ssize_t n = read(image, data.data() + got, data.size() - got);
+    while (got < size) {
+        ssize_t n = read(image, data.get() + got, size - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -75,12 +81,12 @@ int Flash(const char* imagePath, const char* node)
     int fd = open(node, O_RDWR | O_CLOEXEC);
     if (fd < 0 || !Identify(fd))
         return 3;
-    for (size_t offset = 0; offset < data.size(); offset += 4096) {
-        const size_t piece = data.size() - offset < 4096 ? data.size() - offset : 4096;
+    for (size_t offset = 0; offset < size; offset += 4096) {
+        const size_t piece = size - offset < 4096 ? size - offset : 4096;
         nvme_passthru_cmd cmd;
         std::memset(&cmd, 0, sizeof(cmd));
         cmd.opcode = 0x11;  // Firmware Image Download
-        cmd.addr = reinterpret_cast<uintptr_t>(data.data() + offset);
+        cmd.addr = reinterpret_cast<uintptr_t>(data.get() + offset);
         cmd.data_len = static_cast<uint32_t>(piece);
         cmd.cdw10 = static_cast<uint32_t>(piece / 4 - 1);
         cmd.cdw11 = static_cast<uint32_t>(offset / 4);
