@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those
-# that are missing.
+# that are missing. `install-deps.sh fuzz` adds what the fuzz targets need
+# (clang with its libFuzzer and sanitizer runtimes).
 set -euo pipefail
 pkgs=(g++ cmake make libxml2-dev libxml2-utils libgtest-dev libgmock-dev umockdev libumockdev-dev pkg-config util-linux dosfstools mtools)
+if [ "${1:-}" = "fuzz" ]; then
+  pkgs+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,7 +5,8 @@ cd "$(dirname "$0")/.."
 [ "${1:-}" = "--no-install" ] || bash scripts/install-deps.sh
 BUILD_DIR=${BUILD_DIR:-build}
 jobs=$(nproc)
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release ${CMAKE_EXTRA:-} >/dev/null
+# ZAGO_WERROR=ON (CI) turns warnings in the shipped code into errors.
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DZAGO_WERROR="${ZAGO_WERROR:-OFF}" ${CMAKE_EXTRA:-} >/dev/null
 cmake --build "$BUILD_DIR" -j"$jobs"
 cd "$BUILD_DIR"
 ctest --output-on-failure -j"$jobs" --timeout 300
