@@ -3,7 +3,7 @@
 # that are missing. `install-deps.sh fuzz` adds what the fuzz targets need
 # (clang with its libFuzzer and sanitizer runtimes).
 set -euo pipefail
-pkgs=(g++ cmake make libxml2-dev libxml2-utils libgtest-dev libgmock-dev umockdev libumockdev-dev pkg-config util-linux dosfstools mtools)
+pkgs=(g++ cmake make libxml2-dev libxml2-utils libgtest-dev libgmock-dev umockdev libumockdev-dev pkg-config util-linux dosfstools mtools time)
 if [ "${1:-}" = "fuzz" ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi
