@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -22,6 +24,7 @@
 #include "SecureTessa.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
+#include "SimTessaController.h"
 #include "TempDir.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -135,5 +138,86 @@ inline bool Contains(const std::vector<std::string>& lines, const std::string& t
 {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
+
+// The partition table's run-time fields back to their start-up state: the
+// table is process-wide and outlives every test's client.
+inline void ResetPartitionTable()
+{
+    for (TessaPartitionEntry& row : tessaPartInfo) {
+        row.mountPath.clear();
+        row.partIdWord = 0;
+        row.present = false;
+    }
+}
+
+// A client talking to the management-controller model through the real IPMI
+// library (its device seam), on a simulated host, in its own working
+// directory with the KOLT log on. `tessa` starts as a healthy WaveC
+// controller; tests change it before OpenClient().
+class KoltControllerTest : public ::testing::Test {
+protected:
+    KoltControllerTest() : tessa(controller), device(controller) { ResetPartitionTable(); }
+
+    ~KoltControllerTest() override
+    {
+        client.reset();
+        ReleaseQRMIPMILibrary();
+        ResetPartitionTable();
+    }
+
+    // A client with the library loaded and a session open on the model; the
+    // frames and pauses of the set-up are not the test's.
+    secureTessa& OpenClient()
+    {
+        client.reset(new secureTessa);
+        if (pQRMIPMILibHandle == nullptr) {
+            EXPECT_EQ(InitQRMIPMILibrary(), 0u);
+        }
+        std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+        IPMIReqBuf.request[3] = 2;
+        IPMIReqBuf.request[4] = 0xB0;
+        IPMIReqBuf.request[5] = 0x04;
+        EXPECT_EQ(client->IPMIRequest(0x12, &IPMIReqBuf, 8, 9), 0);
+        client->session.active = 1;
+        EXPECT_TRUE(tessa.SessionOpen());
+        Mark();
+        return *client;
+    }
+
+    // Frames and pauses from here on.
+    void Mark()
+    {
+        frameMark = controller.Frames().size();
+        host.sleeps.clear();
+        logMark = KoltLogMessages(dir.file("KOLT_DBG.log")).size();
+    }
+    std::vector<std::string> NewFrames() const
+    {
+        std::vector<std::string> frames;
+        const std::vector<Bytes> all = controller.Frames();
+        for (size_t i = frameMark; i < all.size(); ++i)
+            frames.push_back(SimHex(all[i]));
+        return frames;
+    }
+    std::vector<std::string> NewLog() const
+    {
+        const std::vector<std::string> all = KoltLogMessages(dir.file("KOLT_DBG.log"));
+        return std::vector<std::string>(all.begin() + std::min(logMark, all.size()), all.end());
+    }
+
+    HostNamespace ns;
+    TempDir dir;
+    bool logOn = (dir.write("zordebuglog", ""), true);
+    FakeModuleHost host;
+    FakeHostGuard hostGuard{host, ns};
+    SimManagementController controller;
+    SimTessaController tessa;
+    SimIPMIDevice device;
+    SimIPMISleepRecorder libSleeps;
+    SimIPMISeamGuard seams{&device, &libSleeps};
+    std::unique_ptr<secureTessa> client;
+    size_t frameMark = 0;
+    size_t logMark = 0;
+};
 
 #endif
