@@ -2,8 +2,8 @@
 # Builds one test executable per test_*.cpp file in the calling folder and
 # registers every test case on its own with CTest, so each runs in a fresh
 # process (the debug log, the platform layer and the working directory are
-# process-wide). Every executable also gets zago_test_isolation: the NVMe and
-# IPMI seams refuse until a test installs its fake, and the process-wide
+# process-wide). Every executable also gets zago_test_isolation: the NVMe,
+# IPMI and SCSI seams refuse until a test installs its fake, and the process-wide
 # state is reset before each test, so running an executable whole gives the
 # same verdicts.
 function(zago_add_tests)

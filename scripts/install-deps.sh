@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those
 # that are missing.
 set -euo pipefail
-pkgs=(g++ cmake make libxml2-dev libxml2-utils libgtest-dev libgmock-dev umockdev libumockdev-dev pkg-config util-linux)
+pkgs=(g++ cmake make libxml2-dev libxml2-utils libgtest-dev libgmock-dev umockdev libumockdev-dev pkg-config util-linux dosfstools mtools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

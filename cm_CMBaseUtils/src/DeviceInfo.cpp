@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Logger.h"
+#include "StringUtils.h"
 
 namespace {
 
@@ -306,4 +307,55 @@ bool CDeviceInfo::checkForEqualityMIC(const CDeviceInfo* other)
            componentType == other->componentType && componentID == other->componentID &&
            pciInfo.componentID == other->pciInfo.componentID &&
            (version == other->version || version.empty() || other->version.empty());
+}
+
+namespace {
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The value of a text that is wholly one hexadecimal number.
+bool pciIdentifierValue(const std::string& spelt, uint64_t& value)
+{
+    // Blanks around an attribute value are no part of the number.
+    const char* const blanks = " \t\r\n";
+    std::string::size_type first = spelt.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return false;
+    const std::string text = spelt.substr(first, spelt.find_last_not_of(blanks) - first + 1);
+    std::string::size_type start = 0;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        start = 2;
+    if (start >= text.size())
+        return false;
+    std::string::size_type significant = 0;
+    for (std::string::size_type i = start; i < text.size(); ++i) {
+        if (!isHexDigit(text[i]))
+            return false;
+        if (significant > 0 || text[i] != '0')
+            ++significant;
+    }
+    // Hex2Dec saturates: two different numbers beyond 64 bits would compare
+    // equal.
+    if (significant > 16)
+        return false;
+    value = CStringUtils::Hex2Dec(text);
+    return true;
+}
+
+} // namespace
+
+bool SamePCIIdentifier(const std::string& a, const std::string& b)
+{
+    uint64_t first = 0;
+    uint64_t second = 0;
+    return pciIdentifierValue(a, first) && pciIdentifierValue(b, second) && first == second;
+}
+
+bool SamePCIIdentity(const SPCIInfo& a, const SPCIInfo& b)
+{
+    return SamePCIIdentifier(a.deviceID, b.deviceID) && SamePCIIdentifier(a.subDeviceID, b.subDeviceID) &&
+           SamePCIIdentifier(a.vendorID, b.vendorID) && SamePCIIdentifier(a.subVendorID, b.subVendorID);
 }

@@ -18,6 +18,17 @@ struct SPCIInfo {
     std::string display;
 };
 
+// The one rule by which a device's PCI identity is found in "package.xml",
+// for its display name as for the update filter: the four identifiers
+// (device, subsystem device, vendor, subsystem vendor) are equal as
+// hexadecimal numbers ("a1f" equals "0A1F"). An identifier that is empty or
+// is not wholly a hexadecimal number (blanks around it, an optional "0x",
+// digits, nothing else; at most 64 bits) equals nothing, not even itself: an entry that
+// lacks an id, or holds a misspelt one, never matches a device, also not
+// one whose id is 0.
+bool SamePCIIdentifier(const std::string& a, const std::string& b);
+bool SamePCIIdentity(const SPCIInfo& a, const SPCIInfo& b);
+
 // Operating-system condition of a package dependency.
 struct SOSInfo {
     std::string majorVersion;

@@ -7,8 +7,9 @@
 #include "DeviceInfo.h"
 
 // A result document writer: writes the whole document for the device list
-// to the named file, or to standard output when the name is empty or the
-// file cannot be opened.
+// to the named file, or to standard output when the name is empty. A
+// document that cannot reach the named file goes to standard output, and
+// the writer then throws (see CResultDocumentError).
 class IDeviceXMLWriter {
 public:
     virtual ~IDeviceXMLWriter() {}

@@ -18,13 +18,19 @@ CInventoryXMLWriter::~CInventoryXMLWriter()
 bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFile)
 {
     ZLOG("CInventoryXMLWriter::GetXML() Entering");
+    m_deliveryError.clear();
     if (!outputFile.empty()) {
         std::string error;
-        if (!OpenResultFile(fileStream, outputFile, error)) {
-            ZLOG("CInventoryXMLWriter::GetXML() exception caught during file opening " + error);
+        bool opened = false;
+        try {
+            opened = resultFile.Open(outputFile, error);
+        } catch (const std::exception& e) {
+            ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
             return false;
         }
         ZLOG("CInventoryXMLWriter::GetXML() udpate xml file opened");
+        if (!opened)
+            ZLOG("ERROR: CInventoryXMLWriter::GetXML() " + error);
     }
 
     addXMLHeader();
@@ -66,6 +72,10 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
     documentCopy = document.str();
     print();
     ZLOG("CInventoryXMLWriter::GetXML() Exiting");
+    // A document that did not reach the result file (or standard output)
+    // must not pass for a finished run.
+    if (!m_deliveryError.empty())
+        throw CResultDocumentError(m_deliveryError);
     return true;
 }
 
@@ -90,14 +100,21 @@ void CInventoryXMLWriter::addInventoryFooter()
 void CInventoryXMLWriter::print()
 {
     ZLOG("CInventoryXMLWriter::print() Entering");
-    bool toFile = false;
     std::string error;
-    if (!WriteResultText(fileStream, document.str(), toFile, error)) {
-        ZLOG("CInventoryXMLWriter::GetXML() exception caught during file is_open function " + error);
+    bool delivered = false;
+    try {
+        delivered = resultFile.Deliver(document.str(), error);
+    } catch (const std::exception& e) {
+        ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file is_open function ") + e.what());
+        m_deliveryError = std::string("writing the document failed: ") + e.what();
         return;
     }
-    if (toFile)
+    if (!delivered) {
+        ZLOG("ERROR: CInventoryXMLWriter::print() " + error);
+        m_deliveryError = error;
+    } else if (resultFile.ToFile()) {
         ZLOG("CInventoryXMLWriter::print() copying the contents to Inventory XML file");
+    }
     document.str("");
     ZLOG("CInventoryXMLWriter::print() Exiting");
 }

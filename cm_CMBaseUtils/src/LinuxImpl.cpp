@@ -5,13 +5,14 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "Logger.h"
 
@@ -69,13 +70,32 @@ void CLinuxImpl::Sleep(int seconds)
         ::sleep(static_cast<unsigned int>(seconds));
 }
 
+namespace {
+
+// The working directory followed by "/". A failed getcwd (the directory was
+// removed, a part of its path can no longer be read) must not turn into "/":
+// names appended to it would then be looked up under the root directory.
+// It is logged and gives "./", so that appended names still resolve against
+// the working directory, whatever its name. A long path is no failure: the
+// buffer grows until it fits.
+std::string workingDirectoryWithSlash()
+{
+    std::vector<char> buffer(kPathBufferSize, '\0');
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() >= kPathBufferSize * 1024) {
+            ZLOG("CLinuxImpl::getCurrentDirectory() failed via getcwd " + std::to_string(errno));
+            return "./";
+        }
+        buffer.assign(buffer.size() * 2, '\0');
+    }
+    return std::string(buffer.data()) + "/";
+}
+
+} // namespace
+
 std::string CLinuxImpl::getCurrentDirectory()
 {
-    char buffer[kPathBufferSize];
-    std::memset(buffer, 0, sizeof(buffer));
-    if (getcwd(buffer, sizeof(buffer)) == nullptr)
-        buffer[0] = '\0';
-    return std::string(buffer) + "/";
+    return workingDirectoryWithSlash();
 }
 
 std::string CLinuxImpl::getCurrentProcessDirectory()
@@ -95,11 +115,7 @@ std::string CLinuxImpl::getCurrentProcessDirectory()
     }
     if (target.empty()) {
         ZLOG("CLinuxImpl::getCurrentProcessDirectory() failed via readlink");
-        char buffer[kPathBufferSize];
-        std::memset(buffer, 0, sizeof(buffer));
-        if (getcwd(buffer, sizeof(buffer)) == nullptr)
-            buffer[0] = '\0';
-        return std::string(buffer) + "/";
+        return workingDirectoryWithSlash();
     }
     std::string::size_type slash = target.rfind('/');
     if (slash != std::string::npos)
@@ -145,10 +161,13 @@ bool CLinuxImpl::IsFileExits(const std::string& fileName)
 
 bool CLinuxImpl::IsFileExistsAbs(const std::string& path)
 {
-    std::ifstream file(path.c_str());
-    bool exists = file.is_open();
+    // Whether the file opens for reading, as a stream would open it; but
+    // without waiting for a writer when the name is a FIFO, and without
+    // handing the descriptor to a command started meanwhile.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    bool exists = fd >= 0;
     if (exists)
-        file.close();
+        ::close(fd);
     ZLOG("CLinuxImpl::IsFileExistsAbs() File name " + path + (exists ? " exist" : " doesnt exist"));
     return exists;
 }
@@ -195,7 +214,7 @@ bool CLinuxImpl::readFirstLine(const std::string& path, std::string& line)
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
         return false;
-    FILE* file = std::fopen(path.c_str(), "r");
+    FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr)
         return true;
     char buffer[1024];

@@ -1,5 +1,7 @@
 #include "Logger.h"
 
+#include <fcntl.h>
+
 #include <cstring>
 #include <ctime>
 #include <iomanip>
@@ -11,11 +13,7 @@ CLogger* CLogger::m_ptrInstance = nullptr;
 
 CLogger::CLogger() : m_fileName("debug.log"), m_isOpen(false) {}
 
-CLogger::~CLogger()
-{
-    if (m_logFile.is_open())
-        m_logFile.close();
-}
+CLogger::~CLogger() {}
 
 CLogger* CLogger::GetInstance()
 {
@@ -32,18 +30,24 @@ bool CLogger::Initialize(const std::string& fileName)
     if (m_isOpen)
         return true;
     m_fileName = fileName;
-    m_logFile.open(m_fileName.c_str(), std::ios::out | std::ios::trunc);
-    if (!m_logFile.is_open()) {
-        m_logFile.setstate(std::ios::failbit);
+    // The log lies in a working directory others may write to and the run
+    // is root's: a link planted at its name must not make it empty or fill
+    // another file, and the shell commands of the run must not inherit it.
+    // Every line is appended at the end of the file.
+    int fd = m_fileName.empty() ? -1 : OpenRegularFileForWriting(m_fileName, true);
+    if (fd < 0)
         return false;
-    }
-    m_logFile.clear();
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags | O_APPEND);
+    m_logFile = CUniqueFd(fd);
     m_isOpen = true;
     return true;
 }
 
 bool CLogger::CloseHandle()
 {
+<<<<<<< HEAD
     // Closed is closed: log() stays silent and a later Initialize opens a
     // log again instead of reporting the closed one as open.
     m_isOpen = false;
@@ -51,6 +55,9 @@ bool CLogger::CloseHandle()
         return true;
     m_logFile.close();
     return !(m_logFile.rdstate() & (std::ios::failbit | std::ios::badbit));
+=======
+    return m_logFile.close();
+>>>>>>> h13-base
 }
 
 std::string CLogger::getFileName(const std::string& path)
@@ -76,10 +83,16 @@ void CLogger::writeLine(const char* sourcePath, unsigned int line, const std::st
 {
     const std::string stamp = FormatLogTimeStamp();
     std::string name = getFileName(sourcePath ? sourcePath : "");
-    m_logFile.seekp(0, std::ios::end);
-    m_logFile << stamp << ": " << std::setw(25) << std::right << name << ":"
-              << std::setw(5) << std::right << line << ": " << message << "\n";
-    m_logFile.flush();
+    std::ostringstream text;
+    text << stamp << ": " << std::setw(25) << std::right << name << ":" << std::setw(5) << std::right << line << ": "
+         << message << "\n";
+    // One write per line: nothing waits in a buffer when the process ends.
+    // After CloseHandle there is no descriptor, and a number reused by a
+    // later open must not receive log lines.
+    if (m_logFile.valid()) {
+        const std::string whole = text.str();
+        WriteFully(m_logFile.get(), whole.data(), whole.size());
+    }
 }
 
 void CLogger::log(const char* sourcePath, unsigned int line, const std::string& message)

@@ -1,9 +1,10 @@
 #ifndef CM_CMBASEUTILS_LOGGER_H
 #define CM_CMBASEUTILS_LOGGER_H
 
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "FileIO.h"
 
 // Name of the marker file whose presence in the working directory switches
 // debug logging on for every subsystem.
@@ -38,7 +39,7 @@ private:
     void writeLine(const char* sourcePath, unsigned int line, const std::string& message);
 
     std::string m_fileName;
-    std::ofstream m_logFile;
+    CUniqueFd m_logFile;
     bool m_isOpen;
 
     static CLogger* m_ptrInstance;

@@ -1,7 +1,6 @@
 #include "PlatformLayer.h"
 
-#include <fstream>
-
+#include "FileIO.h"
 #include "LinuxImpl.h"
 #include "Logger.h"
 
@@ -60,9 +59,8 @@ void CPlatformLayer::unloadUSB() { impl()->unloadUSB(); }
 
 bool CPlatformLayer::CreateEmptyZORDebuLogFile()
 {
-    std::ofstream marker(strEnableLogFileName.c_str(), std::ios::out | std::ios::trunc);
-    bool opened = marker.is_open();
-    if (opened)
-        marker.close();
-    return opened;
+    // Created (or emptied) only as a regular file of its own: a link planted
+    // at the name must not lead root to empty another file.
+    CUniqueFd marker(OpenRegularFileForWriting(strEnableLogFileName, true));
+    return marker.valid();
 }

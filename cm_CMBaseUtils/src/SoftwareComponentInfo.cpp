@@ -8,9 +8,9 @@
 #include <iomanip>
 #include <sstream>
 
+#include "FileIO.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
-#include "StringUtils.h"
 
 namespace {
 
@@ -44,6 +44,18 @@ xmlXPathObjectPtr evaluateNodeSet(xmlDocPtr doc, xmlChar* expression, const char
 
 
 const char* const kPackageFileName = "package.xml";
+
+// xmlParseFile for the package descriptor, on a descriptor of our own: only
+// a regular file is parsed (a FIFO named "package.xml" would hang the run),
+// and the shell commands of the run never inherit it. Null, like
+// xmlParseFile, when the file cannot be opened or parsed.
+xmlDocPtr parsePackageFile(const std::string& path)
+{
+    CUniqueFd fd(OpenRegularFileForReading(path));
+    if (!fd.valid())
+        return nullptr;
+    return xmlReadFd(fd.get(), path.c_str(), nullptr, 0);
+}
 const char* const kSupportedDevicesXPath = "//SoftwareComponent/SupportedDevices/Device";
 
 bool isElementNamed(const xmlNode* node, const char* name)
@@ -63,22 +75,18 @@ const xmlChar* firstChildText(const xmlNode* node)
 }
 
 // Identifiers in "package.xml" may be written with fewer than four digits;
-// pad them so entries have one canonical minimum width.
+// pad them so entries have one canonical minimum width. Only digits are
+// padded: zeros put before a blank or misspelt identifier would turn it
+// into a number ("  " into "00  ") that matches a device.
 std::string padIdentifier(const char* text)
 {
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (!std::isxdigit(static_cast<unsigned char>(*c)))
+            return text;
+    }
     std::ostringstream out;
     out << std::setw(4) << std::setfill('0') << std::right << text;
     return out.str();
-}
-
-// Identifiers from discovery ("a1f") and from "package.xml" ("0A1F") differ
-// in case and leading zeros, so compare their values. An identifier missing
-// on one side only never matches.
-bool sameIdentifier(const std::string& a, const std::string& b)
-{
-    if (a.empty() || b.empty())
-        return a.empty() && b.empty();
-    return CStringUtils::Hex2Dec(a) == CStringUtils::Hex2Dec(b);
 }
 
 } // namespace
@@ -112,7 +120,7 @@ CSoftwareComponentInfo::CSoftwareComponentInfo(char* fileName) : m_strPackagePat
     std::string name = fileName != nullptr ? fileName : "";
     m_strPackagePath = CPlatformLayer::getCurrentDirectory() + name;
     if (!name.empty() && CPlatformLayer::IsFileExits(name)) {
-        m_pDoc = xmlParseFile(m_strPackagePath.c_str());
+        m_pDoc = parsePackageFile(m_strPackagePath);
         if (m_pDoc == nullptr)
             ZLOG("CSoftwareComponentInfo::Init() Document " + m_strPackagePath + " not parsed successfully ");
         ZLOG("CSoftwareComponentInfo::Init() Exiting");
@@ -138,7 +146,7 @@ void CSoftwareComponentInfo::ReleaseDocument()
 
 void CSoftwareComponentInfo::ReparsePackage()
 {
-    _xmlDoc* doc = xmlParseFile(m_strPackagePath.c_str());
+    _xmlDoc* doc = parsePackageFile(m_strPackagePath);
     ReleaseDocument();
     m_pDoc = doc;
 }
@@ -155,7 +163,7 @@ void CSoftwareComponentInfo::ParseXMl()
     if (!CPlatformLayer::IsFileExits(kPackageFileName))
         return;
 
-    m_pDoc = xmlParseFile(m_strPackagePath.c_str());
+    m_pDoc = parsePackageFile(m_strPackagePath);
     if (m_pDoc == nullptr)
         ZLOG("CSoftwareComponentInfo::Init() Document " + m_strPackagePath + " not parsed successfully ");
     ZLOG("CSoftwareComponentInfo::Init() Exiting");
@@ -283,8 +291,7 @@ std::string CSoftwareComponentInfo::getMarketingNameForPCIDevice(SPCIInfo& devic
     // The last matching entry wins.
     for (const SPCIInfo& entry : entries) {
         ZLOG("CSoftwareComponentInfo::getMarketingNameForPCIDevice() Finding a match with PCI Device");
-        if (sameIdentifier(device.deviceID, entry.deviceID) && sameIdentifier(device.subDeviceID, entry.subDeviceID) &&
-            sameIdentifier(device.vendorID, entry.vendorID) && sameIdentifier(device.subVendorID, entry.subVendorID)) {
+        if (SamePCIIdentity(device, entry)) {
             answer = entry.display;
             ZLOG("CSoftwareComponentInfo::getMarketingNameForPCIDevice() Found a match with PCI Devices from "
                  "package.xml");

@@ -18,14 +18,20 @@ CUpdateXMLWriter::~CUpdateXMLWriter()
 bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFile)
 {
     ZLOG("CUpdateXMLWriter::GetXML() Entering");
+    m_deliveryError.clear();
     if (!outputFile.empty()) {
         std::string error;
-        if (!OpenResultFile(fileStream, outputFile, error)) {
+        bool opened = false;
+        try {
+            opened = resultFile.Open(outputFile, error);
+        } catch (const std::exception& e) {
             // The inventory writer's words: both writers report this alike.
-            ZLOG("CInventoryXMLWriter::GetXML() exception caught during file opening " + error);
+            ZLOG(std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
             return false;
         }
         ZLOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
+        if (!opened)
+            ZLOG("ERROR: CUpdateXMLWriter::GetXML() " + error);
     }
 
     addXMLHeader();
@@ -69,6 +75,10 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     addUpdateFooter();
     print();
     ZLOG("CUpdateXMLWriter::GetXML() Exiting");
+    // A document that did not reach the result file (or standard output)
+    // must not pass for a finished run.
+    if (!m_deliveryError.empty())
+        throw CResultDocumentError(m_deliveryError);
     return true;
 }
 
@@ -126,14 +136,21 @@ void CUpdateXMLWriter::addUpdateFooter()
 void CUpdateXMLWriter::print()
 {
     ZLOG("CUpdateXMLWriter::print() Entering");
-    bool toFile = false;
     std::string error;
-    if (!WriteResultText(fileStream, document.str(), toFile, error)) {
-        ZLOG("CUpdateXMLWriter::print() exception caught during file is_open function " + error);
+    bool delivered = false;
+    try {
+        delivered = resultFile.Deliver(document.str(), error);
+    } catch (const std::exception& e) {
+        ZLOG(std::string("CUpdateXMLWriter::print() exception caught during file is_open function ") + e.what());
+        m_deliveryError = std::string("writing the document failed: ") + e.what();
         return;
     }
-    if (toFile)
+    if (!delivered) {
+        ZLOG("ERROR: CUpdateXMLWriter::print() " + error);
+        m_deliveryError = error;
+    } else if (resultFile.ToFile()) {
         ZLOG("CUpdateXMLWriter::print() copying the contents to Update XML file");
+    }
     document.str(std::string());
     ZLOG("CUpdateXMLWriter::print() Exiting");
 }

@@ -1,24 +1,27 @@
 #ifndef CM_CMBASEUTILS_UPDATEXMLWRITER_H
 #define CM_CMBASEUTILS_UPDATEXMLWRITER_H
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "DeviceInfo.h"
 #include "IDeviceXMLWriter.h"
+#include "ResultDocumentOutput.h"
 
 // Writes the update result document (root SVMExecution) for the devices of
 // one update run, on one line, to the result file or to standard output.
-// One writer serves one document; the file is closed when it is destroyed.
+// One writer serves one document.
 class CUpdateXMLWriter : public IDeviceXMLWriter {
 public:
     CUpdateXMLWriter();
     virtual ~CUpdateXMLWriter();
 
-    // outputFile empty, or a file that does not open: standard output.
-    // False only when opening the file raised an exception.
+    // outputFile empty: standard output. The result file is replaced only
+    // by a complete document; when it cannot be written the document goes
+    // to standard output and GetXML throws CResultDocumentError, as it does
+    // when standard output cannot take the document. False only when
+    // preparing the file raised another exception.
     virtual bool GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFile) override;
 
     void addXMLHeader();
@@ -35,7 +38,9 @@ private:
     void addStatus(bool success, CDeviceInfo* device);
 
     std::ostringstream document;
-    std::ofstream fileStream;
+    CResultDocumentOutput resultFile;
+    // Why the last document did not reach its place; empty when it did.
+    std::string m_deliveryError;
 };
 
 #endif

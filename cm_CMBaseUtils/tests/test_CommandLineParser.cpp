@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "CommandLineParser.h"
 #include "Logger.h"
+#include "PlatformLayer.h"
 #include "TempDir.h"
 
 namespace {
@@ -128,4 +133,32 @@ TEST(ParseCliUsage, TextIs381Characters)
 {
     EXPECT_EQ(kUsage.size(), 381u);
     EXPECT_EQ(std::string(kUsageText), kUsage);
+}
+
+// "-d" creates the marker as root in the working directory: a link planted
+// at its name is not followed, so the file it points to is not emptied.
+TEST(ParseCliMarker, PlantedLinkIsNotFollowed)
+{
+    TempDir dir;
+    dir.write("victim", "precious");
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(strEnableLogFileName).c_str()), 0);
+    EXPECT_FALSE(CPlatformLayer::CreateEmptyZORDebuLogFile());
+
+    CCommandLineParser parser;
+    EXPECT_TRUE(parse(parser, {"-i", "-d"}).accepted);
+    EXPECT_TRUE(parser.isDebug());
+    EXPECT_EQ(dir.read("victim"), "precious");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(strEnableLogFileName)));
+}
+
+TEST(ParseCliMarker, MarkerNameHeldByAFifoDoesNotHang)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file(strEnableLogFileName).c_str(), 0600), 0);
+    EXPECT_FALSE(CPlatformLayer::CreateEmptyZORDebuLogFile());
+    // Its presence is tested without waiting for a writer.
+    CCommandLineParser parser;
+    EXPECT_TRUE(parse(parser, {"-i"}).accepted);
+    EXPECT_TRUE(parser.isDebug());
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file(strEnableLogFileName)));
 }

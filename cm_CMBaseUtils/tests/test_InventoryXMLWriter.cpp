@@ -182,18 +182,27 @@ TEST_F(InventoryWriter, WithoutFileNameTheDocumentGoesToStandardOutput)
     EXPECT_NE(out.find("display=\"M\"/></Device></SVMInventory>"), std::string::npos);
 }
 
-TEST_F(InventoryWriter, UnopenableFileFallsBackToStandardOutput)
+// A result file that cannot be written must not pass for a finished run:
+// the document still reaches standard output, the log says why, and the
+// writer throws.
+TEST_F(InventoryWriter, UnwritableFileSendsTheDocumentToStandardOutputAndThrows)
 {
     testing::internal::CaptureStdout();
     {
         CInventoryXMLWriter writer;
-        EXPECT_TRUE(writer.GetXML({}, dir.file("missing/out.xml")));
+        EXPECT_THROW(writer.GetXML({}, dir.file("missing/out.xml")), CResultDocumentError);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), kHead + kTail);
     EXPECT_FALSE(dir.exists("missing"));
     std::string log = dir.read("debug.log");
     EXPECT_NE(log.find("CInventoryXMLWriter::GetXML() udpate xml file opened"), std::string::npos);
+    EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::GetXML() creating a temporary file for result file " +
+                       dir.file("missing/out.xml") + " failed: No such file or directory"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ERROR: CInventoryXMLWriter::print() "), std::string::npos) << log;
     EXPECT_EQ(log.find("copying the contents to Inventory XML file"), std::string::npos);
+    EXPECT_NE(log.find("CInventoryXMLWriter::GetXML() Exiting"), std::string::npos);
 }
 
 TEST_F(InventoryWriter, LogsItsSteps)
@@ -302,6 +311,38 @@ TEST_F(InventoryWriter, BytesThatAreNoUtf8AreLeftOut)
     EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: SN1");
     EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@display)"), "ZAGO\xe2\x84\xa2 Boot \xc3\xa9\xf0\x9f\x98\x80");
     EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/Application/@display)"), "M");
+}
+
+// U+FFFE and U+FFFF are no XML characters: like the bytes that are no
+// UTF-8 they are left out, while the characters next to them stay.
+TEST(XMLEscape, NoncharactersFFFEAndFFFFAreLeftOut)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"U+FFFE", "a\xef\xbf\xbe" "b", "ab"},
+        {"U+FFFF", "a\xef\xbf\xbf" "b", "ab"},
+        {"both, repeated", "\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbe", ""},
+        {"U+FFFD stays", "\xef\xbf\xbd", "\xef\xbf\xbd"},
+        {"U+FFFC stays", "\xef\xbf\xbc", "\xef\xbf\xbc"},
+        {"U+FFBE stays", "\xef\xbe\xbe", "\xef\xbe\xbe"},
+        {"U+EFFE stays", "\xee\xbf\xbe", "\xee\xbf\xbe"},
+        {"U+10FFFE stays", "\xf4\x8f\xbf\xbe", "\xf4\x8f\xbf\xbe"},
+        {"cut U+FFFE", "a\xef\xbf", "a"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(XMLEscape(c.text), c.expected) << c.name;
+}
+
+TEST_F(InventoryWriter, DocumentWithNoncharactersInFieldsStaysReadable)
+{
+    auto d = pciDevice("Serial Number: S\xef\xbf\xbe" "1");
+    d->setDisplay("ZAGO\xef\xbf\xbf Boot");
+    std::string xml = document(dir, {d.get()});
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@enum)"), "Serial Number: S1");
+    EXPECT_EQ(xpathString(xml, "string(/SVMInventory/Device/@display)"), "ZAGO Boot");
 }
 
 TEST(XMLEscape, LeavesOrdinaryTextAlone)

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <filesystem>
 #include <sstream>
 
 #include "Logger.h"
+#include "OpenDescriptors.h"
 #include "TempDir.h"
 
 namespace {
@@ -103,4 +109,58 @@ TEST(Logger, GetFileName)
     EXPECT_EQ(log->getFileName("a/b/c"), "c");
     EXPECT_EQ(log->getFileName("plain"), "plain");
     EXPECT_EQ(log->getFileName("dir/"), "");
+}
+
+// The log is created by root in a working directory others may write to:
+// nothing planted at its name is emptied or written through, and a refused
+// name leaves logging off for a later name.
+TEST(LoggerPlantedNames, AreRefusedAndLeftAsTheyWere)
+{
+    TempDir dir;
+    dir.write("victim", "precious");
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("link.log").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("nowhere").c_str(), dir.file("dangling.log").c_str()), 0);
+    ASSERT_EQ(link(dir.file("victim").c_str(), dir.file("hard.log").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder.log"));
+
+    for (const char* name : {"link.log", "dangling.log", "hard.log", "fifo.log", "folder.log"}) {
+        EXPECT_FALSE(CLogger::GetInstance()->Initialize(name)) << name;
+        CLogger::GetInstance()->log("a/Unit", 1, std::string("text"));
+    }
+    EXPECT_EQ(dir.read("victim"), "precious");
+    EXPECT_FALSE(dir.exists("nowhere"));
+
+    // A regular file of its own is still taken, emptied and appended to.
+    dir.write("debug.log", "old content");
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize("debug.log"));
+    CLogger::GetInstance()->log("a/Unit", 7, std::string("text"));
+    EXPECT_EQ(lines(dir.read("debug.log")).size(), 1u);
+    EXPECT_EQ(dir.read("debug.log").find("old content"), std::string::npos);
+}
+
+// Shell commands run while the log is open must not inherit it.
+TEST(Logger, LogDescriptorIsCloseOnExec)
+{
+    TempDir dir;
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize(dir.file("debug.log")));
+    std::vector<int> fds = DescriptorsOpenOn(dir.file("debug.log"));
+    ASSERT_EQ(fds.size(), 1u);
+    EXPECT_TRUE(IsCloseOnExec(fds[0]));
+}
+
+TEST(Logger, NothingIsWrittenAfterCloseHandle)
+{
+    TempDir dir;
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize("debug.log"));
+    CLogger::GetInstance()->log("a/Unit", 1, std::string("first"));
+    EXPECT_TRUE(CLogger::GetInstance()->CloseHandle());
+    // The number the log had is taken by another file now.
+    dir.write("other", "");
+    int other = ::open(dir.file("other").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    CLogger::GetInstance()->log("a/Unit", 2, std::string("second"));
+    ::close(other);
+    EXPECT_EQ(dir.read("other"), "");
+    EXPECT_EQ(lines(dir.read("debug.log")).size(), 1u);
 }

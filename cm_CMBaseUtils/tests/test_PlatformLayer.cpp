@@ -34,6 +34,16 @@ public:
     std::vector<std::string> asked;
 };
 
+// A folder below `top` whose path is far longer than 2048 bytes.
+std::string deepFolder(const std::string& top)
+{
+    std::string deep = top;
+    for (int i = 0; i < 10; ++i)
+        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    std::filesystem::create_directories(deep);
+    return deep;
+}
+
 } // namespace
 
 TEST(PlatformLayer, CreatesOneImplementationOnFirstUse)
@@ -88,6 +98,34 @@ TEST(PlatformLayer, Directories)
     EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), dir.path() + "/");
     ASSERT_TRUE(CPlatformLayer::setCurrentDirectory("/"));
     EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), "//");
+}
+
+// A working directory that getcwd cannot name must not become the root
+// directory: the run would look for "/package.xml" and "/zordebuglog".
+TEST(PlatformLayer, UnnamableWorkingDirectoryIsReportedNotTakenForTheRoot)
+{
+    TempDir dir;
+    ASSERT_TRUE(CLogger::GetInstance()->Initialize(dir.file("p.log")));
+    std::filesystem::create_directory(dir.file("gone"));
+    ASSERT_TRUE(CPlatformLayer::setCurrentDirectory(dir.file("gone")));
+    std::filesystem::remove(dir.file("gone"));
+
+    EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), "./");
+    EXPECT_FALSE(CPlatformLayer::IsFileExits("zordebuglog"));
+
+    std::string log = dir.read("p.log");
+    EXPECT_NE(log.find("CLinuxImpl::getCurrentDirectory() failed via getcwd 2\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CLinuxImpl::IsFileExistsAbs() File name ./zordebuglog doesnt exist\n"), std::string::npos)
+        << log;
+}
+
+TEST(PlatformLayer, LongWorkingDirectoryIsNamedWhole)
+{
+    TempDir dir;
+    std::string deep = deepFolder(dir.path());
+    ASSERT_GT(deep.size(), 2048u + 100u);
+    ASSERT_TRUE(CPlatformLayer::setCurrentDirectory(deep));
+    EXPECT_EQ(CPlatformLayer::getCurrentDirectory(), deep + "/");
 }
 
 TEST(PlatformLayer, FileListsIncludeHiddenEntriesAndSubfolders)
@@ -161,11 +199,8 @@ TEST(PlatformLayer, ProcessDirectoryOfAnExecutableWithALongPath)
     }
 
     TempDir dir;
-    std::string deep = dir.path();
-    for (int i = 0; i < 10; ++i)
-        deep += "/" + std::string(240, static_cast<char>('a' + i));
+    std::string deep = deepFolder(dir.path());
     ASSERT_GT(deep.size(), 2048u + 100u);
-    std::filesystem::create_directories(deep);
     std::filesystem::copy_file("/proc/self/exe", deep + "/copy");
     std::filesystem::permissions(deep + "/copy", std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);

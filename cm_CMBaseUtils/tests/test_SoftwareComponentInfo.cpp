@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -180,6 +182,18 @@ TEST_F(PackageReader, MissingPackageGivesEmptyAnswers)
     EXPECT_TRUE(contains(text, "CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath "
                                "expression"));
     EXPECT_TRUE(contains(text, "CSoftwareComponentInfo::GetSupportedDevices() Exiting"));
+}
+
+// Only a regular file is parsed: a FIFO at the name would otherwise hold
+// the run until somebody writes to it.
+TEST_F(PackageReader, PackageNameHeldByAFifoGivesEmptyAnswersWithoutWaiting)
+{
+    ASSERT_EQ(mkfifo(dir.file("package.xml").c_str(), 0600), 0);
+    CSoftwareComponentInfo reader;
+    SPCIInfo device = ids("a1f", "2151", "1b4b", "1028");
+    EXPECT_TRUE(reader.GetSupportedDevices().empty());
+    EXPECT_EQ(reader.getMarketingNameForPCIDevice(device), "");
+    EXPECT_EQ(reader.ParseXmlUsingXpath(), nullptr);
 }
 
 TEST_F(PackageReader, MalformedPackageGivesEmptyAnswers)

@@ -79,3 +79,25 @@ TEST(StringUtils, Hex2Dec)
     for (const HexCase& c : cases)
         EXPECT_EQ(CStringUtils::Hex2Dec(c.input), c.expected) << "input '" << c.input << "'";
 }
+
+// Around the last value that fits: sixteen digits are read exactly, a
+// seventeenth significant digit saturates, leading zeros never count.
+TEST(StringUtils, Hex2DecAtTheOverflowBoundary)
+{
+    const HexCase cases[] = {
+        {"fffffffffffffffe", UINT64_MAX - 1},
+        {" 0XFFFFFFFFFFFFFFFE", UINT64_MAX - 1},
+        {"8000000000000000", 0x8000000000000000ULL},
+        {"0fffffffffffffff", 0x0fffffffffffffffULL},
+        {"0ffffffffffffffff", UINT64_MAX},
+        {"00000000ffffffffffffffff", UINT64_MAX},
+        {"0000000fffffffffffffffe", UINT64_MAX - 1},
+        {"ffffffffffffffff0", UINT64_MAX},
+        {"10000000000000001", UINT64_MAX},
+        {"0x10000000000000000", UINT64_MAX},
+        {"1fffffffffffffffz", 0x1fffffffffffffffULL},
+        {"1ffffffffffffffffz", UINT64_MAX},
+    };
+    for (const HexCase& c : cases)
+        EXPECT_EQ(CStringUtils::Hex2Dec(c.input), c.expected) << "input '" << c.input << "'";
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -163,17 +165,24 @@ TEST(UpdateXMLWriter, EmptyNameWritesToStandardOutputOnly)
     EXPECT_EQ(out, kHead + "<SPStatus result = \"false\" ><Message id=\"1\" >Device not found</Message></SPStatus>" + kTail);
 }
 
-TEST(UpdateXMLWriter, UnopenableFileFallsBackToStandardOutput)
+TEST(UpdateXMLWriter, UnwritableFileSendsTheDocumentToStandardOutputAndThrows)
 {
     TempDir dir;
+    dir.write("result.xml", "<earlier/>");
+    ASSERT_EQ(symlink(dir.file("result.xml").c_str(), dir.file("link.xml").c_str()), 0);
     testing::internal::CaptureStdout();
     {
         CUpdateXMLWriter writer;
-        EXPECT_TRUE(writer.GetXML({}, dir.file("no/such/dir/result.xml")));
+        try {
+            writer.GetXML({}, dir.file("link.xml"));
+            ADD_FAILURE() << "no exception";
+        } catch (const CResultDocumentError& e) {
+            EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+        }
     }
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.substr(0, kHead.size()), kHead);
-    EXPECT_FALSE(dir.exists("no"));
+    EXPECT_EQ(dir.read("result.xml"), "<earlier/>");
 }
 
 TEST(UpdateXMLWriter, ExistingFileIsReplaced)

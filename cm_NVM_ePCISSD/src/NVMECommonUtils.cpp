@@ -7,7 +7,6 @@
 
 #include "Logger.h"
 #include "SoftwareComponentInfo.h"
-#include "StringUtils.h"
 
 #define ZAGO_LOG_UNIT "cm_NVM_ePCISSD/src/NVMECommonUtils"
 
@@ -83,16 +82,6 @@ std::string pciIdText(const SPCIInfo& pci)
            " SubVendor ID " + pci.subVendorID;
 }
 
-// Package entries are zero-filled to four digits in the file's letter case,
-// discovered ids are lower case without leading zeros: compare values.
-bool samePCIIdentity(const SPCIInfo& device, const SPCIInfo& entry)
-{
-    return CStringUtils::Hex2Dec(device.deviceID) == CStringUtils::Hex2Dec(entry.deviceID) &&
-           CStringUtils::Hex2Dec(device.subDeviceID) == CStringUtils::Hex2Dec(entry.subDeviceID) &&
-           CStringUtils::Hex2Dec(device.vendorID) == CStringUtils::Hex2Dec(entry.vendorID) &&
-           CStringUtils::Hex2Dec(device.subVendorID) == CStringUtils::Hex2Dec(entry.subVendorID);
-}
-
 } // namespace
 
 bool FilterSupportedDeviceInfo(std::vector<CDeviceInfo*>& devices)
@@ -128,7 +117,7 @@ bool FilterSupportedDeviceInfo(std::vector<CDeviceInfo*>& devices)
             std::ostringstream package;
             package << "NVMECommonUtils::FilterDeviceInfo From package.xml" << pciIdText(entry) << "\n";
             ZLOG(package);
-            if (samePCIIdentity(device, entry)) {
+            if (SamePCIIdentity(device, entry)) {
                 match = true;
                 break;
             }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "FileIO.h"
 #include "Logger.h"
 #include "NVMECommonUtils.h"
 #include "PlatformLayer.h"
@@ -512,9 +513,14 @@ bool NVMEZAGOLinuxAdapter::writeBuffer(const char* devicePath, nvme_passthru_cmd
 {
     ZLOG("NVMEZAGOLinuxAdapter::writeBuffer() Entering");
 
-    int image = open(imagePath.c_str(), O_RDONLY);
-    if (image < 0) {
-        ZLOG("writeBuffer: error on open() payload path " + std::to_string(errno));
+    // Only a regular file is an image: a FIFO would hang the run, a device
+    // would be read as firmware.
+    CUniqueFd image(OpenRegularFileForReading(imagePath));
+    if (!image.valid()) {
+        const int openErrno = errno;
+        ZLOG("writeBuffer: error on open() payload path " + std::to_string(openErrno));
+        if (openErrno == EINVAL)
+            ZLOG("writeBuffer: payload is not a regular file: " + imagePath);
         return false;
     }
 
@@ -525,7 +531,7 @@ bool NVMEZAGOLinuxAdapter::writeBuffer(const char* devicePath, nvme_passthru_cmd
 
     do {
         struct stat info;
-        if (fstat(image, &info) != 0) {
+        if (fstat(image.get(), &info) != 0) {
             ZLOG("writeBuffer: error on stat " + std::to_string(errno));
             break;
         }
@@ -548,8 +554,10 @@ bool NVMEZAGOLinuxAdapter::writeBuffer(const char* devicePath, nvme_passthru_cmd
             break;
         }
 
-        ssize_t got = read(image, buffer, size);
-        if (got < 0 || static_cast<uint64_t>(got) != size) {
+        // One read(2) moves at most about 2 GiB; an image up to the 4 GiB
+        // limit takes several. A file that shrank meanwhile fails here.
+        size_t got = ReadFully(image.get(), buffer, size);
+        if (got != size) {
             ZLOG("writeBuffer: error on read " + std::to_string(errno));
             break;
         }
@@ -590,7 +598,6 @@ bool NVMEZAGOLinuxAdapter::writeBuffer(const char* devicePath, nvme_passthru_cmd
 
     if (device >= 0)
         host->closeDevice(device);
-    close(image);
     free(buffer);
     ZLOG("NVMEZAGOLinuxAdapter::writeBuffer() Exiting");
     return written;
@@ -874,7 +881,7 @@ bool NVMEZAGOLinuxAdapter::ctrlWriteBuffer(zagoDeviceiHandle* handle, std::strin
     if (handle == nullptr)
         return false;
 
-    FILE* image = std::fopen(imagePath.c_str(), "rb");
+    FILE* image = std::fopen(imagePath.c_str(), "rbe");
     if (image == nullptr) {
         ZLOG("ctrlWriteBuffer: error on fopen " + std::to_string(errno));
         return false;

@@ -28,7 +28,10 @@ INVMeHostAccess* CNVMeHostAccess::SetForTesting(INVMeHostAccess* access)
     return previous;
 }
 
-int CLinuxNVMeHostAccess::openDevice(const char* path, int flags) { return ::open(path, flags); }
+// Every descriptor of a controller node, the listing pipe and the sysfs
+// reads is close-on-exec: the shell commands of the run (and of the
+// rollback hand-over after it) must not inherit a controller.
+int CLinuxNVMeHostAccess::openDevice(const char* path, int flags) { return ::open(path, flags | O_CLOEXEC); }
 
 int CLinuxNVMeHostAccess::closeDevice(int fd) { return ::close(fd); }
 
@@ -37,10 +40,10 @@ int CLinuxNVMeHostAccess::adminCommand(int fd, nvme_passthru_cmd* cmd)
     return ::ioctl(fd, NVME_IOCTL_ADMIN_CMD, cmd);
 }
 
-FILE* CLinuxNVMeHostAccess::openListing(const char* command) { return ::popen(command, "r"); }
+FILE* CLinuxNVMeHostAccess::openListing(const char* command) { return ::popen(command, "re"); }
 
 int CLinuxNVMeHostAccess::closeListing(FILE* stream) { return ::pclose(stream); }
 
-FILE* CLinuxNVMeHostAccess::openAttribute(const char* path) { return ::fopen(path, "rb"); }
+FILE* CLinuxNVMeHostAccess::openAttribute(const char* path) { return ::fopen(path, "rbe"); }
 
 int CLinuxNVMeHostAccess::statAttribute(const char* path, struct stat* info) { return ::stat(path, info); }

@@ -18,7 +18,8 @@ class INVMeHostAccess {
 public:
     virtual ~INVMeHostAccess() {}
 
-    // open(2) / close(2) of a controller node; -1 and errno on failure.
+    // open(2) / close(2) of a controller node; -1 and errno on failure. The
+    // descriptors, streams and pipes of this interface are close-on-exec.
     virtual int openDevice(const char* path, int flags) = 0;
     virtual int closeDevice(int fd) = 0;
 

@@ -1,3 +1,6 @@
+#include "NVMePCISSDMain.h"
+
+#include <exception>
 #include <string>
 
 #include "CommandLineParser.h"
@@ -7,7 +10,7 @@
 
 #define ZAGO_LOG_UNIT "cm_NVM_ePCISSD/src/NVMePCISSDMain"
 
-int main(int argc, char** argv)
+int RunNVMePCISSD(int argc, char** argv)
 {
     CCommandLineParser parser;
     try {
@@ -40,9 +43,14 @@ int main(int argc, char** argv)
             update.Update();
             ZLOG("After CNVMePCISSDUpdate.Update ");
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // Per-device results live in the result document; an unexpected
-        // failure of a run is not a command-line error.
+        // failure of a run is not a command-line error. It is logged, so
+        // that a run that stopped early can be told from a finished one.
+        ZLOG(std::string("ERROR: main() caught an exception, the run stops here: ") + e.what());
+        return 0;
+    } catch (...) {
+        ZLOG("ERROR: main() caught an unknown exception, the run stops here");
         return 0;
     }
     return 0;

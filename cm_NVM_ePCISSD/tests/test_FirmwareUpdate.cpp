@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +167,42 @@ TEST_F(FirmwareUpdate, UnusableImageSizesAreRefusedBeforeTheNodeOpens)
     }
     // Only discovery ever opened the node.
     EXPECT_EQ(opensOf("/dev/nvme0"), 2u * (sizeof(cases) / sizeof(cases[0])));
+}
+
+// Only a regular file is an image: a FIFO in the payload folder must not
+// hang the run waiting for a writer, a folder must not be read as firmware.
+TEST_F(FirmwareUpdate, PayloadThatIsNoRegularFileIsRefusedBeforeTheNodeOpens)
+{
+    ASSERT_EQ(mkfifo(dir.file("fw.fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("fw.dir"));
+    auto zago = addZago("nvme0");
+    for (const char* name : {"fw.fifo", "fw.dir"}) {
+        SCOPED_TRACE(name);
+        for (CDeviceInfo* d : devices)
+            delete d;
+        devices.clear();
+        zago->clearReceived();
+
+        EXPECT_FALSE(update(dir.file(name)));
+        ASSERT_EQ(devices.size(), 1u);
+        EXPECT_EQ(devices[0]->getStatus(), 1);
+        EXPECT_EQ(devices[0]->getErrorMsg(), "ERROR: Failed to Update Firmware");
+        EXPECT_TRUE(zago->received(0x11).empty());
+        EXPECT_TRUE(zago->received(0x10).empty());
+        EXPECT_TRUE(logged("writeBuffer: payload is not a regular file: " + dir.file(name) + "\n"));
+    }
+    EXPECT_EQ(opensOf("/dev/nvme0"), 4u);
+}
+
+// A link to an image is followed: the package may ship the image that way.
+TEST_F(FirmwareUpdate, LinkToARegularImageIsFlashed)
+{
+    std::string content = patterned(8192);
+    std::string target = image(content);
+    ASSERT_EQ(symlink(target.c_str(), dir.file("fw.link").c_str()), 0);
+    auto zago = addZago("nvme0");
+    EXPECT_TRUE(update(dir.file("fw.link")));
+    EXPECT_EQ(zago->downloadedImage(), bytes(content));
 }
 
 TEST_F(FirmwareUpdate, RejectedOrFailedPieceStopsTheDownloadWithoutCommit)

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -206,4 +211,29 @@ TEST(MainE2ERunSequence, InventoryRunLogsEachStepInOrder)
                   "Entering CNVMePCISSDInventory::~CNVMePCISSDInventory()",
                   "Leaving CNVMePCISSDInventory::~CNVMePCISSDInventory()",
               }));
+}
+
+// The shell commands the run starts (here the node listing, with the debug
+// log open) inherit none of its files. A stand-in `ls` found first on PATH
+// records what it was handed.
+TEST(MainE2EShellCommands, InheritNoDescriptorOfTheRun)
+{
+    TempDir dir(false);
+    TempDir tools(false);
+    const std::string record = tools.file("inherited");
+    tools.write("ls", "#!/bin/sh\nfor fd in /proc/$$/fd/*; do readlink \"$fd\"; done >> '" + record + "'\n");
+    ASSERT_EQ(chmod(tools.file("ls").c_str(), 0755), 0);
+    dir.write("package.xml", "<SoftwareComponent/>");
+    EmulatedNVMeHost host;
+
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (tools.path() + ":" + path).c_str(), 1);
+    EmulatedRun run = host.run(kProgram, {"-i", "-o", "out.xml", "-d", "run.log"}, dir.path());
+    setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ASSERT_TRUE(tools.exists("inherited")) << "the listing did not run the stand-in";
+    std::string inherited = tools.read("inherited");
+    EXPECT_FALSE(inherited.empty());
+    EXPECT_EQ(inherited.find(dir.path()), std::string::npos) << inherited;
 }

@@ -104,6 +104,49 @@ TEST_F(PackageMatching, EachOfTheFourIdsMustMatch)
     EXPECT_NE(log().find("NVMECommonUtils::FilterDeviceInfo device vector size after filtering 0\n"), std::string::npos);
 }
 
+// The filter and the display-name look-up follow one rule: a controller
+// whose device id is 0 is matched by an entry that says 0, never by one
+// that lacks the id or holds something that is not a hexadecimal number.
+TEST_F(PackageMatching, EntryWithoutAUsableIdNeverMatchesIdZero)
+{
+    struct Case {
+        const char* name;
+        const char* deviceAttribute;  // nullptr: no deviceID attribute
+        bool matches;
+    } cases[] = {
+        {"Zero", "0", true},
+        {"ZeroFilled", "0000", true},
+        {"PrefixedZero", "0x0", true},
+        {"BlanksAround", " 0 ", true},
+        {"Missing", nullptr, false},
+        {"Empty", "", false},
+        {"Blank", "  ", false},
+        {"NotHexadecimal", "zz", false},
+        {"TrailingJunk", "0zz", false},
+        {"PrefixOnly", "0x", false},
+        {"Negative", "-0", false},
+        {"Beyond64Bits", "10000000000000000", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string pciInfo = "<PCIInfo ";
+        if (c.deviceAttribute != nullptr)
+            pciInfo += std::string("deviceID=\"") + c.deviceAttribute + "\" ";
+        pciInfo += "subDeviceID=\"2151\" vendorID=\"1B4B\" subVendorID=\"1028\"/>";
+        dir.write("package.xml", "<?xml version=\"1.0\"?><SoftwareComponent><SupportedDevices><Device "
+                                 "componentID=\"1\">" +
+                                     pciInfo + "<Display>Named</Display></Device></SupportedDevices></SoftwareComponent>");
+
+        auto d = controller(0, 0x2151, 0x1b4b, 0x1028);
+        std::vector<CDeviceInfo*> list{d.get()};
+        EXPECT_EQ(FilterSupportedDeviceInfo(list), c.matches);
+        EXPECT_EQ(list.size(), c.matches ? 1u : 0u);
+
+        setBasicDeviceInfo(d.get(), "model", "FRMW");
+        EXPECT_EQ(d->getDisplay(), c.matches ? "Named" : "model");
+    }
+}
+
 TEST_F(PackageMatching, NoUsablePackageEmptiesTheList)
 {
     struct Case {

@@ -77,7 +77,8 @@ public:
 
     void payloadFile(const std::string& name, const std::string& content) { exeDir.write("payload/" + name, content); }
 
-    EmulatedRun run() { return host.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path()); }
+    EmulatedRun run() { return run({"-u", "-o", "result.xml", "-d"}); }
+    EmulatedRun run(const std::vector<std::string>& args) { return host.run(exeDir.file("nvmepcissd"), args, workDir.path()); }
 
     // The relative result name resolves beside the program once the run
     // reached the rollback hand-over, else where the run started.
@@ -306,5 +307,64 @@ TEST(UpdateEndToEnd, ImageNotInWholeDwordsIsRefused)
         EXPECT_TRUE(zago->received(0x10).empty());
         EXPECT_EQ(u.resultWhereStarted(), failureDocument("ERROR: Failed to Update Firmware"));
         EXPECT_NE(u.log().find("writeBuffer: Invalid payload size " + std::to_string(size) + "\n"), std::string::npos);
+    }
+}
+
+namespace {
+
+const std::string kInventoryDocument =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SVMInventory lang=\"en\"><Device  vendorID=\"1b4b\" "
+    "deviceID=\"a1f\" subVendorID=\"1028\" subDeviceID=\"2151\"  display=\"ZAGO BOSS-N1 Modular\" enum = "
+    "\"Serial Number: SN0001\" ><Application componentType=\"FRMW\"  version=\"2.5.0.17\"  display=\"ZAGO "
+    "BOSS-N1\"/></Device></SVMInventory>";
+
+} // namespace
+
+// "-i -u": the inventory run comes first and is complete before the update
+// run starts; each discovers the controller anew. Without "-o" both
+// documents follow each other on standard output. With a relative "-o"
+// name the update document goes beside the program once the update reached
+// the rollback hand-over, so both documents remain; otherwise it replaces
+// the inventory document in the starting folder.
+TEST(UpdateEndToEnd, InventoryAndUpdateBothRunAndEachDocumentLandsWhereThePartsPutIt)
+{
+    {
+        SCOPED_TRACE("standard output");
+        UpdateRun u;
+        auto zago = zagoModel();
+        u.addController("nvme0", zago);
+        u.payloadFile("fw.bin", patterned(4096));
+        EmulatedRun r = u.run({"-i", "-u"});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out, kInventoryDocument + successDocument());
+        EXPECT_EQ(zago->received(0xE2).size(), 2u);
+        EXPECT_EQ(zago->received(0x10).size(), 1u);
+    }
+    {
+        SCOPED_TRACE("relative result file, update reached the rollback hand-over");
+        UpdateRun u;
+        auto zago = zagoModel();
+        u.addController("nvme0", zago);
+        u.payloadFile("fw.bin", patterned(4096));
+        EmulatedRun r = u.run({"-i", "-u", "-o", "result.xml"});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(u.resultWhereStarted(), kInventoryDocument);
+        EXPECT_EQ(u.resultBesideProgram(), successDocument());
+        EXPECT_EQ(zago->received(0xE2).size(), 2u);
+    }
+    {
+        SCOPED_TRACE("relative result file, nothing flashed");
+        UpdateRun u;
+        auto zago = zagoModel();
+        zago->setDownloadPieceStatus(0, 0x4002);
+        u.addController("nvme0", zago);
+        u.payloadFile("fw.bin", patterned(4096));
+        EmulatedRun r = u.run({"-i", "-u", "-o", "result.xml"});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(u.resultWhereStarted(), failureDocument("ERROR: Failed to Update Firmware"));
+        EXPECT_FALSE(std::filesystem::exists(u.exeDir.file("result.xml")));
+        EXPECT_EQ(zago->received(0xE2).size(), 2u);
     }
 }

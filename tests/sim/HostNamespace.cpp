@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -324,6 +325,48 @@ void HostNamespace::bindFile(const std::string& target, const std::string& conte
     if (chmod(source.c_str(), mode) != 0)
         fail("HostNamespace::bindFile: cannot chmod " + source + ": " + errnoText());
     bind(source, target);
+}
+
+std::string HostNamespace::smallDisk(size_t bytes)
+{
+    const std::string disk = m_scratch + "/disk" + std::to_string(m_layers++);
+    std::error_code ec;
+    if (!fs::create_directory(disk, ec))
+        fail("HostNamespace::smallDisk: cannot create " + disk);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        fail("HostNamespace::smallDisk: mounting a tmpfs on " + disk + " failed: " + errnoText());
+    m_mounts.push_back(disk);
+    m_writableRoots.push_back(disk);
+    return disk;
+}
+
+void HostNamespace::makeReadOnly(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::makeReadOnly: not a disk of this namespace: " + disk);
+    if (mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) != 0)
+        fail("HostNamespace::makeReadOnly: remounting " + disk + " failed: " + errnoText());
+}
+
+void HostNamespace::fill(const std::string& disk)
+{
+    if (std::find(m_mounts.begin(), m_mounts.end(), disk) == m_mounts.end() || !isWithin(disk, m_scratch))
+        fail("HostNamespace::fill: not a disk of this namespace: " + disk);
+    const std::string filler = disk + "/filler";
+    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail("HostNamespace::fill: cannot create " + filler + ": " + errnoText());
+    std::vector<char> block(4096, 'f');
+    ssize_t written = 0;
+    while ((written = write(fd, block.data(), block.size())) > 0) {
+    }
+    const int error = errno;
+    close(fd);
+    if (written < 0 && error != ENOSPC) {
+        errno = error;
+        fail("HostNamespace::fill: writing " + filler + " failed: " + errnoText());
+    }
 }
 
 std::string HostNamespace::resolveWritable(const std::string& path, std::string& why) const

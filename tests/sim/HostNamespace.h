@@ -64,6 +64,13 @@ public:
     // An empty, writable folder at the absolute `path` (a private udev rule
     // folder): a fresh folder bound over an existing one, or a new one.
     void emptyFolder(const std::string& path);
+    // A small disk: a fresh tmpfs of `bytes` (whole pages) mounted on a new
+    // folder of the temporary folder; returns that folder. A test fills it
+    // to see a write fail with ENOSPC, or makes it read-only.
+    std::string smallDisk(size_t bytes);
+    void makeReadOnly(const std::string& disk);
+    // Takes up whatever room `disk` has left with a file named "filler".
+    void fill(const std::string& disk);
 
     // The temporary folder holding the upper layers and bound files.
     const std::string& scratch() const { return m_scratch; }

@@ -342,6 +342,12 @@ public:
     bool getLinuxOSVer();
     bool isESXiOS();
 
+    // Host discovery of exposed partitions: the device (or ESXi volume)
+    // path of the partition labelled label, or empty when it did not show
+    // up within the attempts.
+    std::string getDevicePath(std::string& label);
+    bool isSGDriverLoaded();
+
     // udev and HAL
     bool udevhalInstall();
     bool udevhalUninstall();

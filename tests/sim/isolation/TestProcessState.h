@@ -7,9 +7,9 @@
 // same verdicts as CTest's one process per test. Covered: the working
 // directory (back to where the executable started), the debug log (closed),
 // the platform layer (its own Linux implementation again) and the USB and
-// hardware-access library flags; the NVMe and IPMI seams get their refusing
-// implementations (RefusingNVMeHost.h, RefusingIPMIDevice.h) and the IPMI
-// library its first-use state.
+// hardware-access library flags; the NVMe, IPMI and SCSI seams get their
+// refusing implementations (RefusingNVMeHost.h, RefusingIPMIDevice.h,
+// RefusingScsiHost.h) and the IPMI library its first-use state.
 
 // Registers `reset` to run before every test (not at start-up: other
 // units' globals may not be built yet). Call it from a static initialiser;

@@ -1,0 +1,6 @@
+#include "NVMePCISSDMain.h"
+
+int main(int argc, char** argv)
+{
+    return RunNVMePCISSD(argc, argv);
+}
