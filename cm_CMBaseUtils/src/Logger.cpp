@@ -47,17 +47,10 @@ bool CLogger::Initialize(const std::string& fileName)
 
 bool CLogger::CloseHandle()
 {
-<<<<<<< HEAD
     // Closed is closed: log() stays silent and a later Initialize opens a
     // log again instead of reporting the closed one as open.
     m_isOpen = false;
-    if (!m_logFile.is_open())
-        return true;
-    m_logFile.close();
-    return !(m_logFile.rdstate() & (std::ios::failbit | std::ios::badbit));
-=======
     return m_logFile.close();
->>>>>>> h13-base
 }
 
 std::string CLogger::getFileName(const std::string& path)
