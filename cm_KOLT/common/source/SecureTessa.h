@@ -133,6 +133,9 @@ int ReleaseQRMIPMILibrary();
 
 // Cached generation type of the controller, -1 until learned.
 extern int GenerationType;
+// Asks the controller for its generation type, without the cache; 0 (before
+// WaveB) when the query fails.
+int QuerySystemGeneration();
 extern unsigned short dynHandleIdx;
 extern bool BenchFlag;
 
