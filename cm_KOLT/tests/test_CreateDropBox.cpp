@@ -14,7 +14,7 @@ std::string CreateFrame(const std::string& units)
     return "30 A2 07 34 12 " + units + " 53 45 43 55 50 44 40";
 }
 
-class CreateDropBoxTest : public KoltControllerTest {};
+class CreateDropBoxTest : public TessaClientTest {};
 
 struct SizeCase {
     const char* name;
@@ -87,8 +87,8 @@ TEST_F(CreateDropBoxTest, AboveTwoGiBLogsTheSizeLine)
 // plain word.
 TEST_F(CreateDropBoxTest, NewBitBesideAnExistingPartitionIsRecordedWireOrdered)
 {
-    tessa.AddDynamicPartition(0, "OTHER1");
     secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(0, "OTHER1");
     unsigned int granted = 0;
     ASSERT_TRUE(t.CreateDropBox("SECUPD", 1048576, &granted));
     EXPECT_EQ(granted, 1048576u);
@@ -105,8 +105,8 @@ TEST_F(CreateDropBoxTest, NewBitBesideAnExistingPartitionIsRecordedWireOrdered)
 
 TEST_F(CreateDropBoxTest, CreateCommandRefusedGives22AndNoCleanUp)
 {
-    tessa.ScriptCodes(SimTessaController::CreateDynamicPartition, {0x04});
     secureTessa& t = OpenClient();
+    tessa.ScriptCodes(SimTessaController::CreateDynamicPartition, {0x04});
     unsigned int granted = 7;
     EXPECT_FALSE(t.CreateDropBox("SECUPD", 32768, &granted));
     EXPECT_EQ(t.getKOLTError(), KOLT_CREATEFAILED);
@@ -132,9 +132,9 @@ TEST_F(CreateDropBoxTest, WithoutSessionNothingIsSent)
 // longer names the earlier box, and the clean-up names no partition.
 TEST_F(CreateDropBoxTest, UnchangedBitmapGives35AndCleansUpWithAZeroWord)
 {
+    secureTessa& t = OpenClient();
     tessa.SetCreateLeavesBitmapUnchanged(true);
     tessa.AddDynamicPartition(1, "OTHER1");
-    secureTessa& t = OpenClient();
     tessaPartInfo[0].partIdWord = 0x0200;   // an earlier drop box
     unsigned int granted = 7;
     EXPECT_FALSE(t.CreateDropBox("SECUPD", 32768, &granted));
@@ -164,9 +164,9 @@ TEST_F(CreateDropBoxTest, UnchangedBitmapGives35AndCleansUpWithAZeroWord)
 // that appeared, by its own word.
 TEST_F(CreateDropBoxTest, FailedIdentificationGives35AndDeletesTheNewPartition)
 {
+    secureTessa& t = OpenClient();
     tessa.AddDynamicPartition(0, "OTHER1");
     tessa.ScriptCodes(SimTessaController::PartitionInfo, {0x04});
-    secureTessa& t = OpenClient();
     tessaPartInfo[0].partIdWord = 0x0100;   // an earlier drop box on bit 0
     unsigned int granted = 7;
     EXPECT_FALSE(t.CreateDropBox("SECUPD", 65536, &granted));

@@ -5,14 +5,14 @@
 
 namespace {
 
-class DeleteDropBoxTest : public KoltControllerTest {};
+class DeleteDropBoxTest : public TessaClientTest {};
 
 } // namespace
 
 TEST_F(DeleteDropBoxTest, PlainWordTravelsHighByteFirst)
 {
-    tessa.AddDynamicPartition(1, "SECUPD");
     secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(1, "SECUPD");
     EXPECT_TRUE(t.DeleteDropBox(0x0002));
     EXPECT_EQ(NewFrames(), std::vector<std::string>{"30 A2 08 34 12 00 02 00 00 00 00"});
     EXPECT_EQ(tessa.DeletedWords(), std::vector<uint16_t>{0x0002});
@@ -23,8 +23,8 @@ TEST_F(DeleteDropBoxTest, PlainWordTravelsHighByteFirst)
 
 TEST_F(DeleteDropBoxTest, ZeroWordUsesRowZero)
 {
-    tessa.AddDynamicPartition(2, "SECUPD");
     secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(2, "SECUPD");
     tessaPartInfo[0].partIdWord = 0x0400;
     EXPECT_TRUE(t.DeleteDropBox(0));
     EXPECT_EQ(NewFrames(), std::vector<std::string>{"30 A2 08 34 12 00 04 00 00 00 00"});

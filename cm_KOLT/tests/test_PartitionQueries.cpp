@@ -6,7 +6,7 @@
 
 namespace {
 
-class PartitionQueryTest : public KoltControllerTest {};
+class PartitionQueryTest : public TessaClientTest {};
 
 std::vector<unsigned> PresentRows()
 {
@@ -21,8 +21,8 @@ std::vector<unsigned> PresentRows()
 
 TEST_F(PartitionQueryTest, IndexInfoReturnsAndKeepsBothWords)
 {
-    tessa.AddDynamicPartition(1, "SECUPD");
     secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(1, "SECUPD");
     EXPECT_EQ(t.getPartIndexInfo(), 0x0007);
     EXPECT_EQ(t.session.staticBits, 0x0007);
     EXPECT_EQ(t.session.dynamicBits, 0x0002);
@@ -58,6 +58,7 @@ TEST_F(PartitionQueryTest, PartInfoMarksTheRowsOfTheReportedNames)
 // all, mark nothing; a failed query of one bit does not stop the others.
 TEST_F(PartitionQueryTest, NamesOutsideTheTableMarkNothing)
 {
+    secureTessa& t = OpenClient();
     tessa.ClearPartitions();
     tessa.AddStaticPartition(0, "TES300");
     tessa.AddStaticPartition(1, "TES999");
@@ -65,9 +66,8 @@ TEST_F(PartitionQueryTest, NamesOutsideTheTableMarkNothing)
     tessa.AddStaticPartition(3, "TES256");
     tessa.AddStaticPartition(5, "TES004");
     tessa.ScriptCodes(SimTessaController::PartitionInfo, {0, 0, 0, 0x04});
-    secureTessa& t = OpenClient();
     EXPECT_TRUE(t.getPartInfo(0xFF2F));   // bits 8 to 15 are never asked about
-    EXPECT_EQ(tessa.CountSub(SimTessaController::PartitionInfo), 5u);
+    EXPECT_EQ(NewFrames().size(), 5u);
     EXPECT_EQ(PresentRows(), std::vector<unsigned>{4});
     EXPECT_EQ(tessaPartInfo[4].partIdWord, 0x2000);
     const std::vector<std::string> log = NewLog();
@@ -78,9 +78,9 @@ TEST_F(PartitionQueryTest, NamesOutsideTheTableMarkNothing)
 
 TEST_F(PartitionQueryTest, DynPartInfoRecordsTheLowestBitInRowZero)
 {
+    secureTessa& t = OpenClient();
     tessa.AddDynamicPartition(1, "SECUPD");
     tessa.AddDynamicPartition(2, "OTHER1");
-    secureTessa& t = OpenClient();
     EXPECT_TRUE(t.getDynPartInfo(0x0100));   // only bit 8: nothing to ask
     EXPECT_TRUE(NewFrames().empty());
     EXPECT_TRUE(t.getDynPartInfo(0x0006));
@@ -99,10 +99,10 @@ TEST_F(PartitionQueryTest, DynPartInfoThatFailsLeavesRowZero)
 
 TEST_F(PartitionQueryTest, StaleDropBoxIsDeletedByNameIgnoringCase)
 {
+    secureTessa& t = OpenClient();
     tessa.AddDynamicPartition(0, "OTHER1");
     tessa.AddDynamicPartition(2, "SECUPD");
     tessa.AddDynamicPartition(3, "SECUPD");
-    secureTessa& t = OpenClient();
     const unsigned short word = 0x000D;
     EXPECT_TRUE(t.deleteDynPartWithName(word, "secupd"));
     EXPECT_EQ(NewFrames(), (std::vector<std::string>{"30 A2 04 34 12 80 00 00 00", "30 A2 04 34 12 80 02 00 00",
@@ -115,8 +115,8 @@ TEST_F(PartitionQueryTest, StaleDropBoxIsDeletedByNameIgnoringCase)
 
 TEST_F(PartitionQueryTest, NoMatchingNameDeletesNothing)
 {
-    tessa.AddDynamicPartition(0, "OTHER1");
     secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(0, "OTHER1");
     const unsigned short word = 0x0003;   // bit 1 has no partition: its query fails
     EXPECT_TRUE(t.deleteDynPartWithName(word, "SECUPD"));
     EXPECT_EQ(tessa.CountSub(SimTessaController::DeleteDynamicPartition), 0u);
@@ -125,9 +125,9 @@ TEST_F(PartitionQueryTest, NoMatchingNameDeletesNothing)
 
 TEST_F(PartitionQueryTest, FailedDeleteOfAMatchStillReturnsTrueWith44)
 {
+    secureTessa& t = OpenClient();
     tessa.AddDynamicPartition(0, "SECUPD");
     tessa.ScriptCodes(SimTessaController::DeleteDynamicPartition, {0x04});
-    secureTessa& t = OpenClient();
     const unsigned short word = 0x0001;
     EXPECT_TRUE(t.deleteDynPartWithName(word, "SECUPD"));
     EXPECT_EQ(t.getKOLTError(), KOLT_DELETEPARTITIONFAILED);

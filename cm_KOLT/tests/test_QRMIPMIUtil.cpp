@@ -11,7 +11,7 @@ class LibraryLoadTest : public KoltHostTest {};
 TEST_F(LibraryLoadTest, LoadedWithFiveSendsFiftyMillisecondsApart)
 {
     dir.write("zordebuglog", "");
-    secureTessa client;   // starts the KOLT log
+    const std::unique_ptr<secureTessa> client = ClientWithoutLifeCycle();   // starts the KOLT log
     ASSERT_EQ(InitQRMIPMILibrary(), 0u);
     ASSERT_NE(pQRMIPMILibHandle, nullptr);
     EXPECT_EQ(device.openedPaths, std::vector<std::string>{"/dev/ipmi0"});
