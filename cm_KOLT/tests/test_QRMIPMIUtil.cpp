@@ -53,3 +53,15 @@ TEST_F(LibraryLoadTest, MissingDriverModulesGiveOne)
     EXPECT_EQ(InitQRMIPMILibrary(), 1u);
     EXPECT_TRUE(device.openedPaths.empty());
 }
+
+TEST_F(LibraryLoadTest, SecondLoadReleasesTheLibraryHeld)
+{
+    ASSERT_EQ(InitQRMIPMILibrary(), 0u);
+    EXPECT_TRUE(device.closedFds.empty());
+    ASSERT_EQ(InitQRMIPMILibrary(), 0u);
+    // The first library's device was closed before the second opened it.
+    EXPECT_EQ(device.closedFds, std::vector<int>{device.fdToHand});
+    EXPECT_EQ(device.openedPaths, (std::vector<std::string>{"/dev/ipmi0", "/dev/ipmi0"}));
+    EXPECT_EQ(ReleaseQRMIPMILibrary(), 0);
+    EXPECT_EQ(device.closedFds, (std::vector<int>{device.fdToHand, device.fdToHand}));
+}
