@@ -22,8 +22,8 @@ protected:
         GenerationType = -1;
         std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
         dir.write("zordebuglog", "");
+        client = ClientWithoutLifeCycle();
         LoadLibrary();
-        client.reset(new secureTessa);
         Mark();
     }
 

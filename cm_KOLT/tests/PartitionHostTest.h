@@ -70,7 +70,6 @@ protected:
         host.answer(parthost::kUsbBuiltin, 256);
         host.answer(parthost::kUsbLoaded, 0);
         dir.write("zordebuglog", "");
-        LoadLibrary();
         tmp.reset(new parthost::PrivateTmp);
         ASSERT_EQ(::mkdir(kImages, 0700), 0);
         ASSERT_TRUE(fatimg::makeFat(image("SECUPD"), 12, 1024, "SECUPD"));
@@ -79,7 +78,8 @@ protected:
         host.answer(parthost::kBlockdev, 0);
 
         savedRows.assign(tessaPartInfo, tessaPartInfo + TESSA_PARTITION_ROWS);
-        client.reset(new secureTessa);
+        client = ClientWithoutLifeCycle();
+        LoadLibrary();
         client->hostOsIndex = REDHAT;
         OpenSession();
         tessaPartInfo[0].partIdWord = 0x0200;   // drop box on dynamic bit 1

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeScsiHost.h"
+#include "KoltTestSupport.h"
 #include "FatTestImages.h"
 #include "PlatformLayer.h"
 #include "SecureTessa.h"
@@ -41,6 +42,7 @@ protected:
     std::string search(std::string label) { return client.getDevicePath(label); }
 
     TempDir scratch;
+    OfflineClientHost offline;   // before the client: its construction needs a host
     SimPlatform platform;
     IPlatformImpl* previousPlatform = nullptr;
     FakeScsiHost host;
@@ -151,12 +153,20 @@ TEST_F(DevicePathSearch, KoltLogTellsTheSearch)
     host.addUsbDisk("sg3", "/dev/sdb", 6, scratch.file("SECUPD.img"));
     scratch.write("zordebuglog", "");
     {
-        secureTessa logging;
-        logging.hostOsIndex = REDHAT;
+        // Built and taken down on the offline host; the search runs on the
+        // test's platform.
+        std::unique_ptr<secureTessa> logging;
+        {
+            ScopedPlatform building(&offline.host);
+            logging.reset(new secureTessa);
+        }
+        logging->hostOsIndex = REDHAT;
         std::string label = "SECUPD";
-        EXPECT_EQ(logging.getDevicePath(label), "/dev/sdb");
+        EXPECT_EQ(logging->getDevicePath(label), "/dev/sdb");
         label = "TES001";
-        EXPECT_EQ(logging.getDevicePath(label), "");
+        EXPECT_EQ(logging->getDevicePath(label), "");
+        ScopedPlatform ending(&offline.host);
+        logging.reset();
     }
     std::string log = scratch.read("KOLT_DBG.log");
     const char* inOrder[] = {"QueryVCL.cpp:", "getDevicePath: Entering",

@@ -20,8 +20,8 @@ protected:
     void SetUp() override
     {
         dir.write("zordebuglog", "");
+        client = ClientWithoutLifeCycle();
         LoadLibrary();
-        client.reset(new secureTessa);
         client->session.active = 1;
         client->session.handle = 0x1234;
     }

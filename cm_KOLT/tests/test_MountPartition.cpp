@@ -35,6 +35,7 @@ bool isRealFolder(const std::string& path)
 
 TEST(MountPoints, FollowTheHost)
 {
+    OfflineClientHost offline;
     secureTessa client;
     std::string mountPoint;
     client.hostOsIndex = REDHAT;
@@ -54,6 +55,7 @@ TEST(MountPoints, FollowTheHost)
 
 TEST(MountPoints, DropBoxMountPointNeverWritesPastItsBuffer)
 {
+    OfflineClientHost offline;
     secureTessa client;
     client.hostOsIndex = REDHAT;
     // "/tmp/SECUPD/" and its terminating zero take 13 bytes.

@@ -11,7 +11,7 @@ class LibraryLoadTest : public KoltHostTest {};
 TEST_F(LibraryLoadTest, LoadedWithFiveSendsFiftyMillisecondsApart)
 {
     dir.write("zordebuglog", "");
-    secureTessa client;   // starts the KOLT log
+    const std::unique_ptr<secureTessa> client = ClientWithoutLifeCycle();   // starts the KOLT log
     ASSERT_EQ(InitQRMIPMILibrary(), 0u);
     ASSERT_NE(pQRMIPMILibHandle, nullptr);
     EXPECT_EQ(device.openedPaths, std::vector<std::string>{"/dev/ipmi0"});
@@ -52,4 +52,16 @@ TEST_F(LibraryLoadTest, MissingDriverModulesGiveOne)
     host.loaded.clear();
     EXPECT_EQ(InitQRMIPMILibrary(), 1u);
     EXPECT_TRUE(device.openedPaths.empty());
+}
+
+TEST_F(LibraryLoadTest, SecondLoadReleasesTheLibraryHeld)
+{
+    ASSERT_EQ(InitQRMIPMILibrary(), 0u);
+    EXPECT_TRUE(device.closedFds.empty());
+    ASSERT_EQ(InitQRMIPMILibrary(), 0u);
+    // The first library's device was closed before the second opened it.
+    EXPECT_EQ(device.closedFds, std::vector<int>{device.fdToHand});
+    EXPECT_EQ(device.openedPaths, (std::vector<std::string>{"/dev/ipmi0", "/dev/ipmi0"}));
+    EXPECT_EQ(ReleaseQRMIPMILibrary(), 0);
+    EXPECT_EQ(device.closedFds, (std::vector<int>{device.fdToHand, device.fdToHand}));
 }

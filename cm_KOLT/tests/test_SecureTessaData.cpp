@@ -1,14 +1,14 @@
 // A client object right after construction, and the process-wide data of
 // its unit.
 
-#include <gtest/gtest.h>
+#include "KoltTestSupport.h"
 
-#include "SecureTessa.h"
-#include "TempDir.h"
-
+// Built where the IPMI library cannot load, the construction stops right
+// after it: every member keeps its start value but the error number.
 TEST(SecureTessaData, StartValuesOfEveryMember)
 {
     TempDir dir;
+    OfflineClientHost offline;
     dynHandleIdx = 9;
     secureTessa client;
     EXPECT_EQ(client.addFileErrorClass, 1u);
@@ -18,7 +18,7 @@ TEST(SecureTessaData, StartValuesOfEveryMember)
     EXPECT_EQ(client.session.dynamicBits, 0);
     EXPECT_TRUE(client.cfgEntries.empty());
     EXPECT_EQ(client.l_state, 0u);
-    EXPECT_EQ(client.koltError, 0);
+    EXPECT_EQ(client.koltError, KOLT_IPMILIBINITFAILED);
     EXPECT_EQ(client.tessaType, 4u);
     EXPECT_TRUE(client.currentDropBox.empty());
     EXPECT_EQ(client.hostOsIndex, -1);
@@ -34,7 +34,7 @@ TEST(SecureTessaData, StartValuesOfEveryMember)
 
     EXPECT_EQ(dynHandleIdx, 0);
     EXPECT_EQ(GenerationType, -1);
-    EXPECT_EQ(pQRMIPMILibHandle, nullptr);
+    EXPECT_NE(pQRMIPMILibHandle, nullptr);   // the failed library, until destruction
     EXPECT_FALSE(BenchFlag);
 }
 
@@ -42,6 +42,7 @@ TEST(SecureTessaData, BenchMarkerSetsTheFlag)
 {
     TempDir dir;
     dir.write("benchtest", "");
+    OfflineClientHost offline;
     secureTessa client;
     EXPECT_TRUE(BenchFlag);
 }
@@ -49,6 +50,7 @@ TEST(SecureTessaData, BenchMarkerSetsTheFlag)
 TEST(SecureTessaData, SwapBytesExchangesTheTwoBytes)
 {
     TempDir dir;
+    OfflineClientHost offline;
     secureTessa client;
     EXPECT_EQ(client.swapBytes(0x0102), 0x0201);
     EXPECT_EQ(client.swapBytes(0x0004), 0x0400);

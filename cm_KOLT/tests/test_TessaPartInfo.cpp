@@ -103,6 +103,7 @@ TEST(TessaPartInfo, NameToRow)
 {
     TempDir dir;
     dir.write("zordebuglog", "");
+    OfflineClientHost offline;
     secureTessa client;
     for (const NameCase& c : kNames) {
         SCOPED_TRACE(c.name);

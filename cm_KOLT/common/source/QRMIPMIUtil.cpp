@@ -15,6 +15,13 @@ const int kPlainSendPauseSeconds = 2;
 
 unsigned int InitQRMIPMILibrary()
 {
+    // A client built while another still holds the library takes it over:
+    // the one held is released first instead of being lost.
+    if (pQRMIPMILibHandle != nullptr) {
+        pQRMIPMILibHandle->Release();
+        delete pQRMIPMILibHandle;
+        pQRMIPMILibHandle = nullptr;
+    }
     pQRMIPMILibHandle = new QRMIPMIInterfaceImpl;
     _QRMIPMIConfiguration configuration = {60, 5, 5, 50, 0, 0};
     const unsigned int result = pQRMIPMILibHandle->Initialize(&configuration);
