@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,23 @@ bool existsHere(const std::string& path)
 
 class EmulatedUsbDiskHostTest : public testing::Test {
 protected:
-    EmulatedUsbDiskHostTest() : tessa(controller) { tessa.AddDynamicPartition(0, "SECUPD"); }
+    // One namespace for the whole suite: it must come before any thread,
+    // and umockdev's threads outlive a testbed.
+    static void SetUpTestSuite() { namespaceOfSuite = new HostNamespace; }
+    static void TearDownTestSuite()
+    {
+        delete namespaceOfSuite;
+        namespaceOfSuite = nullptr;
+    }
+
+    static HostNamespace& suiteNamespace()
+    {
+        if (namespaceOfSuite == nullptr)
+            throw std::runtime_error("the suite has no host namespace");
+        return *namespaceOfSuite;
+    }
+
+    EmulatedUsbDiskHostTest() : ns(suiteNamespace()), tessa(controller) { tessa.AddDynamicPartition(0, "SECUPD"); }
 
     // Runs the driver with the given steps; the output lines of the
     // discovery steps (frames are checked to be answered with success).
@@ -58,11 +75,14 @@ protected:
         return outputLines(run.out);
     }
 
-    HostNamespace ns;   // before anything starts a thread
+    static HostNamespace* namespaceOfSuite;
+    HostNamespace& ns;
     SimManagementController controller;
     SimTessaController tessa;
     TempDir work{false};
 };
+
+HostNamespace* EmulatedUsbDiskHostTest::namespaceOfSuite = nullptr;
 
 } // namespace
 

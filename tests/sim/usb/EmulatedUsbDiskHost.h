@@ -41,9 +41,10 @@ struct UsbDiskOptions {
 // "/dev/sectesupd-*" links stay inside). The commands the executable starts
 // through the shell run without umockdev's preload, in that private view.
 //
-// The HostNamespace (created by the test before anything starts a thread)
-// carries "/sbin/blockdev"; a test puts its own fakes (udev rule folders,
-// release files) there too.
+// The HostNamespace carries "/sbin/blockdev"; a test puts its own fakes
+// (udev rule folders, release files) there too. It must be made before any
+// thread starts, and umockdev's threads outlive a testbed: a test file with
+// several such tests makes one namespace for its suite (SetUpTestSuite).
 class EmulatedUsbDiskHost {
 public:
     EmulatedUsbDiskHost(HostNamespace& ns, SimTessaController& tessa);
