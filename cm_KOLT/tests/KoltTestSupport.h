@@ -12,16 +12,20 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HostNamespace.h"
 #include "IPMIHostFakes.h"
+#include "PlatformLayer.h"
 #include "SecureTessa.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -135,5 +139,76 @@ inline bool Contains(const std::vector<std::string>& lines, const std::string& t
 {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
+
+// A KOLT log read from a mark on: the messages that one source file wrote.
+class KoltLogReader {
+public:
+    explicit KoltLogReader(std::string path = "KOLT_DBG.log") : m_path(std::move(path)) {}
+
+    void skipToEnd() { m_skip = lines().size(); }
+
+    std::vector<std::string> messagesFrom(const std::string& sourceFile) const
+    {
+        static const std::regex prefixed(R"(^\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\] : ([^:/]+):\d+: (.*)$)");
+        std::vector<std::string> messages;
+        const std::vector<std::string> all = lines();
+        std::smatch parts;
+        for (size_t i = m_skip; i < all.size(); ++i)
+            if (std::regex_match(all[i], parts, prefixed) && parts[1] == sourceFile)
+                messages.push_back(parts[2]);
+        return messages;
+    }
+
+private:
+    std::vector<std::string> lines() const
+    {
+        std::vector<std::string> all;
+        std::istringstream in(readWholeFile(m_path));
+        std::string line;
+        while (std::getline(in, line))
+            all.push_back(line);
+        return all;
+    }
+
+    std::string m_path;
+    size_t m_skip = 0;
+};
+
+// A client test without a controller: its own working directory with the
+// KOLT log switched on, the recorded platform layer installed, and a client
+// made on request. A fixture that stages host files creates `ns` in its
+// SetUp before calling this one's.
+class KoltClientTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        work.write("zordebuglog", "");
+        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
+    }
+    void TearDown() override
+    {
+        client.reset();
+        CPlatformLayer::SetPlatformImplForTesting(previous);
+    }
+
+    // A fresh client whose host is not detected yet; the record of commands
+    // and the log start after its construction.
+    secureTessa& newClient()
+    {
+        client.reset();
+        client = std::make_unique<secureTessa>();
+        client->hostOsIndex = -1;
+        platform.take();
+        log.skipToEnd();
+        return *client;
+    }
+
+    TempDir work;
+    std::unique_ptr<HostNamespace> ns;
+    SimPlatform platform;
+    IPlatformImpl* previous = nullptr;
+    std::unique_ptr<secureTessa> client;
+    KoltLogReader log;
+};
 
 #endif
