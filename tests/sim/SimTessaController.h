@@ -159,6 +159,8 @@ public:
     // request changed them (attach, detach, end of session, delete, cold
     // reset), after the answer is made and before it is delivered; on the
     // thread that carries the request (umockdev's for an emulated device).
+    // The observer may read this model, but not the SimManagementController
+    // (it holds its own lock while a request is carried).
     using AttachObserver = std::function<void(uint16_t attachedStatic, uint16_t attachedDynamic)>;
     void SetAttachObserver(AttachObserver observer);
 
