@@ -29,6 +29,10 @@ public:
     virtual bool isUSBblocklisted() = 0;
     virtual void unloadUSB() = 0;
     virtual void* LoadLibrarywithoutCustomization(const std::string& libraryName) = 0;
+    // umount(2) of the file system mounted on `directory`: 0 when it was
+    // unmounted, otherwise the errno value of the failed call (EBUSY while
+    // a file on it is open, EINVAL when nothing is mounted there).
+    virtual int Umount(const std::string& directory) = 0;
 
 protected:
     ~IPlatformImpl() = default;

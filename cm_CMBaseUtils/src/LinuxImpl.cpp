@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <strings.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <dlfcn.h>
@@ -62,6 +63,13 @@ int CLinuxImpl::ExecuteCmdNoWait(const std::string& command, bool, const long&)
 {
     std::string background = command + " &";
     return system(background.c_str());
+}
+
+int CLinuxImpl::Umount(const std::string& directory)
+{
+    if (::umount(directory.c_str()) == 0)
+        return 0;
+    return errno;
 }
 
 void CLinuxImpl::Sleep(int seconds)

@@ -31,6 +31,7 @@ public:
     bool isUSBblocklisted() override;
     void unloadUSB() override;
     void* LoadLibrarywithoutCustomization(const std::string& libraryName) override;
+    int Umount(const std::string& directory) override;
 
     // USB storage module handling and ESX detection.
     bool isESXiSystem();

@@ -56,6 +56,7 @@ bool CPlatformLayer::IsFileExistsAbs(const std::string& path) { return impl()->I
 void* CPlatformLayer::LoadZemoLibrary(const std::string& libraryFile) { return impl()->LoadZemoLibrary(libraryFile); }
 bool CPlatformLayer::isUSBblocklisted() { return impl()->isUSBblocklisted(); }
 void CPlatformLayer::unloadUSB() { impl()->unloadUSB(); }
+int CPlatformLayer::Umount(const std::string& directory) { return impl()->Umount(directory); }
 
 bool CPlatformLayer::CreateEmptyZORDebuLogFile()
 {

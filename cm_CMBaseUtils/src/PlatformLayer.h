@@ -33,6 +33,7 @@ public:
     static void* LoadZemoLibrary(const std::string& libraryFile);
     static bool isUSBblocklisted();
     static void unloadUSB();
+    static int Umount(const std::string& directory);
     static IPlatformImpl* GetPlatform();
 
     static bool CreateEmptyZORDebuLogFile();

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "HostNamespace.h"
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
@@ -211,4 +216,20 @@ TEST(PlatformLayer, ProcessDirectoryOfAnExecutableWithALongPath)
                                 " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(dir.read("answer.txt"), deep + "/");
+}
+
+// The real umount(2) inside a private mount namespace: stacked mounts come
+// off one per call, then the folder answers EINVAL, a missing one ENOENT.
+TEST(PlatformLayer, UmountReportsTheKernelsErrno)
+{
+    HostNamespace ns;
+    const std::string target = ns.scratch() + "/mnt";
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    ASSERT_EQ(::mount("zagotest", target.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+    ASSERT_EQ(::mount("zagotest", target.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+
+    EXPECT_EQ(CPlatformLayer::Umount(target), 0);
+    EXPECT_EQ(CPlatformLayer::Umount(target), 0);
+    EXPECT_EQ(CPlatformLayer::Umount(target), EINVAL);
+    EXPECT_EQ(CPlatformLayer::Umount(target + "/missing"), ENOENT);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <utility>
 
 SimPlatform::Answer SimPlatform::fixed(int status)
@@ -140,6 +141,29 @@ void SimPlatform::Sleep(int seconds)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     sleeps.push_back(seconds);
+}
+
+void SimPlatform::scriptUmount(std::initializer_list<int> answers)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_umountAnswers.insert(m_umountAnswers.end(), answers.begin(), answers.end());
+}
+
+void SimPlatform::scriptUmount(int answer, unsigned times)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_umountAnswers.insert(m_umountAnswers.end(), times, answer);
+}
+
+int SimPlatform::Umount(const std::string& directory)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    umounts.push_back(directory);
+    if (m_umountAnswers.empty())
+        return EINVAL;
+    const int answer = m_umountAnswers.front();
+    m_umountAnswers.pop_front();
+    return answer;
 }
 
 bool SimPlatform::queryKernelName(std::string& systemName)

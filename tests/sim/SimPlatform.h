@@ -1,6 +1,7 @@
 #ifndef TESTS_SIM_SIMPLATFORM_H
 #define TESTS_SIM_SIMPLATFORM_H
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -46,6 +47,14 @@ public:
     // The commands so far; the record starts again empty.
     std::vector<std::string> take();
 
+    // umount(2): every call's directory, in order; each call takes the next
+    // scripted answer (0 unmounted, else an errno value such as EBUSY) and,
+    // once the script is used up, answers EINVAL as the kernel does for a
+    // folder with nothing mounted on it. Nothing is ever unmounted.
+    std::vector<std::string> umounts;
+    void scriptUmount(std::initializer_list<int> answers);
+    void scriptUmount(int answer, unsigned times);
+
     // uname()'s system name as the host reports it (ESXi: "VMkernel"), or
     // uname() failing.
     std::string kernelName = "Linux";
@@ -54,6 +63,7 @@ public:
     int ExecuteCmd(const std::string& command, bool flag, const long& value) override;
     int ExecuteCmdNoWait(const std::string& command, bool flag, const long& value) override;
     void Sleep(int seconds) override;
+    int Umount(const std::string& directory) override;
 
 protected:
     bool queryKernelName(std::string& systemName) override;
@@ -74,6 +84,7 @@ private:
     std::map<std::string, Answer> m_exact;
     std::map<std::string, Answer> m_prefixes;
     Answer m_others;
+    std::deque<int> m_umountAnswers;
 };
 
 #endif

@@ -463,3 +463,242 @@ bool secureTessa::isESXiOS()
     TESSA_LOG("Exit secureTessa::isESXiOS");
     return esxi;
 }
+
+// ---------------------------------------------------------------------------
+// Mount points, mounting and unmounting
+
+namespace {
+
+const char* const kESXiVolumes = "/vmfs/volumes/";
+const int kMountAttempts = 60;
+const int kMountPauseSeconds = 1;
+// How long a busy drop box is waited for before it is left mounted.
+const int kBusyUnmountWaits = 60;
+const int kBusyPauseSeconds = 1;
+const char* const kRemoveDeviceLinks = "rm -f /dev/sectesupd-* > /dev/null 2>&1";
+
+int runShell(const std::string& command)
+{
+    return CPlatformLayer::ExecuteCmd(command, false, 0);
+}
+
+std::string mountPointOf(int hostOsIndex, const std::string& name)
+{
+    return (hostOsIndex == ESXi ? std::string(kESXiVolumes) : RHatPartDir) + name + "/";
+}
+
+// The mount folders have fixed names in a folder every user may write to.
+// Whatever another user put there first (a link pointing elsewhere, a file,
+// a folder of their own) must never receive a mount or a later "rm -rf".
+// A link or file is removed (the link itself, never what it points to); a
+// folder of another owner is refused.
+bool clearMountFolder(const std::string& folder)
+{
+    struct stat info;
+    if (lstat(folder.c_str(), &info) != 0)
+        return errno == ENOENT;
+    if (S_ISDIR(info.st_mode))
+        return info.st_uid == 0;
+    TESSA_LOG("Removing " + folder + ": it is not a folder");
+    return unlink(folder.c_str()) == 0 || errno == ENOENT;
+}
+
+bool isOwnFolder(const std::string& folder)
+{
+    struct stat info;
+    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == 0;
+}
+
+// A folder that is still a mount point (its file system differs from its
+// parent's): removing its tree would delete the partition's files.
+bool isMountedFolder(const std::string& folder)
+{
+    struct stat info;
+    struct stat parent;
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if (stat((folder + "/..").c_str(), &parent) != 0)
+        return true;
+    return info.st_dev != parent.st_dev;
+}
+
+void removeMountFolder(const std::string& folder, const std::string& redirect)
+{
+    if (isMountedFolder(folder)) {
+        TESSA_LOG(folder + " is still mounted and is not removed");
+        return;
+    }
+    runShell("rm -rf " + folder + redirect);
+}
+
+// The steps both mounts share; the drop box is mounted read-write, a
+// numbered partition read-only.
+bool mountPartition(secureTessa& client, std::string label, bool dropBox)
+{
+    TESSA_LOG(dropBox ? "mountDynPartition" : "mountStatPartition");
+    if (!isSafePartitionLabel(label)) {
+        TESSA_LOG("Not a partition label: " + label + ".  Partition Not Mounted");
+        return false;
+    }
+    const std::string link = StatSecTesDev + label;
+    const std::string device = client.getDevicePath(label);
+    if (device.empty()) {
+        TESSA_LOG("Correct Volume Label not found.  Partition Not Mounted");
+        return false;
+    }
+    // The hypervisor mounts the volume itself.
+    if (dropBox && client.hostOsIndex == ESXi)
+        return true;
+    if (!isSafeDiskDevicePath(device)) {
+        TESSA_LOG("Not a disk device: " + device + ".  Partition Not Mounted");
+        return false;
+    }
+
+    const std::string folder = RHatPartDir + label;
+    if (!clearMountFolder(folder)) {
+        TESSA_LOG(folder + " is not a folder of its own.  Partition Not Mounted");
+        return false;
+    }
+    const std::string mkdirCommand = "mkdir -p " + folder;
+    TESSA_LOG("Creating directory " + (dropBox ? mkdirCommand : std::string("mkdir -p ")));
+    if (runShell(mkdirCommand) != 0) {
+        TESSA_LOG("mkdir failed");
+        return false;
+    }
+    TESSA_LOG("Directory Created");
+    // Made again in the window between the check and mkdir: not ours to
+    // mount on, nor to remove.
+    if (!isOwnFolder(folder)) {
+        TESSA_LOG(folder + " is not a folder of its own.  Partition Not Mounted");
+        return false;
+    }
+
+    const std::string linkCommand = "ln -sf " + device + " " + link;
+    TESSA_LOG("Creating Link " + linkCommand);
+    if (runShell(linkCommand) != 0) {
+        TESSA_LOG("Link creation failed");
+        removeMountFolder(folder, "");
+        return false;
+    }
+    TESSA_LOG("Link created");
+
+    TESSA_LOG("Mounting partition " + link + " on " + folder);
+    const std::string mountCommand = dropBox
+        ? "mount -n -t vfat -oshortname=mixed,rw " + link + " " + folder
+        : "mount -t vfat -oshortname=mixed,ro " + link + " " + folder + " > /dev/null 2>&1";
+    TESSA_LOG(mountCommand);
+    for (int attempt = 0; attempt < kMountAttempts; ++attempt) {
+        CPlatformLayer::Sleep(kMountPauseSeconds);
+        if (runShell(mountCommand) == 0) {
+            TESSA_LOG(dropBox ? "Dynamic Partition Mounted" : "Partition Mounted");
+            client.currentDropBox = link;
+            return true;
+        }
+        TESSA_LOG("Mount Failed. Re-trying");
+    }
+    TESSA_LOG("mount failed");
+    removeMountFolder(folder, "");
+    runShell("rm -f " + link);
+    return false;
+}
+
+} // namespace
+
+bool secureTessa::getPartDrive(std::string name, std::string* mountPoint)
+{
+    if (mountPoint != nullptr)
+        *mountPoint = mountPointOf(hostOsIndex, name);
+    return true;
+}
+
+bool secureTessa::getDynPartDrive(const char* name, char* buffer, size_t bufferSize)
+{
+    if (buffer == nullptr || bufferSize == 0)
+        return false;
+    buffer[0] = '\0';
+    if (name == nullptr)
+        return false;
+    const std::string mountPoint = mountPointOf(hostOsIndex, name);
+    if (mountPoint.size() >= bufferSize) {
+        TESSA_LOG("Mount point does not fit its buffer: " + mountPoint);
+        return false;
+    }
+    std::memcpy(buffer, mountPoint.c_str(), mountPoint.size() + 1);
+    return true;
+}
+
+bool secureTessa::mountDynPartition()
+{
+    return mountPartition(*this, dynDriveName, true);
+}
+
+bool secureTessa::mountStatPartition(std::string label)
+{
+    return mountPartition(*this, label, false);
+}
+
+bool secureTessa::unmountDynPartition()
+{
+    TESSA_LOG("-- umountDynPartition Entry");
+    if (!getLinuxOSVer()) {
+        TESSA_LOG("getLinuxOSVer failed");
+        return false;
+    }
+    if (hostOsIndex == ESXi) {
+        TESSA_LOG("Unmount not needed for ESXi");
+        currentDropBox.clear();
+        return true;
+    }
+
+    // Stacked mounts come off one per call; the call after the last one
+    // fails (EINVAL: nothing mounted there).
+    const std::string folder = RHatPartDir + dynDriveName;
+    int error = 0;
+    int busyWaits = 0;
+    for (;;) {
+        TESSA_LOG("Unmounting dir -> " + folder);
+        error = CPlatformLayer::Umount(folder);
+        if (error == 0) {
+            TESSA_LOG("Umount Successful");
+            continue;
+        }
+        TESSA_LOG("Umount Error Num = " + std::to_string(error));
+        if (error != EBUSY || busyWaits == kBusyUnmountWaits)
+            break;
+        ++busyWaits;
+        CPlatformLayer::Sleep(kBusyPauseSeconds);
+    }
+
+    // Only a folder known to be unmounted (or gone) may be removed: "rm -rf"
+    // on a mounted drop box would empty the partition.
+    const bool unmounted = error == EINVAL || error == ENOENT;
+    if (unmounted)
+        removeMountFolder(folder, " > /dev/null 2>&1");
+    runShell(kRemoveDeviceLinks);
+    if (!unmounted) {
+        TESSA_LOG(folder + " is left mounted");
+        return false;
+    }
+    currentDropBox.clear();
+    return true;
+}
+
+bool secureTessa::unmountStatPartition(std::string label)
+{
+    TESSA_LOG("-- umountStatPartition Entry");
+    if (!getLinuxOSVer())
+        return false;
+    if (!isSafePartitionLabel(label)) {
+        TESSA_LOG("Not a partition label: " + label);
+        return false;
+    }
+    const std::string folder = RHatPartDir + label;
+    const bool unmounted = runShell("umount " + folder + " > /dev/null 2>&1") == 0;
+    TESSA_LOG("static partition umounted.");
+    // A failed umount may leave the partition mounted there.
+    if (unmounted)
+        removeMountFolder(folder, " > /dev/null 2>&1");
+    runShell(kRemoveDeviceLinks);
+    currentDropBox.clear();
+    return unmounted;
+}

@@ -6,6 +6,7 @@
 // debug log. One client object exists at a time; everything here runs on
 // the one thread of the program.
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -118,6 +119,11 @@ unsigned char OEMIPMIRequestTomelReset(eOEMIPMIRequestType command, _QRMIPMIComm
                                        unsigned short requestLength, unsigned short responseLength);
 // Cold reset of the management controller: 0 delivered, 1 not.
 int rstTomel();
+// Request bytes 3-12 of an attach or detach: the session handle, then the
+// static and the dynamic bit word (both wire-ordered, written low byte
+// first), the other bytes zero.
+void putPartitionWords(_QRMIPMICommandData* record, unsigned short handle, unsigned short staticWord,
+                       unsigned short dynamicWord);
 // Name of a managed-storage sub-command for the dumps, or "".
 std::string getIPMICommandName(unsigned char subCommand);
 
@@ -133,6 +139,9 @@ int ReleaseQRMIPMILibrary();
 
 // Cached generation type of the controller, -1 until learned.
 extern int GenerationType;
+// Asks the controller for its generation type, without the cache; 0 (before
+// WaveB) when the query fails.
+int QuerySystemGeneration();
 extern unsigned short dynHandleIdx;
 extern bool BenchFlag;
 
@@ -214,6 +223,14 @@ extern TessaPartitionEntry tessaPartInfo[TESSA_PARTITION_ROWS];
 extern TessaPartitionEntry tessaDynPartInfo[TESSA_PARTITION_ROWS];
 // The drop box's six-character name.
 extern const char* dynDriveName;
+
+// Why a row cannot be attached or detached as a numbered partition (the
+// line to log: a row outside 1 to 256, or one the controller has not
+// reported), or null when it can.
+const char* numberedPartitionRowFault(unsigned short row);
+
+// Size of the mount-point buffers the staging code hands to getDynPartDrive.
+const size_t kMountPointBufferBytes = 1024;
 
 // ---------------------------------------------------------------------------
 // Staging entries
@@ -329,6 +346,20 @@ public:
     void ESX_RemoveEntries(unsigned short staticWord, unsigned short dynamicWord, unsigned short row);
     void CleanMountedPartition();
     void LxGetVolNameInfo(unsigned short row, const char* unused);
+
+    // Mount points, mounting and unmounting. A partition named N is reached
+    // under "/vmfs/volumes/N/" on ESXi and "/tmp/N/" elsewhere; the mounts
+    // themselves use "/tmp/N" and the device link "/dev/sectesupd-N".
+    bool getPartDrive(std::string name, std::string* mountPoint);
+    // Writes the mount point into buffer, never more than bufferSize bytes
+    // with the terminating zero; false (and an empty buffer) when it does
+    // not fit.
+    bool getDynPartDrive(const char* name, char* buffer, size_t bufferSize = kMountPointBufferBytes);
+    bool mountDynPartition();
+    bool mountStatPartition(std::string label);
+    // False when the folder may still be mounted: it is then left in place.
+    bool unmountDynPartition();
+    bool unmountStatPartition(std::string label);
 
     // State flag and power supplies
     int setStateFlag(unsigned char flag);

@@ -4,6 +4,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -121,4 +122,19 @@ TEST(SimPlatform, RecordsFromSeveralThreads)
         t.join();
     EXPECT_EQ(host.recorded().size(), 1000u);
     EXPECT_EQ(host.sleeps.size(), 1000u);
+}
+
+TEST(SimPlatform, UmountCallsAreRecordedAndScripted)
+{
+    SimPlatform host;
+    host.scriptUmount({0, EBUSY});
+    host.scriptUmount(EPERM, 2);
+    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
+    std::vector<int> answers;
+    for (int i = 0; i < 5; ++i)
+        answers.push_back(CPlatformLayer::Umount("/tmp/SECUPD"));
+    CPlatformLayer::SetPlatformImplForTesting(previous);
+    // Past the script: nothing is mounted there, as the kernel would say.
+    EXPECT_EQ(answers, (std::vector<int>{0, EBUSY, EPERM, EPERM, EINVAL}));
+    EXPECT_EQ(host.umounts, std::vector<std::string>(5, "/tmp/SECUPD"));
 }

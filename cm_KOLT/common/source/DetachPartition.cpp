@@ -1,0 +1,170 @@
+#include "SecureTessa.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "PlatformLayer.h"
+#include "ScsiHostAccess.h"
+
+namespace {
+
+const unsigned char kDetachPartitions = 6;
+const unsigned short kDetachRequestLength = 13;
+const unsigned short kDetachResponseLength = 7;
+// Bits 0 to 7 of both classes, wire-ordered.
+const unsigned short kAllPartitionBits = 0xFF00;
+
+const char* const kESX4Rescan =
+    "for i in `/usr/sbin/esxcfg-scsidevs -A | /bin/awk '{print $1}' | uniq` ; do /usr/sbin/esxcfg-rescan $i &> "
+    "/dev/null ; done";
+const char* const ESXi_RESCAN_COMMAND = "esxcli storage filesystem rescan";
+const char* const ESXi_LIST_MOUNTED_DEVICES = "ls /vmfs/volumes/ | grep ";
+const int kRescanRounds = 5;
+const int kRescanPauseSeconds = 2;
+const size_t kScsiListingBytes = 1024;
+
+int runShell(const std::string& command)
+{
+    return CPlatformLayer::ExecuteCmd(command, false, 0);
+}
+
+struct CommandCloser {
+    void operator()(FILE* stream) const { CScsiHostAccess::Get()->closeCommand(stream); }
+};
+
+// The two characters `skip` characters after the first `key` in text
+// (fewer where the text ends); empty when the key is missing.
+std::string addressField(const std::string& text, const char* key, size_t skip)
+{
+    const size_t at = text.find(key);
+    if (at == std::string::npos || at + skip >= text.size())
+        return std::string();
+    return text.substr(at + skip, 2);
+}
+
+// A number as /proc/scsi/scsi prints it: a digit, then a digit or the blank
+// that ends a one-digit number.
+bool isAddressNumber(const std::string& field)
+{
+    if (field.empty() || !std::isdigit(static_cast<unsigned char>(field[0])))
+        return false;
+    return field.size() == 1 || std::isdigit(static_cast<unsigned char>(field[1])) || field[1] == ' ';
+}
+
+} // namespace
+
+bool secureTessa::DetachPartition(unsigned short staticWord, unsigned short dynamicWord, unsigned short row,
+                                  bool logFailure)
+{
+    try {
+        std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+        if (!IsSessionActive()) {
+            TESSA_LOG("DetachPartition called with NO active session");
+            throw static_cast<unsigned char>(KOLT_NOSESSION);
+        }
+        // Every path below reads or clears this row: a row beyond the table
+        // is refused before anything is unmounted or sent.
+        if (row >= TESSA_PARTITION_ROWS) {
+            TESSA_LOG("Invalid partition Id specfied");
+            throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
+        }
+        if (staticWord != 0 && !unmountStatPartition(tessaPartInfo[row].volumeLabel))
+            TESSA_LOG("umountStatPartition volumeLabel NOT found");
+        if (dynamicWord != 0 && !unmountDynPartition())
+            TESSA_LOG("umountDynPartition failed.");
+
+        putPartitionWords(&IPMIReqBuf, session.handle, staticWord, dynamicWord);
+        if (IPMIRequest(kDetachPartitions, &IPMIReqBuf, kDetachRequestLength, kDetachResponseLength) != 0) {
+            if (logFailure)
+                TESSA_LOG("DetachPartitions IPMI Request failed");
+            throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+        }
+        TESSA_LOG("DetachPartitions IPMI Request succeeded");
+        session.staticBits = static_cast<uint16_t>(session.staticBits & ~staticWord);
+        tessaPartInfo[row].mountPath.clear();
+        TESSA_LOG("DetachPartition succeeded");
+        ESX_RemoveEntries(staticWord, dynamicWord, row);
+        CleanMountedPartition();
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        if (logFailure)
+            TESSA_LOG("DetachPartition failed");
+        return false;
+    } catch (...) {
+        TESSA_LOG("DetachPartition failed");
+        TESSA_LOG("KOLT internal error");
+        storeErrorInfo(KOLT_INTERNALERROR);
+        return false;
+    }
+}
+
+bool secureTessa::DetachAll()
+{
+    return DetachPartition(kAllPartitionBits, kAllPartitionBits, 1, false);
+}
+
+void secureTessa::ESX_RemoveEntries(unsigned short staticWord, unsigned short dynamicWord, unsigned short row)
+{
+    if (row >= TESSA_PARTITION_ROWS) {
+        TESSA_LOG("done");
+        return;
+    }
+    const std::string& volumeLabel = tessaPartInfo[row].volumeLabel;
+    if (hostOsIndex == ESX) {
+        TESSA_LOG("Removing " + volumeLabel + " from /proc/scsi/scsi");
+        std::string label;
+        if (staticWord != 0)
+            label = volumeLabel;
+        else if (dynamicWord != 0)
+            label = dynDriveName;
+        // Prints the line before the one naming the label: the disk's host,
+        // channel, id and LUN.
+        const std::string lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n '/" + label + "/{g;1!p;};h'";
+        std::unique_ptr<FILE, CommandCloser> pipe(CScsiHostAccess::Get()->openCommand(lookup.c_str()));
+        if (pipe) {
+            char buffer[kScsiListingBytes] = {0};
+            const size_t got = std::fread(buffer, 1, sizeof(buffer) - 1, pipe.get());
+            if (got > 0) {
+                const std::string text(buffer, strnlen(buffer, got));
+                TESSA_LOG("HBTL (" + volumeLabel + " ): " + text);
+                const std::string host = addressField(text, "Host: ", 10);
+                const std::string channel = addressField(text, "Channel: ", 9);
+                const std::string id = addressField(text, "Id: ", 4);
+                const std::string lun = addressField(text, "Lun: ", 5);
+                TESSA_LOG("HBTL (" + host + ", " + channel + ", " + id + ", " + lun + ")");
+                // Without all four numbers there is no address to remove, and
+                // anything else would end up in a shell command.
+                if (isAddressNumber(host) && isAddressNumber(channel) && isAddressNumber(id) &&
+                    isAddressNumber(lun)) {
+                    runShell(std::string("echo \"scsi remove-single-entry ") + host + " " + channel + " " + id +
+                             " " + lun + "\" > /proc/scsi/scsi");
+                } else {
+                    TESSA_LOG("No SCSI address found for " + label);
+                }
+            }
+        }
+    } else if (hostOsIndex == ESX4) {
+        runShell(kESX4Rescan);
+    }
+    TESSA_LOG("done");
+}
+
+void secureTessa::CleanMountedPartition()
+{
+    if (hostOsIndex == ESXi) {
+        for (int round = 0; round < kRescanRounds; ++round) {
+            TESSA_LOG("Running Rescan command to remove stale folder name : Try");
+            if (runShell(ESXi_RESCAN_COMMAND) != 0) {
+                TESSA_LOG("Rescan Failed.");
+            } else if (runShell(std::string(ESXi_LIST_MOUNTED_DEVICES) + dynDriveName + " > /dev/null 2>&1") != 0) {
+                TESSA_LOG("SECUPD Removed");
+                break;
+            }
+            CPlatformLayer::Sleep(kRescanPauseSeconds);
+        }
+    }
+    TESSA_LOG("Leaving CleanMountedPartition");
+}

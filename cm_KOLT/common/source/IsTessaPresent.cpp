@@ -1,0 +1,6 @@
+#include "SecureTessa.h"
+
+int secureTessa::IsTessaPresent()
+{
+    return static_cast<int>(tessaType);
+}
