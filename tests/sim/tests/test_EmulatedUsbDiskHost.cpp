@@ -209,3 +209,33 @@ TEST_F(EmulatedUsbDiskHostTest, AMountThroughTheShellShowsThePartitionsBackingFo
     EXPECT_FALSE(ns.existsOutside("/dev/sectesupd-SECUPD"));
     EXPECT_FALSE(existsHere("/tmp/SECUPD"));
 }
+
+// The client's own attach of the drop box: it finds the disk, mounts it
+// through the shell, and a file written on the mount lands in the backing
+// folder; the unmount takes it off again.
+TEST_F(EmulatedUsbDiskHostTest, TheClientAttachesAndMountsTheDropBox)
+{
+    EmulatedUsbDiskHost host(ns, tessa);
+    host.addUsbDisk("SECUPD2");
+    host.exposeDynamic(0, "SECUPD");
+    host.setAttemptsBeforeAppearing(1);
+
+    std::vector<std::string> out = drive(host, {"send", kBegin, "attach-dropbox", "1234", "write",
+                                                "/tmp/SECUPD/package.bin", "unmount-dropbox", "-"});
+
+    EXPECT_EQ(out, (std::vector<std::string>{"attach-dropbox=1 error=0", "write=1", "unmount-dropbox=1"}));
+    EXPECT_EQ(readWholeFile(host.backingFolder("SECUPD") + "/package.bin"), "payload\n");
+    EXPECT_EQ(readWholeFile(host.backingFolder("SECUPD2") + "/package.bin"), "");
+    EXPECT_EQ(host.mountCalls(),
+              std::vector<std::string>{"-n -t vfat -oshortname=mixed,rw /dev/sectesupd-SECUPD /tmp/SECUPD"});
+    EXPECT_EQ(tessa.AttachedDynamicBits(), 1u);
+    // Two search attempts (5 s each), the pause after the mount, then the
+    // settle of 10 s (after what the IPMI library's start asked for).
+    EXPECT_EQ(host.attempts(), 2u);
+    const std::vector<std::string> sleeps = host.sleeps();
+    ASSERT_GE(sleeps.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(sleeps.end() - 4, sleeps.end()),
+              (std::vector<std::string>{"sleep 5", "sleep 5", "sleep 1", "sleep 10"}));
+    EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
+    EXPECT_FALSE(ns.existsOutside("/dev/sectesupd-SECUPD"));
+}

@@ -178,6 +178,12 @@ const char* const kLsmodTool = R"(#!/bin/sh
 cat @STATE@/modules
 )";
 
+// Never a real module change from a test: recorded, and refused.
+const char* const kModuleChangeTool = R"(#!/bin/sh
+echo "$(basename "$0") $*" >> @STATE@/modules.log
+exit 1
+)";
+
 std::string withState(const char* text, const std::string& state)
 {
     std::string result = text;
@@ -496,6 +502,8 @@ EmulatedUsbDiskHost::EmulatedUsbDiskHost(HostNamespace& ns, SimTessaController& 
     fs::create_directories(state + "/disks");
     writeFile(state + "/bin/mount", withState(kMountTool, state), 0755);
     writeFile(state + "/bin/lsmod", withState(kLsmodTool, state), 0755);
+    for (const char* tool : {"modprobe", "rmmod", "insmod"})
+        writeFile(state + "/bin/" + tool, withState(kModuleChangeTool, state), 0755);
     setModulesLoaded(true, true);
     ns.putFile("/sbin/blockdev", withState(kBlockdevTool, state), 0755);
 

@@ -34,6 +34,7 @@ struct UsbDiskOptions {
 //   folder; "/sbin/blockdev" (the host's scan before each search attempt)
 //   is where a freshly attached partition is held back for a settable
 //   number of attempts; "lsmod" lists sg and usb_storage as set;
+//   "modprobe", "rmmod" and "insmod" (first on PATH) only record and fail;
 // - sleeps return at once and are recorded (see sleeps()).
 //
 // Every run goes through launchIsolated with a private /tmp (the

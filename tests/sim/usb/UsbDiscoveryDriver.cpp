@@ -7,6 +7,11 @@
 //   label <label>     CLinuxEnumerateDevices::GetDeviceWithLabel:
 //                     "label <label>=<ran>:<path>"
 //   disk-only <label> the same in disk-only mode
+//   attach-dropbox <handle>  secureTessa::AttachPartition of the drop box
+//                     (dynamic bit 0) in the session with that handle (hex),
+//                     which mounts it: "attach-dropbox=<ok> error=<n>"
+//   write <file>      writes "payload\n" to the file: "write=<ok>"
+//   unmount-dropbox -  secureTessa::unmountDynPartition: "unmount-dropbox=<ok>"
 // Refuses to run outside a umockdev testbed, so no real disk is ever read.
 
 #include <sys/stat.h>
@@ -65,6 +70,7 @@ int main(int argc, char** argv)
         return 3;
     }
     for (int i = 1; i + 1 < argc; i += 2) {
+        std::fflush(stdout);
         const std::string step = argv[i];
         std::string label = argv[i + 1];
         if (step == "send") {
@@ -73,6 +79,22 @@ int main(int argc, char** argv)
             secureTessa client;
             const std::string path = client.getDevicePath(label);
             std::printf("search %s=%s\n", label.c_str(), path.c_str());
+        } else if (step == "attach-dropbox") {
+            if (pQRMIPMILibHandle == nullptr)
+                InitQRMIPMILibrary();
+            secureTessa client;
+            client.session.active = 1;
+            client.session.handle = static_cast<uint16_t>(std::strtoul(argv[i + 1], nullptr, 16));
+            const bool ok = client.AttachPartition(0, client.swapBytes(0x0001), 0);
+            std::printf("attach-dropbox=%d error=%d\n", ok ? 1 : 0, client.getKOLTError());
+        } else if (step == "write") {
+            std::ofstream out(argv[i + 1]);
+            out << "payload\n";
+            out.close();
+            std::printf("write=%d\n", out ? 1 : 0);
+        } else if (step == "unmount-dropbox") {
+            secureTessa client;
+            std::printf("unmount-dropbox=%d\n", client.unmountDynPartition() ? 1 : 0);
         } else if (step == "label" || step == "disk-only") {
             CLinuxEnumerateDevices devices(step == "disk-only");
             std::string path;
@@ -84,5 +106,7 @@ int main(int argc, char** argv)
         }
         std::fflush(stdout);
     }
+    if (pQRMIPMILibHandle != nullptr)
+        ReleaseQRMIPMILibrary();
     return 0;
 }
