@@ -43,6 +43,10 @@ enum Step {
     kDevShm,
     kDevPts,
     kMountSys,
+    kMountTmp,
+    kMakeTarget,
+    kBind,
+    kReadOnly,
     kChangeDirectory,
     kRedirect,
     kExec,
@@ -58,6 +62,10 @@ const char* const kStepNames[] = {
     "mounting /dev/shm",
     "putting /dev/pts back",
     "mounting a tmpfs on /sys",
+    "mounting a tmpfs on /tmp",
+    "creating a folder for a bind",
+    "binding a folder of the caller",
+    "making /dev or /sys read-only",
     "changing to the working directory",
     "redirecting the standard streams",
     "exec",
@@ -89,12 +97,45 @@ const char* const kLinks[][2] = {
     _exit(127);
 }
 
-// Runs in the forked child of a process that may have threads: system
-// calls only, no allocation. `ptsAside` is an empty folder the machine's
-// /dev/pts is moved through while /dev is replaced.
-[[noreturn]] void isolateAndExec(int statusPipe, const char* ptsAside, const char* workDir, int in, int out,
-                                 int err, char* const argv[], char* const envp[])
+// What the child needs, prepared before fork. `ptsAside` is an empty
+// folder the machine's /dev/pts is moved through while /dev is replaced.
+struct ChildPlan {
+    const char* ptsAside;
+    const char* workDir;
+    int in, out, err;
+    char* const* argv;
+    char* const* envp;
+    bool writableDev;
+    bool privateTmp;
+    const char* const* folders;   // to create before the binds, in order; null-terminated
+    const char* const* bindFrom;  // null-terminated
+    const char* const* bindTo;
+    int* sourceFds;               // room for one descriptor per bind
+    char (*sourcePaths)[32];      // room for "/proc/self/fd/<n>" per bind
+};
+
+// "/proc/self/fd/<fd>" into `out` without allocating.
+void descriptorPath(int fd, char (&out)[32])
 {
+    static const char prefix[] = "/proc/self/fd/";
+    char digits[12];
+    int count = 0;
+    do
+        digits[count++] = static_cast<char>('0' + fd % 10);
+    while ((fd /= 10) > 0 && count < 11);
+    size_t at = 0;
+    for (; prefix[at] != '\0'; ++at)
+        out[at] = prefix[at];
+    while (count > 0)
+        out[at++] = digits[--count];
+    out[at] = '\0';
+}
+
+// Runs in the forked child of a process that may have threads: system
+// calls only, no allocation.
+[[noreturn]] void isolateAndExec(int statusPipe, const ChildPlan& plan)
+{
+    const char* ptsAside = plan.ptsAside;
     if (unshare(CLONE_NEWNS) != 0)
         childFails(statusPipe, kUnshare);
     // Nothing mounted below may reach the caller's namespace.
@@ -116,17 +157,37 @@ const char* const kLinks[][2] = {
         childFails(statusPipe, kDevShm);
     if (mkdir("/dev/pts", 0755) != 0 || mount(ptsAside, "/dev/pts", nullptr, MS_MOVE, nullptr) != 0)
         childFails(statusPipe, kDevPts);
-    if (mount("tmpfs", "/dev", nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NOEXEC, "mode=0755,size=1m") != 0)
-        childFails(statusPipe, kMountDev);
-
-    if (mount("tmpfs", "/sys", "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755,size=4k") != 0)
+    // The folders to bind are opened before a private /tmp can hide them,
+    // here in the child's namespace (a bind takes its source from there).
+    for (size_t i = 0; plan.bindFrom[i] != nullptr; ++i) {
+        plan.sourceFds[i] = open(plan.bindFrom[i], O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (plan.sourceFds[i] < 0)
+            childFails(statusPipe, kBind);
+        descriptorPath(plan.sourceFds[i], plan.sourcePaths[i]);
+    }
+    if (mount("tmpfs", "/sys", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755,size=4k") != 0)
         childFails(statusPipe, kMountSys);
+    if (plan.privateTmp && mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+        childFails(statusPipe, kMountTmp);
+    for (const char* const* folder = plan.folders; *folder != nullptr; ++folder)
+        if (mkdir(*folder, 0755) != 0 && errno != EEXIST)
+            childFails(statusPipe, kMakeTarget);
+    for (size_t i = 0; plan.bindFrom[i] != nullptr; ++i)
+        if (mount(plan.sourcePaths[i], plan.bindTo[i], nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            childFails(statusPipe, kBind);
 
-    if (workDir[0] != '\0' && chdir(workDir) != 0)
+    if (!plan.writableDev &&
+        mount("tmpfs", "/dev", nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NOEXEC, "mode=0755,size=1m") != 0)
+        childFails(statusPipe, kReadOnly);
+    if (mount("tmpfs", "/sys", nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755,size=4k") !=
+        0)
+        childFails(statusPipe, kReadOnly);
+
+    if (plan.workDir[0] != '\0' && chdir(plan.workDir) != 0)
         childFails(statusPipe, kChangeDirectory);
-    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+    if (dup2(plan.in, 0) < 0 || dup2(plan.out, 1) < 0 || dup2(plan.err, 2) < 0)
         childFails(statusPipe, kRedirect);
-    execve(argv[0], argv, envp);
+    execve(plan.argv[0], plan.argv, plan.envp);
     childFails(statusPipe, kExec);
 }
 
@@ -172,6 +233,27 @@ std::vector<std::string> childEnvironment(const LaunchRequest& request)
     for (const std::string& entry : request.environment)
         setVariable(text, entry);
     return text;
+}
+
+std::vector<const char*> constPointersTo(const std::vector<std::string>& text)
+{
+    std::vector<const char*> pointers;
+    for (const std::string& entry : text)
+        pointers.push_back(entry.c_str());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Every folder from below "/" down to `path` ("/a/b" gives "/a", "/a/b").
+void addFolderChain(const std::string& path, std::vector<std::string>& folders)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+        if (slash == std::string::npos)
+            break;
+    }
 }
 
 std::vector<char*> pointersTo(std::vector<std::string>& text)
@@ -235,11 +317,38 @@ LaunchResult launchIsolated(const LaunchRequest& request)
     Descriptor statusRead(statusPipe[0]);
     Descriptor statusWrite(statusPipe[1]);
 
+    std::vector<std::string> bindFrom, bindTo, folders;
+    std::vector<LaunchRequest::Bind> binds;
+    if (request.privateTmp) {
+        // The testbed and the working folder keep their paths.
+        for (const std::string& kept : {request.umockdevRoot, request.workDir})
+            if (kept.compare(0, 5, "/tmp/") == 0)
+                binds.push_back({kept, kept});
+    }
+    binds.insert(binds.end(), request.binds.begin(), request.binds.end());
+    for (const LaunchRequest::Bind& bind : binds) {
+        if (bind.target.empty() || bind.target[0] != '/' || bind.target == "/")
+            launchFails("launchIsolated: a bind needs an absolute target below /: " + bind.target);
+        struct stat info;
+        if (stat(bind.source.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            launchFails("launchIsolated: not a folder to bind: " + bind.source);
+        bindFrom.push_back(bind.source);
+        bindTo.push_back(bind.target);
+        addFolderChain(bind.target, folders);
+    }
+    std::vector<const char*> folderList = constPointersTo(folders);
+    std::vector<const char*> fromList = constPointersTo(bindFrom);
+    std::vector<const char*> toList = constPointersTo(bindTo);
+    std::vector<int> sourceFds(binds.size() + 1, -1);
+    std::vector<char[32]> sourcePaths(binds.size() + 1);
+    ChildPlan plan = {ptsAside.c_str(), request.workDir.c_str(), in.fd, out.fd, err.fd, argv.data(), envp.data(),
+                      request.writableDev, request.privateTmp, folderList.data(), fromList.data(), toList.data(),
+                      sourceFds.data(), sourcePaths.data()};
+
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0)
-        isolateAndExec(statusWrite.fd, ptsAside.c_str(), request.workDir.c_str(), in.fd, out.fd, err.fd, argv.data(),
-                       envp.data());
+        isolateAndExec(statusWrite.fd, plan);
     if (pid < 0)
         launchFails("launchIsolated: fork failed");
     ::close(statusWrite.fd);

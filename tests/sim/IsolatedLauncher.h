@@ -18,7 +18,7 @@
 // are pseudo-terminals; none of them is hardware). The private /sys is empty.
 // The testbed itself lives under /tmp, which the child sees as the caller
 // does, as it sees every mount of the caller's namespace (HostNamespace
-// files included).
+// files included), unless the request asks for a private /tmp.
 //
 // Needs root (CAP_SYS_ADMIN). When the namespace or the folders cannot be
 // set up, the program is never started: the call records a gtest failure
@@ -31,13 +31,37 @@ struct LaunchRequest {
     // Root of the umockdev testbed (its sys/ and dev/); given to the child as
     // UMOCKDEV_DIR. Empty: no testbed is named.
     std::string umockdevRoot;
-    // Put first in LD_PRELOAD (before what the caller's LD_PRELOAD holds).
+    // Put first in LD_PRELOAD (before what the caller's LD_PRELOAD holds);
+    // several libraries are separated by ':' (a test library that must come
+    // before umockdev's: "/path/libzago_sleep_preload.so:libumockdev-preload.so.0").
     // Empty: nothing is preloaded.
     std::string preload = "libumockdev-preload.so.0";
     // Extra "NAME=value" entries; they replace a variable of the same name.
     std::vector<std::string> environment;
     std::string input;                    // standard input
     int timeoutSeconds = 60;              // then the child is killed
+
+    // The private /dev stays writable (it is read-only otherwise), for
+    // programs that put links there ("/dev/sectesupd-*"); it stays the
+    // child's own tmpfs, so nothing reaches the machine's /dev.
+    bool writableDev = false;
+    // A fresh, empty tmpfs over /tmp, so that what the program makes there
+    // ("/tmp/<label>" mount points, scratch files) dies with the run. The
+    // testbed and the working folder, when they lie in /tmp, are bound at
+    // their own paths; other folders of the caller's /tmp the run needs
+    // (backing folders, fake tools) are given in `binds`.
+    bool privateTmp = false;
+    // Folders of the caller shown in the child: source (as the caller sees
+    // it) bound over target, after the private /dev, /sys and /tmp are made
+    // (missing folders of the target are created there first). A target
+    // under /sys (e.g. "/sys/class/scsi_generic" over the testbed's, which
+    // umockdev does not redirect for scandir) is how a private /sys gets
+    // entries the program lists.
+    struct Bind {
+        std::string source;
+        std::string target;
+    };
+    std::vector<Bind> binds;
 };
 
 struct LaunchResult {

@@ -67,7 +67,8 @@ SimTessaController::SimTessaController(SimManagementController& controller) : mC
 {
     mStatic = {{0, "TES001"}, {1, "TES003"}, {2, "TES022"}};
 
-    controller.SetHandler(kNetFn, kTessa, [this](const SimIpmiRequest& r) { return Tessa(r.data); });
+    controller.SetHandler(kNetFn, kTessa,
+                          [this](const SimIpmiRequest& r) { return Observed([&] { return Tessa(r.data); }); });
     controller.SetHandler(kNetFn, 0xBD, [this](const SimIpmiRequest&) {
         std::lock_guard<std::mutex> lock(mMutex);
         return Reply(0x00, {0x00, 0x00, 0x00, 0x00, 0x00, mGeneration});
@@ -127,12 +128,14 @@ SimTessaController::SimTessaController(SimManagementController& controller) : mC
     // Cold reset: the controller restarts and forgets its session and what
     // it exposed.
     controller.SetHandler(0x06, 0x02, [this](const SimIpmiRequest&) {
-        std::lock_guard<std::mutex> lock(mMutex);
-        ++mResets;
-        mOpen = false;
-        mAttachedStatic = 0;
-        mAttachedDynamic = 0;
-        return Reply(0x00);
+        return Observed([this] {
+            std::lock_guard<std::mutex> lock(mMutex);
+            ++mResets;
+            mOpen = false;
+            mAttachedStatic = 0;
+            mAttachedDynamic = 0;
+            return Reply(0x00);
+        });
     });
 }
 
@@ -145,6 +148,35 @@ std::vector<uint8_t> SimTessaController::Handled(std::vector<uint8_t> rest) cons
 SimIpmiReply SimTessaController::Answer(uint8_t code, std::vector<uint8_t> rest) const
 {
     return Reply(code, Handled(std::move(rest)));
+}
+
+SimIpmiReply SimTessaController::Observed(const std::function<SimIpmiReply()>& handle)
+{
+    uint16_t staticBefore, dynamicBefore;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        staticBefore = mAttachedStatic;
+        dynamicBefore = mAttachedDynamic;
+    }
+    SimIpmiReply reply = handle();
+    AttachObserver observer;
+    uint16_t staticAfter, dynamicAfter;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        staticAfter = mAttachedStatic;
+        dynamicAfter = mAttachedDynamic;
+        observer = mAttachObserver;
+    }
+    // Called without the lock: the observer may read the model's state.
+    if (observer && (staticAfter != staticBefore || dynamicAfter != dynamicBefore))
+        observer(staticAfter, dynamicAfter);
+    return reply;
+}
+
+void SimTessaController::SetAttachObserver(AttachObserver observer)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mAttachObserver = std::move(observer);
 }
 
 SimIpmiReply SimTessaController::Tessa(const std::vector<uint8_t>& data)

@@ -154,6 +154,16 @@ public:
 
     std::vector<uint8_t> StateFlags() const;   // flags set with 0x11, in order
 
+    // --- host side -------------------------------------------------------
+    // Called with the plain attached bit words (static, dynamic) whenever a
+    // request changed them (attach, detach, end of session, delete, cold
+    // reset), after the answer is made and before it is delivered; on the
+    // thread that carries the request (umockdev's for an emulated device).
+    // The observer may read this model, but not the SimManagementController
+    // (it holds its own lock while a request is carried).
+    using AttachObserver = std::function<void(uint16_t attachedStatic, uint16_t attachedDynamic)>;
+    void SetAttachObserver(AttachObserver observer);
+
     // --- frame log helpers -----------------------------------------------
     std::vector<std::vector<uint8_t>> Frames() const { return mController.Frames(); }
     size_t CountFrames(uint8_t netfn, uint8_t cmd) const;
@@ -161,6 +171,8 @@ public:
 
 private:
     SimIpmiReply Tessa(const std::vector<uint8_t>& data);
+    // Runs a handler and tells the attach observer when the attached bits changed.
+    SimIpmiReply Observed(const std::function<SimIpmiReply()>& handle);
     SimIpmiReply Carry(uint8_t sub, const std::vector<uint8_t>& data);
     std::vector<uint8_t> Handled(std::vector<uint8_t> rest) const;   // handle + rest
     SimIpmiReply Answer(uint8_t code, std::vector<uint8_t> rest) const;
@@ -197,6 +209,7 @@ private:
     std::vector<uint8_t> mLastPendingFrame;
     SimIpmiReply mLastPendingReply;
     std::vector<uint8_t> mStateFlags;
+    AttachObserver mAttachObserver;
 };
 
 #endif

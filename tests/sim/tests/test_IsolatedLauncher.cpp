@@ -138,3 +138,34 @@ TEST(IsolatedLauncher, ProgramThatCannotStartFailsTheTest)
     EXPECT_NONFATAL_FAILURE(EXPECT_THROW(launchIsolated(request), std::runtime_error),
                             "changing to the working directory failed");
 }
+
+// What a run leaves in a private /tmp and a writable private /dev stays
+// there; bound folders of the caller are seen (and written) at their paths.
+TEST(IsolatedLauncher, PrivateTmpWritableDevAndBoundFoldersStayInsideTheRun)
+{
+    TempDir work(false);
+    TempDir shared(false);
+    TempDir listing(false);
+    listing.write("sg0", "");
+    const std::string leftover = "/tmp/zago-launcher-leftover";
+    ASSERT_FALSE(exists(leftover));
+
+    LaunchRequest request;
+    request.executable = "/bin/sh";
+    request.args = {"-c", "pwd; ls -A /sys/class/scsi_generic; ls -A /tmp | grep -c zago-launcher-leftover; "
+                          "mkdir " + leftover + " && ln -s /dev/null /dev/zago-launcher-probe && "
+                          "echo written > " + shared.file("note") + " && ls /dev/zago-launcher-probe"};
+    request.workDir = work.path();
+    request.preload = "";
+    request.writableDev = true;
+    request.privateTmp = true;
+    request.binds = {{shared.path(), shared.path()}, {listing.path(), "/sys/class/scsi_generic"}};
+    LaunchResult run = launchIsolated(request);
+
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, work.path() + "\nsg0\n0\n/dev/zago-launcher-probe\n");
+    EXPECT_EQ(shared.read("note"), "written\n");
+    EXPECT_FALSE(exists(leftover));
+    EXPECT_FALSE(exists("/dev/zago-launcher-probe"));
+    EXPECT_FALSE(exists("/sys/class/scsi_generic/sg0"));
+}

@@ -330,3 +330,31 @@ TEST_F(TessaModelTest, LostRequestsAreNotCarriedOut)
     // Other sub-commands of the family are not touched by that script.
     EXPECT_EQ(Send({0x30, 0xA2, 0x03, 0x34, 0x12, 0x00, 0x00}).result, 0u);
 }
+
+// The host side learns of every change of the attached words, and only of
+// changes, before the answer goes out.
+TEST_F(TessaModelTest, TheAttachObserverSeesEveryChangeOfTheAttachedWords)
+{
+    tessa().AddDynamicPartition(0, "SECUPD");
+    std::vector<std::string> seen;
+    tessa().SetAttachObserver([this, &seen](uint16_t attachedStatic, uint16_t attachedDynamic) {
+        // The managed-storage model can be read from the observer (not the
+        // base controller: it is carrying the request).
+        seen.push_back(std::to_string(attachedStatic) + "/" + std::to_string(attachedDynamic) + " model=" +
+                       std::to_string(tessa().AttachedStaticBits()));
+    });
+    BeginSession();
+    const Bytes attachBoth = {0x30, 0xA2, 0x05, 0x34, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(Send(attachBoth).answer, "00 34 12 00 00");
+    EXPECT_EQ(Send(attachBoth).answer, "00 34 12 00 00");   // nothing changes
+    EXPECT_EQ(Send({0x30, 0xA2, 0x06, 0x34, 0x12, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}).answer,
+              "00 34 12 00 00");
+    EXPECT_EQ(Send({0x30, 0xA2, 0x01, 0x34, 0x12, 0x00, 0x00}).answer, "00 34 12");   // end: detaches all
+    BeginSession();
+    EXPECT_EQ(Send(attachBoth).answer, "00 34 12 00 00");
+    EXPECT_EQ(Send({0x06, 0x02}).answer, "00");   // cold reset
+
+    EXPECT_EQ(seen, (std::vector<std::string>{"3/1 model=3", "2/1 model=2", "0/0 model=0", "3/1 model=3",
+                                              "0/0 model=0"}));
+    tessa().SetAttachObserver(nullptr);
+}
