@@ -612,6 +612,11 @@ void EmulatedUsbDiskHost::setModulesLoaded(bool sg, bool usbStorage)
     if (usbStorage)
         text += "usb_storage            81920  1 uas\n";
     text += "vfat                   24576  0\n";
+    // A server with a management controller has its IPMI stack up; the
+    // library would otherwise try to load it and pause before each unload.
+    text += "ipmi_si                86016  0\n"
+            "ipmi_devintf           20480  0\n"
+            "ipmi_msghandler        77824  2 ipmi_devintf,ipmi_si\n";
     writeFile(m_impl->stateFile("modules"), text);
 }
 

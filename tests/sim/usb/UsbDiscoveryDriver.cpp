@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "LinuxEnumerateDevices.h"
@@ -69,6 +70,9 @@ int main(int argc, char** argv)
         std::printf("not-in-testbed\n");
         return 3;
     }
+    // The attach and the unmount of the drop box are one client's work: a
+    // second client would detach everything when it starts.
+    std::unique_ptr<secureTessa> dropBoxClient;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::fflush(stdout);
         const std::string step = argv[i];
@@ -82,7 +86,8 @@ int main(int argc, char** argv)
         } else if (step == "attach-dropbox") {
             if (pQRMIPMILibHandle == nullptr)
                 InitQRMIPMILibrary();
-            secureTessa client;
+            dropBoxClient.reset(new secureTessa);
+            secureTessa& client = *dropBoxClient;
             client.session.active = 1;
             client.session.handle = static_cast<uint16_t>(std::strtoul(argv[i + 1], nullptr, 16));
             const bool ok = client.AttachPartition(0, client.swapBytes(0x0001), 0);
@@ -93,8 +98,9 @@ int main(int argc, char** argv)
             out.close();
             std::printf("write=%d\n", out ? 1 : 0);
         } else if (step == "unmount-dropbox") {
-            secureTessa client;
-            std::printf("unmount-dropbox=%d\n", client.unmountDynPartition() ? 1 : 0);
+            if (!dropBoxClient)
+                dropBoxClient.reset(new secureTessa);
+            std::printf("unmount-dropbox=%d\n", dropBoxClient->unmountDynPartition() ? 1 : 0);
         } else if (step == "label" || step == "disk-only") {
             CLinuxEnumerateDevices devices(step == "disk-only");
             std::string path;
@@ -106,6 +112,7 @@ int main(int argc, char** argv)
         }
         std::fflush(stdout);
     }
+    dropBoxClient.reset();
     if (pQRMIPMILibHandle != nullptr)
         ReleaseQRMIPMILibrary();
     return 0;
