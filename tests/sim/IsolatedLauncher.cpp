@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -196,6 +197,16 @@ bool hasName(const std::string& entry, const std::string& name)
     return entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=';
 }
 
+// The folder of a path given absolute; "" for a bare name (found through
+// the search path, nothing to keep).
+std::string parentFolder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (path.empty() || path[0] != '/' || slash == 0 || slash == std::string::npos)
+        return std::string();
+    return path.substr(0, slash);
+}
+
 std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
 std::string withOption(const char* current, const std::string& option)
@@ -320,10 +331,19 @@ LaunchResult launchIsolated(const LaunchRequest& request)
     std::vector<std::string> bindFrom, bindTo, folders;
     std::vector<LaunchRequest::Bind> binds;
     if (request.privateTmp) {
-        // The testbed and the working folder keep their paths.
-        for (const std::string& kept : {request.umockdevRoot, request.workDir})
-            if (kept.compare(0, 5, "/tmp/") == 0)
-                binds.push_back({kept, kept});
+        // The testbed, the working folder and the folders of the program and
+        // of its preloads (a build tree may itself lie in /tmp) keep their
+        // paths.
+        std::vector<std::string> kept = {request.umockdevRoot, request.workDir, parentFolder(request.executable)};
+        std::istringstream preloads(request.preload);
+        for (std::string library; std::getline(preloads, library, ':');)
+            kept.push_back(parentFolder(library));
+        for (const std::string& folder : kept) {
+            const bool seen = std::any_of(binds.begin(), binds.end(),
+                                          [&folder](const LaunchRequest::Bind& b) { return b.target == folder; });
+            if (folder.compare(0, 5, "/tmp/") == 0 && !seen)
+                binds.push_back({folder, folder});
+        }
     }
     binds.insert(binds.end(), request.binds.begin(), request.binds.end());
     for (const LaunchRequest::Bind& bind : binds) {
