@@ -148,3 +148,13 @@ bool secureTessa::getVendorVersion(const std::string& path, std::string& version
     TESSA_LOG("VendorVersion from " + path + version);
     return true;
 }
+
+// Placeholders until the component folders land.
+bool secureTessa::compareVendorVersion(const std::string&, bool&) { return false; }
+bool secureTessa::system_specific_list_dir(std::string, std::vector<std::string>&) { return false; }
+bool string_in_list(std::string, std::vector<std::string>) { return false; }
+unsigned char* GetAttribute(struct _xmlNode*, const char*) { return nullptr; }
+bool secureTessa::AttachAndCompare(bool&) { return false; }
+bool secureTessa::IsFreshInstall(std::vector<std::string>&, uint8_t&) { return true; }
+bool secureTessa::MakeFreshInstall() { return false; }
+bool secureTessa::ReplaceCurrentFolder(std::string&) { return false; }

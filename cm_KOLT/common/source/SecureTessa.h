@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,23 @@ struct cfgEntry {
     int32_t hashAlgorithm = 0;
 };
 
+// Partition row named by the first path component of a destination given
+// as a number ("7/..."), else 0.
+int GetPartNum(std::string path);
+
+// Request document of a copy pass ("update.xml" on WaveB controllers,
+// "input_secupd.xml" on later ones) and its writers.
+extern const char* updFileName;
+extern const char* updFileNameWaveCPlus;
+void AddCfgHdr(std::ostringstream* document);
+bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk);
+
+// Copies what one staging entry names into the mounted drop box; the status
+// of the last shell command.
+int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode);
+// Space a copy pass keeps free in the drop box.
+extern const uint64_t eps;
+
 // ---------------------------------------------------------------------------
 // Ignores SIGINT for the rest of the process.
 class CSignalHandler {
@@ -393,6 +411,45 @@ public:
     bool getVendorVersion(const std::string& path, std::string& version);
     bool compareVendorVersion(const std::string& mountPoint, bool& matched);
     bool system_specific_list_dir(std::string path, std::vector<std::string>& entries);
+
+    // Copy transaction: the staging queue (StartCopyFile, AddFile,
+    // EndCopyFile).
+    bool StartCopyFile();
+    bool AddFile(std::string source, std::string destination, exmlMode mode, digestType digest);
+    bool AddFile(std::string source, std::string destination, bool unused);
+    bool EndCopyFile();
+
+    // Digest hand-over of the request document.
+    bool SecureTessaCopy(sessionHandle handle, std::string digest, unsigned short unused);
+    bool SecureTessaCopyWaveCPlus(sessionHandle handle, std::string digest, digestType digest_type);
+    bool SendHashPart(sessionHandle handle, std::string digest);
+
+    // Drop-box copy passes and the copy transaction (CompleteCopyFile).
+    bool populateDynPart(std::string mountPoint, std::ostringstream* document, unsigned long& index,
+                         unsigned long capacity);
+    bool populateDynPartWaveCPlus(std::string mountPoint, std::ostringstream* document, unsigned long& index,
+                                  unsigned long capacity);
+    void CalculateAndAdjustPayloadSize(unsigned int& total);
+    bool CompleteCopyFileWaveCPlus(digestType digest);
+    bool CompleteCopyFile();
+
+    // Stage-and-update protocol and status polling (StageAndUpdate).
+    bool checkIfWaveCPlusIPMISupported();
+    int QuerySupportedSecurtyMethod();
+    int pollForVCStatus();
+    int pollForStatus();
+    bool sendIPMICommandToStageAndUpdate(bool update, digestType digest);
+    bool StagevACResetRequestSIPMI();
+
+    // Component folders on the firmware-image partition (AddNFile).
+    bool AttachAndCompare(bool& matched);
+    bool IsFreshInstall(std::vector<std::string>& entries, uint8_t& fresh);
+    bool MakeFreshInstall();
+    bool ReplaceCurrentFolder(std::string& mountPoint);
+
+    // Copy verification and partition file deletion.
+    bool VerifyCopyFiles();
+    bool DeleteTessaFile(std::string path);
 
     // Data, in this order.
     uint32_t addFileErrorClass;
