@@ -226,6 +226,36 @@ void setVariable(std::vector<std::string>& environment, const std::string& entry
     environment.push_back(entry);
 }
 
+// Module tools that never change the machine's kernel: lsmod reports the
+// IPMI stack of a server with a management controller as loaded (so the
+// IPMI library neither loads nor unloads it), the others refuse. Made once
+// per process and put first in the search path of runs that do not set
+// their own.
+const std::string& refusingModuleTools()
+{
+    static TempDir folder(false);
+    static const std::string path = [] {
+        const std::string bin = folder.path() + "/module-tools";
+        auto write = [](const std::string& file, const std::string& text) {
+            FILE* out = std::fopen(file.c_str(), "w");
+            if (out == nullptr || std::fputs(text.c_str(), out) < 0 || std::fclose(out) != 0 ||
+                chmod(file.c_str(), 0755) != 0)
+                throw std::runtime_error("launchIsolated: cannot write " + file);
+        };
+        if (mkdir(bin.c_str(), 0755) != 0)
+            throw std::runtime_error("launchIsolated: cannot make " + bin);
+        write(bin + "/lsmod", "#!/bin/sh\n"
+                              "echo 'Module                  Size  Used by'\n"
+                              "echo 'ipmi_si                86016  0'\n"
+                              "echo 'ipmi_devintf           20480  0'\n"
+                              "echo 'ipmi_msghandler        77824  2 ipmi_devintf,ipmi_si'\n");
+        for (const char* tool : {"modprobe", "rmmod", "insmod", "depmod"})
+            write(bin + "/" + tool, "#!/bin/sh\nexit 1\n");
+        return bin;
+    }();
+    return path;
+}
+
 std::vector<std::string> childEnvironment(const LaunchRequest& request)
 {
     std::vector<std::string> text;
@@ -241,6 +271,8 @@ std::vector<std::string> childEnvironment(const LaunchRequest& request)
     // A sanitizer build refuses to run when another library is preloaded
     // before its runtime unless told otherwise.
     setVariable(text, "ASAN_OPTIONS=" + withOption(std::getenv("ASAN_OPTIONS"), "verify_asan_link_order=0"));
+    const char* path = std::getenv("PATH");
+    setVariable(text, "PATH=" + refusingModuleTools() + ":" + (path != nullptr ? path : "/usr/sbin:/usr/bin:/sbin:/bin"));
     for (const std::string& entry : request.environment)
         setVariable(text, entry);
     return text;
@@ -334,7 +366,8 @@ LaunchResult launchIsolated(const LaunchRequest& request)
         // The testbed, the working folder and the folders of the program and
         // of its preloads (a build tree may itself lie in /tmp) keep their
         // paths.
-        std::vector<std::string> kept = {request.umockdevRoot, request.workDir, parentFolder(request.executable)};
+        std::vector<std::string> kept = {request.umockdevRoot, request.workDir, parentFolder(request.executable),
+                                         refusingModuleTools()};
         std::istringstream preloads(request.preload);
         for (std::string library; std::getline(preloads, library, ':');)
             kept.push_back(parentFolder(library));

@@ -37,6 +37,9 @@ struct LaunchRequest {
     // Empty: nothing is preloaded.
     std::string preload = "libumockdev-preload.so.0";
     // Extra "NAME=value" entries; they replace a variable of the same name.
+    // The search path starts with module tools that never touch the kernel
+    // (lsmod shows the IPMI modules loaded, modprobe/rmmod/insmod fail); a
+    // request that sets PATH itself must bring its own.
     std::vector<std::string> environment;
     std::string input;                    // standard input
     int timeoutSeconds = 60;              // then the child is killed

@@ -169,3 +169,23 @@ TEST(IsolatedLauncher, PrivateTmpWritableDevAndBoundFoldersStayInsideTheRun)
     EXPECT_FALSE(exists("/dev/zago-launcher-probe"));
     EXPECT_FALSE(exists("/sys/class/scsi_generic/sg0"));
 }
+
+// A program that loads or unloads kernel modules through the search path
+// (the IPMI library does, and the usb_storage gate) reaches tools that
+// never touch the machine's kernel, with or without a private /tmp.
+TEST(IsolatedLauncher, ModuleToolsOfTheSearchPathNeverChangeTheKernel)
+{
+    for (bool privateTmp : {false, true}) {
+        TempDir work(false);
+        LaunchRequest request;
+        request.executable = "/bin/sh";
+        request.args = {"-c", "for t in modprobe rmmod insmod; do $t ipmi_si; echo \"$t $?\"; done; "
+                              "lsmod | grep -c '^ipmi_'"};
+        request.workDir = work.path();
+        request.preload = "";
+        request.privateTmp = privateTmp;
+        LaunchResult run = launchIsolated(request);
+
+        EXPECT_EQ(run.out, "modprobe 1\nrmmod 1\ninsmod 1\n3\n") << "private /tmp " << privateTmp << run.err;
+    }
+}
