@@ -65,6 +65,14 @@ private:
 
 } // namespace
 
+unsigned int UpdRollbackWrapper::failureNumber()
+{
+    // A step that failed without storing its number must not hand 0 up,
+    // which reads as success.
+    const unsigned int error = getKOLTError();
+    return error != KOLT_SUCCESS ? error : static_cast<unsigned int>(KOLT_INTERNALERROR);
+}
+
 // ---------------------------------------------------------------------------
 // Construction
 
@@ -181,7 +189,7 @@ int UpdRollbackWrapper::updateFirmwarePartitionWaveC(bool stageAndUpdate, digest
 {
     TESSA_LOG("Entering updateFirmwarePartitionWaveC");
     if (!CompleteCopyFileWaveCPlus(digest)) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
         return static_cast<int>(error);
     }
@@ -189,7 +197,7 @@ int UpdRollbackWrapper::updateFirmwarePartitionWaveC(bool stageAndUpdate, digest
 
     int result = 0;
     if (!sendIPMICommandToStageAndUpdate(stageAndUpdate, digest)) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
         result = static_cast<int>(error);
     }
@@ -202,7 +210,7 @@ int UpdRollbackWrapper::updateFirmwarePartitionWaveC(bool stageAndUpdate, digest
         TESSA_LOG("DeleteDropBox Failed");
 
     if (!EndCopyFile()) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(endCopyError + " with error code " + std::to_string(error));
         TESSA_LOG("Leaving updateFirmwarePartitionWaveC");
         return static_cast<int>(error);
@@ -254,7 +262,7 @@ int UpdRollbackWrapper::addPayloadFiles(std::vector<std::string> payloadPaths, b
 {
     TESSA_LOG("Entering addPayloadFiles");
     if (!StartCopyFile()) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(startcopyError + std::to_string(error));
         TESSA_LOG("Leaving addPayloadFiles");
         return static_cast<int>(error);
@@ -352,13 +360,13 @@ int UpdRollbackWrapper::createFileList(std::vector<std::string> payloadPaths, st
 int UpdRollbackWrapper::updateFirmwarePartition()
 {
     if (!CompleteCopyFile()) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
         return static_cast<int>(error);
     }
     TESSA_LOG(copySuccess);
     if (!EndCopyFile()) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(endCopyError + " with error code " + std::to_string(error));
         return static_cast<int>(error);
     }
@@ -373,7 +381,7 @@ int UpdRollbackWrapper::addPayloadandPackageFiles(std::vector<std::string> paylo
 {
     TESSA_LOG("Entering addPayloadandPackageFiles");
     if (!StartCopyFile()) {
-        const unsigned int error = getKOLTError();
+        const unsigned int error = failureNumber();
         TESSA_LOG(startcopyError + std::to_string(error));
         TESSA_LOG("Leaving addPayloadandPackageFiles because of StartCopyFile error");
         return static_cast<int>(error);

@@ -101,6 +101,8 @@ private:
     UpdRollbackWrapper(const UpdRollbackWrapper&) = delete;
     UpdRollbackWrapper& operator=(const UpdRollbackWrapper&) = delete;
 
+    // The stored KOLT error of a failed step, 31 when none was stored.
+    unsigned int failureNumber();
     int planPayloadFolder(const std::string& source, const std::string& destination, std::vector<fDetails*>& list);
 };
 
