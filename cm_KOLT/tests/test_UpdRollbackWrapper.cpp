@@ -138,3 +138,36 @@ TEST_F(Orchestration, VCNeverReadyIs69After100PollsFiveSecondsApart)
     EXPECT_EQ(message, "untouched");
     EXPECT_EQ(wrapper->rollbackMethod, 0);
 }
+
+TEST_F(Orchestration, OlderMethodSkipsESXiHostsWithSuccess)
+{
+    UpdRollbackWrapper& w = NewWrapper();
+    w.hostOsIndex = ESXi;
+    std::string text = "untouched";
+    char category[] = "BIOS";
+    char file[] = "/x/fw.bin";
+    for (bool ssibTask : {false, true}) {
+        SCOPED_TRACE(ssibTask);
+        EXPECT_EQ(w.rollbackUsingWaveBMethod(Payload(), category, file, true, text, ssibTask, false, ""), 0);
+    }
+    EXPECT_EQ(text, "untouched");
+    EXPECT_TRUE(NewFrames().empty());
+    EXPECT_TRUE(w.cfgEntries.empty());
+    EXPECT_TRUE(Contains(NewLog(), "Rollback Is not Supported On ESXi. Exiting"));
+}
+
+TEST_F(Orchestration, OlderMethodRefusesAnSsibTaskBeforeTouchingTheController)
+{
+    UpdRollbackWrapper& w = NewWrapper();
+    std::string text;
+    char category[] = "BIOS";
+    char file[] = "/x/fw.bin";
+    EXPECT_EQ(w.rollbackUsingWaveBMethod(Payload(), category, file, true, text, true, false, ""), -1);
+    EXPECT_EQ(text, "KOLT createComponentIdFile failed");
+    EXPECT_TRUE(NewFrames().empty());
+    EXPECT_TRUE(w.cfgEntries.empty());
+    const std::vector<std::string> log = NewLog();
+    EXPECT_TRUE(Contains(log, "Creating the compid.xml & ssibinput.xml for creating the SSIB Task"));
+    EXPECT_TRUE(Contains(log, "The component-id and SSIB documents cannot be created by this program"));
+    EXPECT_FALSE(Contains(log, "Entering addPayloadFiles"));
+}
