@@ -32,9 +32,28 @@ int CRollBackPopulator::PopulateRollbackPartition(const std::vector<std::string>
     size << "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : " << payloadFiles.size();
     ZLOG(size);
 
-    // This build has no managed-storage client to stage through. Reporting
-    // success here would tell the operator a rollback copy exists when none
-    // was made.
-    ZLOG("CRollBackPopulator::PopulateRollbackPartition() rollback staging is not available in this build");
-    return -1;
+    int result = -1;
+    try {
+        ZLOG("CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ");
+        // The short failure text is for interactive callers; this one only
+        // hands the number on.
+        std::string message;
+        result = m_pUpdateRollBackWrapper->doRollbackAndUpdate(payloadFiles, nullptr, nullptr, true, message, false,
+                                                               false, std::string());
+        std::ostringstream done;
+        done << "CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : " << std::hex
+             << static_cast<unsigned int>(result);
+        ZLOG(done);
+    } catch (unsigned char error) {
+        std::ostringstream caught;
+        caught << "CRollBackPopulator::PopulateRollbackPartition: Got Exception -> "
+               << static_cast<unsigned int>(error);
+        ZLOG(caught);
+        result = error;
+    } catch (...) {
+        ZLOG("CRollBackPopulator::::PopulateRollbackPartition: UnCatched Exception");
+        result = -1;
+    }
+    ZLOG("CRollBackPopulator::::PopulateRollbackPartition() END");
+    return result;
 }

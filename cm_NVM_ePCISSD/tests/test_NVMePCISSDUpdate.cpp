@@ -348,21 +348,6 @@ TEST_F(UpdateFrontEnd, EveryControllerFailingMeansNoRollback)
     EXPECT_EQ(text.find("Rollback is mandatory now"), std::string::npos);
 }
 
-TEST_F(UpdateFrontEnd, ProductionRollbackReportsTheCopyUnavailable)
-{
-    // The build's own rollback staging: it has no managed-storage client yet
-    // and must say so instead of claiming a rollback copy.
-    CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(nullptr);
-    addZago("nvme0");
-    payload("fw.bin", std::string(64, 'E'));
-    run("result.xml");
-    EXPECT_TRUE(logged("CRollBackPopulator::CRollBackPopulator() START"));
-    EXPECT_TRUE(logged("CRollBackPopulator::~CRollBackPopulator()"));
-    EXPECT_TRUE(logged("ERROR: Populating the rollback partition is failed with error code ffffffff\n"));
-    EXPECT_FALSE(logged("Populating the rollback partition is success"));
-    EXPECT_NE(exe.read("result.xml").find("<SPStatus result = \"true\" >"), std::string::npos);
-}
-
 TEST_F(UpdateFrontEnd, ErrorMessagesByNumber)
 {
     CNVMePCISSDUpdate update("");

@@ -1,5 +1,669 @@
 #include "UpdRollbackWrapper.h"
 
-UpdRollbackWrapper::UpdRollbackWrapper() : secureTessa() {}
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PlatformLayer.h"
+#include "RollbackConstants.h"
+#include "SoftwareComponentInfo.h"
+
+namespace {
+
+const char* const kRollbackMarker = "rollback_attempt.txt";
+const char* const kDropBoxPayloadFolder = "/payload";
+// Controllers from WaveG on keep no managed storage for the host to fill.
+const int kFirstGenerationWithoutTessa = 6;
+const int kVCPolls = 100;
+const int kVCPollPauseSeconds = 5;
+const int kVCReady = 0;
+const int kVCInUse = 5;
+// The prefix of a Windows long path, which a source folder may carry.
+const std::string kLongPathPrefix = "\\\\?\\";
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+std::string withoutLongPathPrefix(std::string directory)
+{
+    if (directory.compare(0, kLongPathPrefix.size(), kLongPathPrefix) == 0)
+        directory.erase(0, kLongPathPrefix.size());
+    return directory;
+}
+
+// scandir's list, released whatever way the walk ends.
+class DirectoryEntries {
+public:
+    explicit DirectoryEntries(const std::string& folder) : m_entries(nullptr), m_count(0)
+    {
+        m_count = ::scandir(folder.c_str(), &m_entries, nullptr, nullptr);
+    }
+    ~DirectoryEntries()
+    {
+        for (int i = 0; i < m_count; ++i)
+            std::free(m_entries[i]);
+        std::free(m_entries);
+    }
+    DirectoryEntries(const DirectoryEntries&) = delete;
+    DirectoryEntries& operator=(const DirectoryEntries&) = delete;
+
+    int count() const { return m_count; }
+    const char* name(int i) const { return m_entries[i]->d_name; }
+
+private:
+    struct dirent** m_entries;
+    int m_count;
+};
+
+} // namespace
+
+unsigned int UpdRollbackWrapper::failureNumber()
+{
+    // A step that failed without storing its number must not hand 0 up,
+    // which reads as success.
+    const unsigned int error = getKOLTError();
+    return error != KOLT_SUCCESS ? error : static_cast<unsigned int>(KOLT_INTERNALERROR);
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+UpdRollbackWrapper::UpdRollbackWrapper() : secureTessa(), rollbackMethod(ROLLBACK_METHOD_NONE)
+{
+    if (getKOLTError() != KOLT_SUCCESS) {
+        TESSA_LOG(secureTessaError);
+        throw static_cast<unsigned char>(getKOLTError());
+    }
+
+    secureTessaInit();
+    if (ready == 0) {
+        // The caller takes the thrown number as the rollback result: a client
+        // that is not ready must never report 0, which reads as success.
+        if (getKOLTError() == KOLT_SUCCESS)
+            storeErrorInfo(tessaType == 0 ? KOLT_NOTESSAPRESENT : KOLT_INTERNALERROR);
+        TESSA_LOG(" Error in Update Rollback Wrapper Constructor " + secureInitError + " error code "
+                  + std::to_string(static_cast<unsigned int>(getKOLTError())));
+        throw static_cast<unsigned char>(getKOLTError());
+    }
+    TESSA_LOG(secureTessaSuccess);
+}
 
 UpdRollbackWrapper::~UpdRollbackWrapper() {}
+
+// ---------------------------------------------------------------------------
+// Orchestration
+
+int UpdRollbackWrapper::doRollbackAndUpdate(std::vector<std::string> payloadPaths, char* category, char* filePath,
+                                            bool isFile, std::string& message, bool stageAndUpdate,
+                                            bool usePackagePath, std::string packagePath)
+{
+    // Left behind empty as a trace that a rollback was attempted; closed on
+    // every return.
+    std::ofstream marker(kRollbackMarker, std::ios::out | std::ios::trunc);
+    TESSA_LOG("Entering to doRollbackAndUpdate");
+
+    if (GenerationType >= kFirstGenerationWithoutTessa) {
+        TESSA_LOG("Exiting doRollbackAndUpdate - this is WaveG server [KOLT_NOTESSAPRESENT]");
+        return KOLT_NOTESSAPRESENT;
+    }
+
+    bool vcAvailable = false;
+    for (int poll = 0; poll < kVCPolls; ++poll) {
+        const int status = pollForVCStatus();
+        if (status == kVCReady || status == kVCInUse) {
+            vcAvailable = true;
+            break;
+        }
+        CPlatformLayer::Sleep(kVCPollPauseSeconds);
+    }
+    if (!vcAvailable) {
+        TESSA_LOG("Not able to update.Please make the VC available");
+        return ROLLBACK_VC_NOT_READY;
+    }
+
+    int result = -1;
+    if (payloadPaths.empty()) {
+        message = "Payload list is empty";
+        TESSA_LOG("Payload list is empty");
+    } else {
+        CSoftwareComponentInfo package;
+        const int generation = GetSystemGeneration();
+        if (checkIfWaveCPlusIPMISupported()) {
+            rollbackMethod = ROLLBACK_METHOD_WAVEC;
+            TESSA_LOG("Going Through WaveC Path");
+            const digestType digest = static_cast<digestType>(QuerySupportedSecurtyMethod());
+            result = rollbackUsingWaveCMethod(payloadPaths, isFile, message, stageAndUpdate, usePackagePath,
+                                              packagePath, digest);
+            TESSA_LOG("Return Value of rollbackUsingWaveCMethod: " + std::to_string(result));
+        } else {
+            TESSA_LOG("Either checkIfWaveCPlusIPMISupported() or QuerySupportedSecurtyMethod() failed. Single IPMI "
+                      "command is not supported");
+            if (static_cast<unsigned int>(generation) > 2) {
+                TESSA_LOG("Single IPMI command failed and system is WaveD. So ZOR can't proceed with "
+                          "rollback/staging");
+                result = -1;
+            } else {
+                rollbackMethod = ROLLBACK_METHOD_WAVEB;
+                TESSA_LOG("Going via older mechanism");
+                result = rollbackUsingWaveBMethod(payloadPaths, category, filePath, isFile, message, stageAndUpdate,
+                                                  usePackagePath, packagePath);
+                TESSA_LOG("Return Value of rollbackUsingWaveBMethod: " + std::to_string(result));
+            }
+        }
+    }
+
+    TESSA_LOG("Leaving doRollbackAndUpdate");
+    return result;
+}
+
+int UpdRollbackWrapper::rollbackUsingWaveCMethod(std::vector<std::string> payloadPaths, bool isFile,
+                                                 std::string& message, bool stageAndUpdate, bool usePackagePath,
+                                                 std::string packagePath, digestType digest)
+{
+    TESSA_LOG("Entering rollbackUsingWaveCMethod");
+    int result = addPayloadandPackageFiles(payloadPaths, isFile, usePackagePath, packagePath, digest);
+    if (result != 0) {
+        message = "KOLT addPayloadFiles failed";
+        TESSA_LOG("KOLT addPayloadandPackageFiles failed");
+        return result;
+    }
+    result = updateFirmwarePartitionWaveC(stageAndUpdate, digest);
+    if (result != 0) {
+        message = "KOLT updateFirmwarePartition failed";
+        TESSA_LOG("KOLT updateFirmwarePartitionWaveC failed");
+    } else {
+        TESSA_LOG("Leaving rollbackUsingWaveCMethod");
+    }
+    return result;
+}
+
+int UpdRollbackWrapper::updateFirmwarePartitionWaveC(bool stageAndUpdate, digestType digest)
+{
+    TESSA_LOG("Entering updateFirmwarePartitionWaveC");
+    if (!CompleteCopyFileWaveCPlus(digest)) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
+        return static_cast<int>(error);
+    }
+    TESSA_LOG(copySuccess);
+
+    int result = 0;
+    if (!sendIPMICommandToStageAndUpdate(stageAndUpdate, digest)) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
+        result = static_cast<int>(error);
+    }
+
+    // The staged copy lives on the controller now; the drop box goes either
+    // way.
+    if (DeleteDropBox(0))
+        TESSA_LOG("DeleteDropBox Success");
+    else
+        TESSA_LOG("DeleteDropBox Failed");
+
+    if (!EndCopyFile()) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(endCopyError + " with error code " + std::to_string(error));
+        TESSA_LOG("Leaving updateFirmwarePartitionWaveC");
+        return static_cast<int>(error);
+    }
+    TESSA_LOG("Leaving updateFirmwarePartitionWaveC");
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// The older controllers' method
+
+int UpdRollbackWrapper::rollbackUsingWaveBMethod(std::vector<std::string> payloadPaths, char* category,
+                                                 char* filePath, bool isFile, std::string& message,
+                                                 bool stageAndUpdate, bool usePackagePath, std::string packagePath)
+{
+    TESSA_LOG("Entering to rollbackUsingWaveBMethod Method");
+    if (isESXiOS()) {
+        TESSA_LOG("Rollback Is not Supported On ESXi. Exiting");
+        return 0;
+    }
+
+    // The component-id and SSIB documents of an SSIB task are not made by
+    // this program. Asked for them, it refuses before the controller's
+    // folders are touched rather than stage a package without its task.
+    const bool ssibTask = stageAndUpdate && category != nullptr && filePath != nullptr;
+    if (ssibTask) {
+        TESSA_LOG("Creating the compid.xml & ssibinput.xml for creating the SSIB Task");
+        TESSA_LOG("The component-id and SSIB documents cannot be created by this program");
+        message = "KOLT createComponentIdFile failed";
+        return -1;
+    }
+
+    int result = addPayloadFiles(payloadPaths, isFile, usePackagePath, packagePath);
+    if (result != 0) {
+        message = "KOLT addPayloadFiles failed";
+        return result;
+    }
+
+    result = updateFirmwarePartition();
+    if (result != 0)
+        message = "KOLT updateFirmwarePartition failed";
+    else
+        TESSA_LOG("Leaving rollbackUsingWaveBMethod Method");
+    return result;
+}
+
+int UpdRollbackWrapper::addPayloadFiles(std::vector<std::string> payloadPaths, bool isFile, bool usePackagePath,
+                                        std::string packagePath)
+{
+    TESSA_LOG("Entering addPayloadFiles");
+    if (!StartCopyFile()) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(startcopyError + std::to_string(error));
+        TESSA_LOG("Leaving addPayloadFiles");
+        return static_cast<int>(error);
+    }
+    TESSA_LOG(startcopySuccess);
+
+    std::vector<fDetails*> plan;
+    const int result = createFileList(payloadPaths, plan, isFile, usePackagePath, packagePath);
+    if (result != 0) {
+        TESSA_LOG(createFileListError);
+        freeUpList(plan);
+        TESSA_LOG("Leaving addPayloadFiles");
+        return result;
+    }
+    TESSA_LOG(createFileListSuccess);
+
+    for (const fDetails* entry : plan) {
+        if (!AddFile(entry->source, entry->destination, entry->mode, DIGEST_MD5)) {
+            TESSA_LOG(addError);
+            freeUpList(plan);
+            TESSA_LOG("Leaving addPayloadFiles");
+            return ROLLBACK_ADDFILE_FAILED;
+        }
+    }
+    freeUpList(plan);
+    TESSA_LOG("Leaving addPayloadFiles");
+    return 0;
+}
+
+int UpdRollbackWrapper::createFileList(std::vector<std::string> payloadPaths, std::vector<fDetails*>& list,
+                                       bool isFile, bool usePackagePath, std::string packagePath)
+{
+    TESSA_LOG("Entering UpdRollbackWrapper::createFileList");
+    std::string id;
+    if (!get_comp_id(id)) {
+        TESSA_LOG(noCompID);
+        return KOLT_NOPACKAGEIDENTITY;
+    }
+
+    const std::string sourceFolder = isFile ? withoutLongPathPrefix(CPlatformLayer::getCurrentProcessDirectory())
+                                            : std::string();
+    TESSA_LOG("strSrcDir is ");
+    TESSA_LOG(sourceFolder);
+
+    const std::string componentFolder = tes022_lower + fileSeparator + id;
+    const std::string current = componentFolder + fileSeparator + NDir;
+    const std::string previous = componentFolder + fileSeparator + N_1Dir;
+
+    bool matched = false;
+    try {
+        if (!AttachAndCompare(matched))
+            return ROLLBACK_PAYLOAD_NOT_FOUND;
+    } catch (unsigned char error) {
+        if (error == KOLT_USBBLOCKLISTED) {
+            TESSA_LOG("Caught USB Blocklisted Exception in CreateFile List: returning error");
+            return KOLT_USBBLOCKLISTED;
+        }
+        TESSA_LOG("KOLT Internal Error");
+        return KOLT_INTERNALERROR;
+    } catch (...) {
+        TESSA_LOG("KOLT Internal Error");
+        return KOLT_INTERNALERROR;
+    }
+
+    if (freshInstall == 0 && !matched) {
+        // A different package is in current: it becomes previous, and
+        // current starts again empty.
+        TESSA_LOG("Creating CompID DIR and moving content from current to preivous");
+        addToList(list, sourceFolder + fileSeparator + id, componentFolder, dirmake);
+        addToList(list, previous, "", dirdelete);
+        addToList(list, current, previous, dirmove);
+        addToList(list, sourceFolder + fileSeparator + id, current, dirmake);
+    }
+
+    const std::string packageFolder = isFile ? sourceFolder : sourceFolder + fileSeparator + "..";
+    int result = addPackageXMLToList(packageFolder, current, list, usePackagePath, packagePath, DIGEST_SHA256);
+    if (result == 0 && freshInstall == 1)
+        result = addPackageXMLToList(packageFolder, previous, list, usePackagePath, packagePath, DIGEST_SHA256);
+    if (result != 0)
+        return result;
+
+    std::vector<std::string> destinations{current};
+    if (freshInstall == 1)
+        destinations.push_back(previous);
+    for (const std::string& destination : destinations) {
+        for (const std::string& path : payloadPaths) {
+            result = addPayloadToFileList(path, destination, list, isFile);
+            if (result != 0)
+                return result;
+        }
+    }
+    return 0;
+}
+
+int UpdRollbackWrapper::updateFirmwarePartition()
+{
+    if (!CompleteCopyFile()) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(completeCopyError + " with error code " + std::to_string(error));
+        return static_cast<int>(error);
+    }
+    TESSA_LOG(copySuccess);
+    if (!EndCopyFile()) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(endCopyError + " with error code " + std::to_string(error));
+        return static_cast<int>(error);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Planning
+
+int UpdRollbackWrapper::addPayloadandPackageFiles(std::vector<std::string> payloadPaths, bool isFile,
+                                                  bool usePackagePath, std::string packagePath, digestType digest)
+{
+    TESSA_LOG("Entering addPayloadandPackageFiles");
+    if (!StartCopyFile()) {
+        const unsigned int error = failureNumber();
+        TESSA_LOG(startcopyError + std::to_string(error));
+        TESSA_LOG("Leaving addPayloadandPackageFiles because of StartCopyFile error");
+        return static_cast<int>(error);
+    }
+    TESSA_LOG(startcopySuccess);
+
+    if (!AddFile("", kDropBoxPayloadFolder, dirmake, digest)) {
+        TESSA_LOG("Leaving addPayloadandPackageFiles as AddFile failed");
+        return ROLLBACK_ADDFILE_FAILED;
+    }
+
+    const std::string directory = withoutLongPathPrefix(CPlatformLayer::getCurrentProcessDirectory());
+    TESSA_LOG("Current process directory is " + directory);
+
+    std::vector<fDetails*> plan;
+    const digestType packageDigest = digest == DIGEST_GPG ? DIGEST_GPG : DIGEST_SHA256;
+    int result = addPackageXMLToList(directory, kDropBoxPayloadFolder, plan, usePackagePath, packagePath,
+                                     packageDigest);
+    for (size_t i = 0; result == 0 && i < payloadPaths.size(); ++i)
+        result = addPayloadToFileList(payloadPaths[i], kDropBoxPayloadFolder, plan, isFile);
+    if (result != 0) {
+        TESSA_LOG(createFileListError);
+        freeUpList(plan);
+        TESSA_LOG("Leaving addPayloadandPackageFiles because of file list error");
+        return result;
+    }
+
+    TESSA_LOG(createFileListSuccess);
+    for (const fDetails* entry : plan) {
+        if (!AddFile(entry->source, entry->destination, entry->mode, digest)) {
+            TESSA_LOG(addError);
+            freeUpList(plan);
+            TESSA_LOG("Leaving addPayloadandPackageFiles because of AddFile error");
+            return ROLLBACK_ADDFILE_FAILED;
+        }
+    }
+    freeUpList(plan);
+    TESSA_LOG("Leaving addPayloadandPackageFiles");
+    return 0;
+}
+
+int UpdRollbackWrapper::addPackageXMLToList(std::string directory, std::string destination,
+                                            std::vector<fDetails*>& list, bool usePackagePath,
+                                            std::string packagePath, digestType digest)
+{
+    std::string path = packagePath;
+    if (!usePackagePath) {
+        // A directory ending in '/' gives a doubled separator, which the
+        // file system takes as one.
+        path = directory + fileSeparator + pkgFile;
+        struct stat info;
+        if (::stat(path.c_str(), &info) != 0) {
+            TESSA_LOG(statError + path);
+            return ROLLBACK_NO_PACKAGE_XML;
+        }
+    }
+    TESSA_LOG("PackageXMLPath  " + path);
+    addToList(list, path, destination + fileSeparator + pkgFile, filecopy);
+    if (digest == DIGEST_GPG) {
+        // A missing signature is AddFile's to find.
+        TESSA_LOG("Adding Package.xml Sign File to file list");
+        addToList(list, path + ".sign", destination + fileSeparator + strPkgSignFile, filecopy);
+    }
+    return 0;
+}
+
+int UpdRollbackWrapper::addPayloadToFileList(std::string source, std::string destination,
+                                             std::vector<fDetails*>& list, bool isFile)
+{
+    TESSA_LOG("Entering UpdRollbackWrapper::addPayloadToFileList");
+    TESSA_LOG(source);
+    TESSA_LOG(destination);
+
+    if (!isFile)
+        return planPayloadFolder(source, destination, list);
+
+    struct stat info;
+    if (::stat(source.c_str(), &info) != 0) {
+        TESSA_LOG(statError + source + payload);
+        return ROLLBACK_PAYLOAD_NOT_FOUND;
+    }
+
+    const std::string fileName = getFileNameFromPath(source);
+    if (isAbsolutePath(source)) {
+        addToList(list, source, destination + fileSeparator + fileName, filecopy);
+        return 0;
+    }
+
+    if (rollbackMethod == ROLLBACK_METHOD_WAVEB) {
+        // The first folder is dropped whatever its name; the file keeps the
+        // folder level below it.
+        std::string directory = getDirectoryFromPath(source);
+        if (directory.empty()) {
+            addToList(list, source, destination + fileSeparator + fileName, filecopy);
+            return 0;
+        }
+        directory = removeCurrentDirComponents(directory);
+        const std::string sub = stripBaseFolder(directory);
+        if (!sub.empty() && sub != PAYLOAD_FOLDER_PATH) {
+            addToList(list, "", destination + fileSeparator + sub, dirmake);
+            addToList(list, source, destination + fileSeparator + sub + fileSeparator + fileName, filecopy);
+        } else {
+            addToList(list, source, destination + fileSeparator + fileName, filecopy);
+        }
+        return 0;
+    }
+
+    if (rollbackMethod == ROLLBACK_METHOD_WAVEC) {
+        // Only a leading payload folder is dropped; the rest of the path is
+        // kept below the destination.
+        TESSA_LOG("Rollback Update Method is Single_IPMI_HOH");
+        TESSA_LOG("src file name  : " + source);
+        std::string directory = getDirectoryFromPath(source);
+        TESSA_LOG("dirFile after getDirectoryFromPath: " + directory);
+        if (!directory.empty()) {
+            directory = removeCurrentDirComponents(directory);
+            if (getBaseFolder(directory) == PAYLOAD_FOLDER_PATH) {
+                directory = stripBaseFolder(directory);
+                TESSA_LOG("dirFile After strpping base folder  : " + directory);
+            }
+            // A path that was only "./" components names no folder to make.
+            if (!directory.empty() && directory != PAYLOAD_FOLDER_PATH) {
+                TESSA_LOG("adding dirmake: " + destination + fileSeparator + directory);
+                addToList(list, "", destination + fileSeparator + directory, dirmake);
+            }
+        }
+        if (!source.empty()) {
+            source = removeCurrentDirComponents(source);
+            std::string relative = source;
+            if (getBaseFolder(relative) == PAYLOAD_FOLDER_PATH)
+                relative = stripBaseFolder(relative);
+            addToList(list, source, destination + fileSeparator + relative, filecopy);
+        }
+        return 0;
+    }
+    return 0;
+}
+
+int UpdRollbackWrapper::planPayloadFolder(const std::string& source, const std::string& destination,
+                                          std::vector<fDetails*>& list)
+{
+    const DirectoryEntries entries(source);
+    // "." and ".." alone, or a folder that cannot be read.
+    if (entries.count() < 3) {
+        TESSA_LOG(noPayload);
+        return ROLLBACK_PAYLOAD_FOLDER_EMPTY;
+    }
+    for (int i = 0; i < entries.count(); ++i) {
+        const std::string name = entries.name(i);
+        const std::string path = source + fileSeparator + name;
+        struct stat info;
+        if (::stat(path.c_str(), &info) != 0) {
+            TESSA_LOG(statError + name + payload);
+            return ROLLBACK_PAYLOAD_NOT_FOUND;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            if (name == "." || name == "..")
+                continue;
+            addToList(list, "", destination + fileSeparator + name, dirmake);
+            const int result = addPayloadToFileList(path, destination + fileSeparator + name, list, false);
+            if (result != 0)
+                return result;
+        } else {
+            addToList(list, path, destination + fileSeparator + name, filecopy);
+        }
+    }
+    TESSA_LOG("Leaving UpdRollbackWrapper::addPayloadToFileList");
+    return 0;
+}
+
+void UpdRollbackWrapper::addToList(std::vector<fDetails*>& list, std::string source, std::string destination,
+                                   exmlMode mode)
+{
+    TESSA_LOG("Entering UpdRollbackWrapper::addToList");
+    TESSA_LOG(source);
+    TESSA_LOG(destination);
+    list.push_back(new fDetails{source, destination, mode});
+    TESSA_LOG("Leaving UpdRollbackWrapper::addToList");
+}
+
+void UpdRollbackWrapper::freeUpList(std::vector<fDetails*>& list)
+{
+    // The vector keeps its (now dangling) pointers: every caller drops it
+    // right afterwards.
+    for (fDetails* entry : list)
+        delete entry;
+}
+
+// ---------------------------------------------------------------------------
+// Path helpers
+
+std::string UpdRollbackWrapper::getBaseFolder(std::string path)
+{
+    std::string::size_type position = path.find('/');
+    if (position == std::string::npos)
+        position = path.find('\\');
+    return position == std::string::npos ? std::string() : path.substr(0, position);
+}
+
+std::string UpdRollbackWrapper::stripBaseFolder(std::string path)
+{
+    std::string::size_type position = path.find('/');
+    if (position == std::string::npos)
+        position = path.find('\\');
+    return position == std::string::npos ? path : path.substr(position + 1);
+}
+
+std::string UpdRollbackWrapper::getDirectoryFromPath(std::string& path)
+{
+    if (path.empty())
+        return std::string();
+    if (isSeparator(path.back()))
+        return path.substr(0, path.size() - 1);
+    const std::string::size_type position = path.find_last_of("/\\");
+    return position == std::string::npos ? std::string() : path.substr(0, position);
+}
+
+std::string UpdRollbackWrapper::getFileNameFromPath(std::string& path)
+{
+    if (path.empty() || isSeparator(path.back()))
+        return std::string();
+    const std::string::size_type position = path.find_last_of("/\\");
+    return position == std::string::npos ? path : path.substr(position + 1);
+}
+
+std::string UpdRollbackWrapper::replaceWith(std::string text, std::string from, std::string to)
+{
+    if (from.empty())
+        return text;
+    if (to.find(from) != std::string::npos) {
+        // Searching again from the start would find the replacement itself
+        // for ever: one pass from left to right instead.
+        for (std::string::size_type position = text.find(from); position != std::string::npos;
+             position = text.find(from, position + to.size()))
+            text.replace(position, from.size(), to);
+        return text;
+    }
+    for (std::string::size_type position = text.find(from); position != std::string::npos;
+         position = text.find(from))
+        text.replace(position, from.size(), to);
+    return text;
+}
+
+std::string UpdRollbackWrapper::removeCurrentDirComponents(std::string path)
+{
+    // A "./" is a component of its own only at the start or right after a
+    // separator: "x./" and "../" keep their dots.
+    std::string::size_type position = 0;
+    while (position < path.size()) {
+        const bool componentStart = position == 0 || isSeparator(path[position - 1]);
+        if (componentStart && path.compare(position, 2, "./") == 0) {
+            // Separators doubled after it go too: ".//x" is "x", not "/x".
+            std::string::size_type end = position + 2;
+            while (end < path.size() && path[end] == '/')
+                ++end;
+            path.erase(position, end - position);
+            continue;
+        }
+        ++position;
+    }
+    // A final "." names the folder before it.
+    if (path == ".")
+        return std::string();
+    if (path.size() >= 2 && path.back() == '.' && isSeparator(path[path.size() - 2]))
+        path.erase(path.size() - 2);
+    return path;
+}
+
+bool UpdRollbackWrapper::isAbsolutePath(std::string path)
+{
+    return !path.empty() && path[0] == '/';
+}
+
+std::string UpdRollbackWrapper::getCurrentDir()
+{
+    char buffer[1024] = {};
+    if (::getcwd(buffer, sizeof(buffer)) == nullptr) {
+        TESSA_LOG(currentDirError);
+        return std::string();
+    }
+    std::string directory(buffer);
+    if (directory.size() > 1 && directory.back() == '/')
+        directory.pop_back();
+    return directory;
+}
