@@ -3,7 +3,10 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -149,12 +152,235 @@ bool secureTessa::getVendorVersion(const std::string& path, std::string& version
     return true;
 }
 
-// Placeholders until the component folders land.
-bool secureTessa::compareVendorVersion(const std::string&, bool&) { return false; }
-bool secureTessa::system_specific_list_dir(std::string, std::vector<std::string>&) { return false; }
-bool string_in_list(std::string, std::vector<std::string>) { return false; }
-unsigned char* GetAttribute(struct _xmlNode*, const char*) { return nullptr; }
-bool secureTessa::AttachAndCompare(bool&) { return false; }
-bool secureTessa::IsFreshInstall(std::vector<std::string>&, uint8_t&) { return true; }
-bool secureTessa::MakeFreshInstall() { return false; }
-bool secureTessa::ReplaceCurrentFolder(std::string&) { return false; }
+namespace {
+
+const char* const kCurrentDir = "current";
+const char* const kPreviousDir = "previous";
+const char* const kFirmwareImagePartition = "TES022";
+const char* const kFirmwareImageFolder = "tes022";
+
+// Holds a listing's folder handle for one scope.
+struct DirClose {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+std::string withSlashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace
+
+unsigned char* GetAttribute(struct _xmlNode* element, const char* attributeName)
+{
+    if (element == nullptr || attributeName == nullptr)
+        return nullptr;
+    const xmlAttr* attribute = xmlHasProp(element, reinterpret_cast<const xmlChar*>(attributeName));
+    if (attribute == nullptr || attribute->children == nullptr)
+        return nullptr;
+    return attribute->children->content;
+}
+
+bool string_in_list(std::string name, std::vector<std::string> list)
+{
+    TESSA_LOG("List of folder contents:");
+    for (const std::string& entry : list) {
+        TESSA_LOG(entry);
+        if (entry == name)
+            return true;
+    }
+    TESSA_LOG("END of List of folder contents:");
+    return false;
+}
+
+bool secureTessa::system_specific_list_dir(std::string path, std::vector<std::string>& entries)
+{
+    entries.clear();
+    TESSA_LOG("entering secureTessa::system_specific_list_dir");
+    TESSA_LOG("path at 1:");
+    TESSA_LOG(path);
+    const std::string folder = withSlashes(path) + "/";
+    TESSA_LOG("path at 2:");
+    TESSA_LOG(folder);
+    std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
+    if (!dir) {
+        storeErrorInfo(KOLT_INTERNALERROR);
+        TESSA_LOG("Exit at 1");
+        return false;
+    }
+    while (const struct dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            entries.push_back(name);
+    }
+    return true;
+}
+
+bool secureTessa::compareVendorVersion(const std::string& mountPoint, bool& matched)
+{
+    TESSA_LOG("Entering compareVendorVersion");
+    matched = false;
+    const std::string current = mountPoint + "\\" + componentId + "\\" + kCurrentDir;
+    std::vector<std::string> entries;
+    if (!system_specific_list_dir(current, entries)) {
+        TESSA_LOG("List Current folder failed");
+        return false;
+    }
+    if (!string_in_list(kPackageFile, entries)) {
+        TESSA_LOG("Current folder not there or package.xml not found in TES partition");
+        return true;
+    }
+    TESSA_LOG("Found package.xml");
+    std::string stored;
+    if (!getVendorVersion(current + "\\" + kPackageFile, stored)) {
+        TESSA_LOG("getVendorVersion from TES022 Failed");
+        return false;
+    }
+    std::string running;
+    if (!getVendorVersion(kPackageFile, running)) {
+        TESSA_LOG("getVendorVersion from ZOR Failed");
+        return false;
+    }
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    stored = lower(stored);
+    running = lower(running);
+    TESSA_LOG("tolower of Vendor Version from Tessa");
+    TESSA_LOG(stored);
+    TESSA_LOG("tolower of Vendor Version from ZOR");
+    TESSA_LOG(running);
+    if (stored == running) {
+        TESSA_LOG("Vendor Version Matched");
+        matched = true;
+    }
+    return true;
+}
+
+bool secureTessa::IsFreshInstall(std::vector<std::string>& entries, uint8_t& fresh)
+{
+    TESSA_LOG("Entering IsFreshInstall");
+    fresh = 0;
+    if (std::find(entries.begin(), entries.end(), kCurrentDir) != entries.end()) {
+        TESSA_LOG("Current dir present in Tessa");
+        return true;
+    }
+    TESSA_LOG("Current Folder not present in Tessa");
+    if (std::find(entries.begin(), entries.end(), kPreviousDir) != entries.end()) {
+        TESSA_LOG("Preivous Folder present in Tessa");
+        return true;
+    }
+    TESSA_LOG("Previous Folder not present in Tessa");
+    fresh = 1;
+    return true;
+}
+
+bool secureTessa::MakeFreshInstall()
+{
+    TESSA_LOG("Entering MakeFreshInstall");
+    if (freshInstall == 0) {
+        TESSA_LOG("isFreshInstall is OFF");
+        return false;
+    }
+    const std::string folder = std::string(kFirmwareImageFolder) + "/" + componentId + "/";
+    if (!AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
+        return false;
+    return AddFile("", folder + kCurrentDir, dirmake, DIGEST_MD5);
+}
+
+bool secureTessa::ReplaceCurrentFolder(std::string& mountPoint)
+{
+    TESSA_LOG("Entering ReplaceCurrentFolder");
+    const std::string componentFolder = mountPoint + "\\" + componentId;
+    std::vector<std::string> entries;
+    if (!system_specific_list_dir(componentFolder + "\\" + kCurrentDir, entries)) {
+        TESSA_LOG("Listing files from MountPoint\\CompId\\current Failed");
+        return false;
+    }
+    const std::string queued = std::string(kFirmwareImageFolder) + "/" + componentId + "/";
+    for (const std::string& name : entries)
+        if (!AddFile("", queued + kCurrentDir + "/" + name, filedelete, DIGEST_MD5))
+            return false;
+    if (!system_specific_list_dir(componentFolder, entries))
+        return false;
+    if (std::find(entries.begin(), entries.end(), kPreviousDir) == entries.end()) {
+        TESSA_LOG("Previous dir not there, so make it");
+        return AddFile("", queued + kPreviousDir, dirmake, DIGEST_MD5);
+    }
+    return true;
+}
+
+bool secureTessa::AttachAndCompare(bool& matched)
+{
+    TESSA_LOG("Entering AttachAndCompare");
+    matched = false;
+    if (!get_comp_id(componentId)) {
+        TESSA_LOG("Get Component ID failed");
+        return false;
+    }
+    TESSA_LOG("Attaching TES022 and getting mount point");
+    try {
+        if (!AttachTessaPartition(std::string(kFirmwareImagePartition))) {
+            TESSA_LOG("AttachTessaParition Failed");
+            return false;
+        }
+    } catch (unsigned char error) {
+        if (error == KOLT_USBBLOCKLISTED) {
+            storeErrorInfo(error);
+            TESSA_LOG("Throwing USBBlocklisted Error from AttachAndCompares");
+            throw;
+        }
+        TESSA_LOG("KOLT internal error");
+        return false;
+    } catch (...) {
+        TESSA_LOG("KOLT internal error");
+        return false;
+    }
+
+    // From here on the partition is attached: every return detaches it.
+    auto detached = [this](bool result) {
+        DetachTessaPartition(std::string(kFirmwareImagePartition));
+        return result;
+    };
+    std::string mountPoint;
+    getPartDrive(kFirmwareImagePartition, &mountPoint);
+    std::vector<std::string> entries;
+    if (!system_specific_list_dir(mountPoint, entries)) {
+        TESSA_LOG("Listing files from Mount Point Failed");
+        return detached(false);
+    }
+    const std::string queued = std::string(kFirmwareImageFolder) + "/" + componentId;
+    if (!string_in_list(componentId, entries)) {
+        TESSA_LOG("Component ID Dir not there, so make it");
+        freshInstall = 1;
+        if (!AddFile("", queued, dirmake, DIGEST_MD5))
+            return detached(false);
+        return detached(MakeFreshInstall());
+    }
+    TESSA_LOG("Component ID dir already there");
+    if (!system_specific_list_dir(mountPoint + "\\" + componentId, entries)) {
+        TESSA_LOG("Listing files from MountPoint\\CompId Failed");
+        return detached(false);
+    }
+    IsFreshInstall(entries, freshInstall);
+    if (freshInstall != 0) {
+        TESSA_LOG("isFreshInstall is ON");
+        if (!MakeFreshInstall()) {
+            TESSA_LOG("MakeFreshInstall Failed");
+            return detached(false);
+        }
+        return detached(true);
+    }
+    if (!compareVendorVersion(mountPoint, matched)) {
+        TESSA_LOG("CompareVendorVersion Failed");
+        return detached(false);
+    }
+    if (matched && !ReplaceCurrentFolder(mountPoint)) {
+        TESSA_LOG("ReplaceCurrentFolder Failed");
+        return detached(false);
+    }
+    return detached(true);
+}
