@@ -130,6 +130,7 @@ TEST_F(Orchestration, VCNeverReadyIs69After100PollsFiveSecondsApart)
     tessa.SetVCStates({1});
     NewWrapper();
     EXPECT_EQ(Run(Payload()), 69);
+    EXPECT_EQ(NewFrames(), std::vector<std::string>(100, "30 A9 1E"));
     EXPECT_EQ(host.sleeps, std::vector<int>(100, 5));
     const std::vector<std::string> log = NewLog();
     EXPECT_TRUE(Contains(log, "Not able to update.Please make the VC available"));

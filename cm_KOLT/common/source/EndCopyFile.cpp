@@ -1,4 +1,7 @@
 #include "SecureTessa.h"
 
-// Placeholder until the copy transaction lands.
-bool secureTessa::EndCopyFile() { return false; }
+bool secureTessa::EndCopyFile()
+{
+    l_state = 0;
+    return true;
+}

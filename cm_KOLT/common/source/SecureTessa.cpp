@@ -337,9 +337,4 @@ unsigned short secureTessa::swapBytes(unsigned short value)
     return static_cast<unsigned short>(((value & 0xFF) << 8) | (value >> 8));
 }
 
-int secureTessa::regPowerCycle()
-{
-    // The state-flag hand-over is not wired up yet: the flag is not set,
-    // and saying so keeps callers from relying on it.
-    return -1;
-}
+

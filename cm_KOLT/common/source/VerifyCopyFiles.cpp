@@ -1,4 +1,88 @@
 #include "SecureTessa.h"
 
-// Placeholder until copy verification lands.
-bool secureTessa::VerifyCopyFiles() { return false; }
+#include "Md5Wrapper.h"
+
+namespace {
+
+// Where a queued destination lies on the attached partition: its first
+// path component names the partition, the mount point stands for it.
+std::string targetPath(const std::string& mountPoint, const std::string& destination)
+{
+    const size_t slash = destination.find('/');
+    return mountPoint + (slash == std::string::npos ? destination : destination.substr(slash + 1));
+}
+
+bool isMd5Text(const std::string& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool secureTessa::VerifyCopyFiles()
+{
+    static md5wrapper hasher;
+    unsigned short failingRow = 0;
+    try {
+        if (cfgEntries.empty()) {
+            TESSA_LOG("VerifyCopyFiles: nothing was queued, nothing to verify");
+            return true;
+        }
+        for (const cfgEntry& entry : cfgEntries)
+            if (entry.partIndex >= TESSA_PARTITION_ROWS)
+                throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
+        const std::string label = tessaPartInfo[cfgEntries.front().partIndex].volumeLabel;
+        if (!AttachTessaPartition(label)) {
+            TESSA_LOG("Attach partition failed");
+            throw static_cast<unsigned char>(KOLT_ATTACHFAILED);
+        }
+        TESSA_LOG("AttachPartition succeeded");
+        std::string mountPoint;
+        getPartDrive(label, &mountPoint);
+        TESSA_LOG("Dynamic Partition Mount Point found");
+        TESSA_LOG(mountPoint);
+
+        for (const cfgEntry& entry : cfgEntries) {
+            if (entry.mode != filecopy && entry.mode != fileappend)
+                continue;
+            TESSA_LOG("Constructing the target file name");
+            const std::string target = targetPath(mountPoint, entry.destination);
+            const std::string digest = hasher.getHashFromFile(target);
+            TESSA_LOG("Verifying: ");
+            TESSA_LOG(target);
+            // "-1" stands for a file that could not be read, on either side:
+            // two unreadable files are no proof of a good copy.
+            if (isMd5Text(digest) && digest == entry.hash) {
+                TESSA_LOG("Verify Successful");
+                continue;
+            }
+            TESSA_LOG("File: " + target + "Target File Hash: " + digest + ", Payload File Hash: " + entry.hash);
+            TESSA_LOG("The file copied to the tessa did not match the original file.");
+            failingRow = entry.partIndex;
+            throw static_cast<unsigned char>(KOLT_COPYMISMATCH);
+        }
+        if (!DetachTessaPartition(label)) {
+            TESSA_LOG("DetachPartition failed");
+            throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+        }
+        TESSA_LOG("DetachPartition succeeded");
+        TESSA_LOG("VerifyCopyFiles Succeeded");
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("Verification failed.");
+        if (error == KOLT_COPYMISMATCH)
+            DetachTessaPartition(tessaPartInfo[failingRow].volumeLabel);
+        return false;
+    } catch (...) {
+        TESSA_LOG("Verification failed.");
+        TESSA_LOG("KOLT internal error");
+        storeErrorInfo(KOLT_INTERNALERROR);
+        return false;
+    }
+}

@@ -1,0 +1,131 @@
+// Verification of a copy onto a numbered partition: every copied file's
+// digest against the one recorded when it was queued; and the queued
+// deletion of a partition file.
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "Md5Wrapper.h"
+#include "PartitionHostTest.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char* const kMd5Abc = "900150983cd24fb0d6963f7d28e17f72";
+
+class VerifyCopyFiles : public PartitionHostTest {
+protected:
+    void SetUp() override
+    {
+        PartitionHostTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        exposeAndMountable();
+        host.answerPrefix("umount ", 0);
+    }
+
+    // A file as the controller left it on "TES022".
+    void onPartition(const std::string& path, const std::string& content)
+    {
+        const std::string full = "/tmp/TES022/" + path;
+        for (size_t slash = full.find('/', 12); slash != std::string::npos; slash = full.find('/', slash + 1))
+            ::mkdir(full.substr(0, slash).c_str(), 0755);
+        std::ofstream(full) << content;
+    }
+
+    void queue(exmlMode mode, const std::string& destination, const std::string& hash = "")
+    {
+        cfgEntry entry;
+        entry.mode = mode;
+        entry.destination = destination;
+        entry.hash = hash;
+        entry.partIndex = 22;
+        client->cfgEntries.push_back(entry);
+    }
+};
+
+} // namespace
+
+TEST_F(VerifyCopyFiles, EveryCopiedFileMatchesAndThePartitionIsDetachedAgain)
+{
+    ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+    onPartition("1234/current/fw.bin", "abc");
+    onPartition("1234/current/package.xml", "abc");
+    queue(dirmake, "tes022/1234");
+    queue(filecopy, "tes022/1234/current/fw.bin", kMd5Abc);
+    queue(fileappend, "tes022/1234/current/package.xml", kMd5Abc);
+    queue(filedelete, "tes022/1234/current/gone.bin");
+
+    ASSERT_TRUE(client->VerifyCopyFiles());
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Verify Successful"), 2);
+    EXPECT_TRUE(Contains(log, "/tmp/TES022/1234/current/fw.bin"));
+    EXPECT_TRUE(Contains(log, "VerifyCopyFiles Succeeded"));
+}
+
+// A file missing on either side never verifies: "-1" is no digest.
+TEST_F(VerifyCopyFiles, AMismatchOrAnUnreadableFileFailsWith47)
+{
+    const struct {
+        const char* content;   // null: missing on the partition
+        const char* queuedHash;
+    } cases[] = {{"abd", kMd5Abc}, {nullptr, kMd5Abc}, {nullptr, "-1"}, {"abc", "-1"}, {"abc", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.content ? c.content : "(missing)") + " / " + c.queuedHash);
+        ::unlink("/tmp/TES022/1234/fw.bin");
+        if (c.content != nullptr)
+            onPartition("1234/fw.bin", c.content);
+        client->cfgEntries.clear();
+        queue(filecopy, "tes022/1234/fw.bin", c.queuedHash);
+        queue(filecopy, "tes022/1234/later.bin", kMd5Abc);
+        client->storeErrorInfo(0);
+
+        EXPECT_FALSE(client->VerifyCopyFiles());
+        EXPECT_EQ(client->getKOLTError(), KOLT_COPYMISMATCH);
+        EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+        EXPECT_FALSE(Contains(Log(), "VerifyCopyFiles Succeeded"));
+    }
+    EXPECT_TRUE(Contains(Log(), "File: /tmp/TES022/1234/fw.binTarget File Hash: -1, Payload File Hash: " +
+                                    std::string(kMd5Abc)));
+    EXPECT_TRUE(Contains(Log(), "The file copied to the tessa did not match the original file."));
+}
+
+TEST_F(VerifyCopyFiles, RefusalsBeforeAnyFileIsRead)
+{
+    client->storeErrorInfo(0);
+    EXPECT_TRUE(client->VerifyCopyFiles());   // nothing queued, nothing to verify
+    EXPECT_TRUE(framesSinceSetUp().empty());
+
+    queue(filecopy, "tes022/fw.bin", kMd5Abc);
+    client->cfgEntries.back().partIndex = 257;
+    EXPECT_FALSE(client->VerifyCopyFiles());
+    EXPECT_EQ(client->getKOLTError(), KOLT_INVALIDPARTITION);
+    EXPECT_TRUE(framesSinceSetUp().empty());
+
+    client->cfgEntries.back().partIndex = 22;
+    tessa.ScriptCodes(0x05, {0x04});
+    EXPECT_FALSE(client->VerifyCopyFiles());
+    EXPECT_EQ(client->getKOLTError(), KOLT_ATTACHFAILED);
+    EXPECT_TRUE(Contains(Log(), "Attach partition failed"));
+    EXPECT_TRUE(Contains(Log(), "Verification failed."));
+}
+
+TEST_F(VerifyCopyFiles, DeleteTessaFileQueuesWithoutATransactionOrDuplicateCheck)
+{
+    client->l_state = 0;
+    client->entryCounter = 1;
+    ASSERT_TRUE(client->DeleteTessaFile("tes022/1234/old.bin"));
+    ASSERT_TRUE(client->DeleteTessaFile("tes022/1234/old.bin"));
+    ASSERT_EQ(client->cfgEntries.size(), 2u);
+    const cfgEntry& e = client->cfgEntries[0];
+    EXPECT_EQ(e.order, 2);
+    EXPECT_EQ(client->cfgEntries[1].order, 3);
+    EXPECT_EQ(e.mode, filedelete);
+    EXPECT_EQ(e.algorithmLabel, 1);
+    EXPECT_EQ(e.destination, "tes022/1234/old.bin");
+    EXPECT_EQ(e.partIndex, 22);
+    EXPECT_TRUE(e.source.empty());
+}
