@@ -1,17 +1,792 @@
 #include "SecureTessa.h"
 
-// Placeholders until the drop-box copy lands.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "Md5Wrapper.h"
+#include "PlatformLayer.h"
+#include "Sha.h"
+
 const char* updFileName = "update.xml";
 const char* updFileNameWaveCPlus = "input_secupd.xml";
 const uint64_t eps = 1048576;
-void AddCfgHdr(std::ostringstream*) {}
-bool AddCfgEntry(std::ostringstream*, cfgEntry, bool) { return false; }
-int doCopy(std::string, std::string, std::string, exmlMode) { return -1; }
-bool secureTessa::populateDynPart(std::string, std::ostringstream*, unsigned long&, unsigned long) { return false; }
-bool secureTessa::populateDynPartWaveCPlus(std::string, std::ostringstream*, unsigned long&, unsigned long)
+
+char DynMountPoint[kMountPointBufferBytes];
+char targetFilePath[kTargetFilePathBytes];
+
+
+namespace {
+
+// Thrown inside a pass; the pass stores nothing itself, the copy
+// transaction turns a failed pass into its own error.
+const unsigned char kPassFailed = KOLT_PARTITIONUNREACHABLE;
+
+const uint64_t kMinimumPayloadBytes = 65536;
+const uint64_t kDropBoxUnitBytes = 32768;
+// Chunks are streamed through a buffer of this size, never held whole.
+const size_t kChunkBlockBytes = 65536;
+// Bits 6 to 15 of splitState carry the next chunk number.
+const unsigned int kSplitStateMask = 0x3F;
+const unsigned int kSplitNotCopied = 0;
+const unsigned int kSplitDone = 1;
+const unsigned int kSplitInProgress = 2;
+const unsigned int kMaxChunkNumber = 0x3FF;
+// The drop box is attached and detached as a dynamic partition of row 0.
+const unsigned short kDropBoxRow = 0;
+
+struct FileCloser {
+    void operator()(FILE* file) const
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+int runShell(const std::string& command)
 {
+    return CPlatformLayer::ExecuteCmd(command, false, 0);
+}
+
+uint64_t spaceAbove(uint64_t bytes, uint64_t reserve)
+{
+    return bytes > reserve ? bytes - reserve : 0;
+}
+
+// A path as one word of a shell command. Ordinary paths go in as they are;
+// a path holding anything a shell could split, expand or run is put in
+// single quotes.
+std::string shellWord(const std::string& path)
+{
+    static const char* const plain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+,:=@%-";
+    if (!path.empty() && path.find_first_not_of(plain) == std::string::npos)
+        return path;
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += "'";
+    return quoted;
+}
+
+// The path without its first component and the "/" after it; the whole
+// path when it holds no "/".
+std::string withoutFirstComponent(const std::string& path)
+{
+    const size_t slash = path.find('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string beforeFirstSlash(const std::string& path)
+{
+    const size_t slash = path.find('/');
+    return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+std::string afterLastSlash(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+const char* algorithmElement(int32_t label)
+{
+    switch (label) {
+    case 0:
+        return "<Algorithm>SHA1</Algorithm>\n";
+    case 1:
+        return "<Algorithm>MD5</Algorithm>\n";
+    case 2:
+        return "<Algorithm>SHA256</Algorithm>\n";
+    default:
+        return "";
+    }
+}
+
+// Copies up to `limit` bytes of source, from `offset` on, into a new chunk
+// file, block by block. The number of bytes copied; 0 when nothing could
+// be read. Throws kPassFailed when the chunk cannot be written whole.
+uint64_t writeChunk(const std::string& source, uint64_t offset, uint64_t limit, const std::string& chunkPath)
+{
+    FileHandle in(std::fopen(source.c_str(), "rb"));
+    if (!in || offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+        fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
+        return 0;
+
+    std::FILE* out = std::fopen(chunkPath.c_str(), "wb");
+    if (out == nullptr) {
+        TESSA_LOG("Could not create chunk file " + chunkPath + ": " + std::strerror(errno));
+        throw kPassFailed;
+    }
+    FileHandle outHandle(out);
+    std::unique_ptr<char[]> block(new char[kChunkBlockBytes]);
+    uint64_t copied = 0;
+    while (copied < limit) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkBlockBytes, limit - copied));
+        const size_t got = std::fread(block.get(), 1, want, in.get());
+        if (got > 0 && std::fwrite(block.get(), 1, got, out) != got) {
+            TESSA_LOG("Could not write chunk file " + chunkPath + ": " + std::strerror(errno));
+            throw kPassFailed;
+        }
+        copied += got;
+        if (got < want) {
+            if (std::ferror(in.get())) {
+                TESSA_LOG("Could not read file " + source);
+                throw kPassFailed;
+            }
+            break;
+        }
+    }
+    outHandle.release();
+    if (std::fclose(out) != 0) {
+        TESSA_LOG("Could not close chunk file " + chunkPath + ": " + std::strerror(errno));
+        throw kPassFailed;
+    }
+    return copied;
+}
+
+// One copy pass over the queue; the WaveC pass lists only what it copies.
+class CopyPass {
+public:
+    CopyPass(std::vector<cfgEntry>& queue, const std::string& mountPoint, std::ostringstream* document,
+             uint64_t capacity, bool waveC)
+        : m_queue(queue),
+          m_mountPoint(mountPoint),
+          m_document(document),
+          m_capacity(capacity),
+          m_remaining(capacity),
+          m_waveC(waveC)
+    {
+    }
+
+    // The first entry not yet done, or throws kPassFailed.
+    unsigned long run(unsigned long index)
+    {
+        for (unsigned long i = index; i < m_queue.size(); ++i) {
+            cfgEntry& entry = m_queue[i];
+            TESSA_LOG("SrcName: ");
+            TESSA_LOG(entry.source);
+            TESSA_LOG("DstName: ");
+            TESSA_LOG(entry.destination);
+
+            switch (entry.mode) {
+            case filecopy:
+                if ((entry.splitState & kSplitStateMask) != kSplitInProgress &&
+                    entry.size <= spaceAbove(m_capacity, eps)) {
+                    if (entry.size > spaceAbove(m_remaining, eps)) {
+                        TESSA_LOG("FileSize > AvailableSpace");
+                        return i;
+                    }
+                    TESSA_LOG("filecopy");
+                    copy(entry);
+                    list(entry);
+                    entry.splitState = kSplitDone;
+                } else {
+                    return split(entry, i);
+                }
+                break;
+            case filemove:
+            case dirmove:
+            case filedelete:
+            case dirdelete:
+                if (m_waveC) {
+                    TESSA_LOG("Unhandled mode");
+                    break;
+                }
+                TESSA_LOG(entry.mode == filemove  ? "filemove"
+                          : entry.mode == dirmove ? "dirmove"
+                          : entry.mode == filedelete ? "filedelete"
+                                                     : "dirdelete");
+                list(entry);
+                entry.splitState = kSplitDone;
+                break;
+            case fileappend:
+                TESSA_LOG(m_waveC ? "Unhandled mode" : "fileappend ignored");
+                break;
+            case dirmake:
+                TESSA_LOG("dirmake");
+                copy(entry);
+                // The WaveC controller reads only the copies; the folder is
+                // made in the drop box and not listed.
+                if (!m_waveC)
+                    list(entry);
+                entry.splitState = kSplitDone;
+                break;
+            case ssib:
+                if (m_waveC) {
+                    TESSA_LOG("Unhandled mode");
+                    break;
+                }
+                TESSA_LOG("ssib");
+                copy(entry);
+                list(entry);
+                break;
+            default:
+                TESSA_LOG("Unhandled mode");
+                break;
+            }
+            m_remaining = spaceAbove(m_remaining, entry.size);
+        }
+        return static_cast<unsigned long>(m_queue.size());
+    }
+
+private:
+    void copy(const cfgEntry& entry)
+    {
+        if (doCopy(m_mountPoint, entry.destination, entry.source, entry.mode) != 0) {
+            TESSA_LOG("doCopy failed");
+            throw kPassFailed;
+        }
+        TESSA_LOG("doCopy succeeded");
+    }
+
+    void list(const cfgEntry& entry, bool chunk = false)
+    {
+        if (!AddCfgEntry(m_document, entry, chunk)) {
+            TESSA_LOG("AddCfgEntry failed");
+            throw kPassFailed;
+        }
+    }
+
+    // Writes the next chunk of the entry at queue position i and ends the
+    // pass: the first entry not yet done.
+    unsigned long split(cfgEntry& entry, unsigned long i)
+    {
+        TESSA_LOG("Split File: Creating Chunk");
+        const unsigned int number = entry.splitState >> 6;
+        const uint64_t staged = entry.stagedBytes > 0 ? static_cast<uint64_t>(entry.stagedBytes) : 0;
+        // A chunk never takes more than the space this pass has left, and
+        // never more than what the entry still has to stage.
+        const uint64_t room = std::min(spaceAbove(m_capacity, eps), spaceAbove(m_remaining, eps));
+        const uint64_t limit = std::min(room, spaceAbove(entry.size, staged));
+        if (room == 0 && m_remaining < m_capacity) {
+            // Earlier entries filled this pass; the next pass starts here.
+            TESSA_LOG("FileSize > AvailableSpace");
+            return i;
+        }
+        if (limit == 0) {
+            TESSA_LOG("Could not read file");
+            throw kPassFailed;
+        }
+
+        const std::string chunkName = "FileChunk" + std::to_string(number);
+        const std::string chunkPath = m_mountPoint + chunkName;
+        const uint64_t copied = writeChunk(entry.source, staged, limit, chunkPath);
+        if (copied == 0) {
+            TESSA_LOG("Could not read file");
+            throw kPassFailed;
+        }
+        runShell("sync");
+        entry.stagedBytes = static_cast<int64_t>(staged + copied);
+
+        static md5wrapper hasher;
+        cfgEntry chunk;
+        chunk.order = static_cast<int32_t>(i);
+        chunk.mode = number == 0 ? filecopy : fileappend;
+        chunk.algorithmLabel = 1;
+        chunk.size = copied;
+        chunk.source = chunkName;
+        chunk.destination = entry.destination;
+        chunk.hash = hasher.getHashFromFile(chunkPath);
+        chunk.omitDestination = false;
+        if (chunk.hash == "-1") {
+            // The controller would check the chunk against a text that is
+            // no digest.
+            TESSA_LOG("Could not read file " + chunkPath);
+            throw kPassFailed;
+        }
+        list(chunk, true);
+
+        unsigned long next = i;
+        if (static_cast<uint64_t>(entry.stagedBytes) < entry.size) {
+            if (number + 1 > kMaxChunkNumber) {
+                TESSA_LOG("Too many chunks for " + entry.source);
+                throw kPassFailed;
+            }
+            entry.splitState = static_cast<uint16_t>(((number + 1) << 6) + kSplitInProgress);
+        } else {
+            entry.splitState = kSplitDone;
+            TESSA_LOG("Last Split File Chunk");
+            next = i + 1;
+        }
+        TESSA_LOG("Split File: Chunk ");
+        TESSA_LOG(chunkName);
+        return next;
+    }
+
+    std::vector<cfgEntry>& m_queue;
+    const std::string& m_mountPoint;
+    std::ostringstream* m_document;
+    const uint64_t m_capacity;
+    uint64_t m_remaining;
+    const bool m_waveC;
+};
+
+} // namespace
+
+void AddCfgHdr(std::ostringstream* document)
+{
+    TESSA_LOG("Adding the config file header");
+    *document << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              << "<TESSA_Update>\n";
+}
+
+bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk)
+{
+    try {
+        const std::string source = chunk ? entry.source : withoutFirstComponent(entry.destination);
+        std::string destination = entry.destination;
+        if (entry.mode == ssib)
+            destination = afterLastSlash(entry.source);
+        else if (entry.mode == dirdelete)
+            destination = entry.source;
+
+        // Texts go in as they stand: the controller reads them unescaped.
+        std::string element = "\t<File order=\"" + std::to_string(entry.order) + "\">";
+        if (entry.mode != signedunzip)
+            element += "<Hash>" + entry.hash + "</Hash>";
+        switch (entry.mode) {
+        case filecopy:
+            element += "<Source>" + source + "</Source>";
+            if (!entry.omitDestination)
+                element += "<Destination>" + destination + "</Destination>";
+            element += "<Mode>filecopy</Mode>";
+            break;
+        case dircopy:
+            element += "<SourceTESSA>" + destination + "</SourceTESSA>\n";
+            element += "<Destination>" + destination + "</Destination>\n";
+            element += "<Mode>dircopy</Mode>\n";
+            break;
+        case filemove:
+            element += "<SourceTESSA>" + entry.source + "</SourceTESSA>\n";
+            element += "<Destination>" + destination + "</Destination>\n";
+            element += "<Mode>filemove</Mode>\n";
+            break;
+        case dirmove:
+            element += "<SourceTESSA>" + entry.source + "</SourceTESSA>\n";
+            element += "<Destination>" + destination + "</Destination>";
+            element += "<Mode>dirmove</Mode>\n";
+            break;
+        case filedelete:
+            element += "<Destination>" + destination + "</Destination>\n";
+            element += "<Mode>filedelete</Mode>\n";
+            break;
+        case dirdelete:
+            element += "<Destination>" + destination + "</Destination>\n";
+            element += "<Mode>dirdelete</Mode>\n";
+            break;
+        case fileappend:
+            element += "<Source>" + source + "</Source>";
+            element += "<Destination>" + destination + "</Destination>";
+            element += "<Mode>fileappend</Mode>";
+            break;
+        case dirmake:
+            element += "<Destination>" + destination + "</Destination>";
+            element += "<Mode>dirmake</Mode>\n";
+            break;
+        case ssib:
+            element += "<Source>" + destination + "</Source>\n";
+            element += "<Mode>ssib</Mode>\n";
+            break;
+        case signedunzip:
+            element += "<Source>" + source + "</Source>";
+            element += "<Destination>" + beforeFirstSlash(destination) + "/.</Destination>";
+            element += "<Mode>signedunzip</Mode>";
+            break;
+        default:
+            break;
+        }
+        if (!destination.empty() && entry.mode != signedunzip)
+            element += algorithmElement(entry.algorithmLabel);
+        element += "</File>\n";
+        *document << element;
+        return true;
+    } catch (...) {
+        TESSA_LOG("doCopy failed");
+        return false;
+    }
+}
+
+int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode)
+{
+    TESSA_LOG("doCopy");
+    // The first component names the partition; the drop box root stands
+    // for it.
+    const std::string target = withoutFirstComponent(destination);
+
+    std::string command;
+    for (size_t slash = target.find('/'); slash != std::string::npos; slash = target.find('/', slash + 1)) {
+        // One level per command; a folder that is there already is no
+        // failure.
+        command = "mkdir " + shellWord(mountPoint + target.substr(0, slash)) + " > /dev/null 2>&1";
+        TESSA_LOG("Creating directory");
+        TESSA_LOG(command);
+        TESSA_LOG(runShell(command) < 0 ? "failed" : "succeeded");
+    }
+
+    switch (mode) {
+    case dirmake:
+        command = "/bin/mkdir -p " + shellWord(mountPoint + target) + " > /dev/null 2>&1";
+        TESSA_LOG("Cmd: " + command);
+        break;
+    case filecopy:
+    case signedunzip:
+        command = "/bin/cp " + shellWord(source) + " " + shellWord(mountPoint + target) + " > /dev/null";
+        TESSA_LOG("Cmd: " + command);
+        break;
+    case ssib:
+        command = "/bin/cp " + shellWord(source) + " " + shellWord(mountPoint) + " > /dev/null";
+        TESSA_LOG("Cmd: " + command);
+        break;
+    default:
+        break;
+    }
+    TESSA_LOG("Executing command ");
+    TESSA_LOG(command);
+    if (command.empty())
+        return 0;
+    return runShell(command);
+}
+
+bool secureTessa::populateDynPart(std::string mountPoint, std::ostringstream* document, unsigned long& index,
+                                  unsigned long capacity)
+{
+    try {
+        CopyPass pass(cfgEntries, mountPoint, document, capacity, false);
+        index = pass.run(index);
+        return true;
+    } catch (...) {
+        TESSA_LOG("populateDynPart failed");
+        return false;
+    }
+}
+
+bool secureTessa::populateDynPartWaveCPlus(std::string mountPoint, std::ostringstream* document,
+                                           unsigned long& index, unsigned long capacity)
+{
+    TESSA_LOG("Entering populateDynPartWaveCPlus");
+    unsigned int error = KOLT_INTERNALERROR;
+    try {
+        CopyPass pass(cfgEntries, mountPoint, document, capacity, true);
+        index = pass.run(index);
+        TESSA_LOG("Leaving populateDynPartWaveCPlus");
+        return true;
+    } catch (unsigned char number) {
+        error = number;
+    } catch (...) {
+    }
+    TESSA_LOG("populateDynPart failed with error code " + std::to_string(error));
+    TESSA_LOG("Leaving populateDynPartWaveCPlus");
     return false;
 }
-void secureTessa::CalculateAndAdjustPayloadSize(unsigned int&) {}
-bool secureTessa::CompleteCopyFileWaveCPlus(digestType) { return false; }
-bool secureTessa::CompleteCopyFile() { return false; }
+
+void secureTessa::CalculateAndAdjustPayloadSize(unsigned int& total)
+{
+    uint64_t sum = total;
+    for (const cfgEntry& entry : cfgEntries) {
+        if (entry.mode == filecopy || entry.mode == signedunzip)
+            sum += entry.size;
+    }
+    if (sum < kMinimumPayloadBytes)
+        sum = kMinimumPayloadBytes;
+    else
+        sum = (sum + kDropBoxUnitBytes - 1) / kDropBoxUnitBytes * kDropBoxUnitBytes;
+    sum += eps;
+    if (!cfgEntries.empty() && cfgEntries.front().mode == signedunzip)
+        sum += 4 * eps;
+
+    // A payload beyond what a drop box can hold asks for the largest one;
+    // without a known limit, for the largest size the request can name.
+    const uint64_t ceiling = maxDropBoxBytes != 0
+                                 ? maxDropBoxBytes
+                                 : std::numeric_limits<unsigned int>::max() / kDropBoxUnitBytes * kDropBoxUnitBytes;
+    total = static_cast<unsigned int>(std::min(sum, ceiling));
+}
+
+namespace {
+
+// The document and its path for one pass.
+void setTargetFilePath(const char* mountPoint, const char* documentName)
+{
+    std::snprintf(targetFilePath, kTargetFilePathBytes, "%s%s", mountPoint, documentName);
+}
+
+// Writes the document text whole, or throws 27.
+void writeDocument(const std::string& text)
+{
+    std::FILE* file = std::fopen(targetFilePath, "wb");
+    if (file == nullptr) {
+        TESSA_LOG(std::string("Could not create ") + targetFilePath + ": " + std::strerror(errno));
+        throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+    }
+    FileHandle handle(file);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    handle.release();
+    if (std::fclose(file) != 0 || !written) {
+        TESSA_LOG(std::string("Could not write ") + targetFilePath);
+        throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+    }
+}
+
+// Removes what earlier passes left in the drop box before a new pass.
+void clearEarlierPasses(const std::vector<cfgEntry>& queue, unsigned long index, const std::string& mountPoint)
+{
+    for (unsigned long i = 0; i < index && i < queue.size(); ++i) {
+        if (queue[i].mode == filecopy || queue[i].mode == fileappend)
+            ::unlink((mountPoint + withoutFirstComponent(queue[i].destination)).c_str());
+    }
+    runShell("rm -f " + shellWord(mountPoint) + "FileChunk*" + " > /dev/null 2>&1");
+}
+
+// The clean-up of a failed copy: the drop box goes when nothing more can
+// come of it; after a failed detach it stays for the next run to remove.
+void cleanUpFailedCopy(secureTessa& client, unsigned char error, bool waveC)
+{
+    bool detach = false;
+    bool remove = false;
+    switch (error) {
+    case KOLT_DROPBOXCREATEFAILED:
+        TESSA_LOG(waveC ? "create drop box failed" : "Creat Drop Box Failed");
+        break;
+    case KOLT_PARTITIONUNREACHABLE:
+    case KOLT_PAYLOADTOOLARGE:
+        detach = true;
+        remove = true;
+        break;
+    case KOLT_DIGESTHANDOVERFAILED:
+        remove = true;
+        break;
+    default:
+        break;
+    }
+    if (detach) {
+        if (client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
+            TESSA_LOG("DetachPartition succeeded");
+        else
+            TESSA_LOG("DetachPartition Failed");
+    }
+    if (remove) {
+        if (client.DeleteDropBox(0))
+            TESSA_LOG("DeleteDropBox succeeded");
+        else
+            TESSA_LOG("DeleteDropBox Failed");
+    }
+}
+
+} // namespace
+
+bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
+{
+    TESSA_LOG("Entering CompleteCopyFileWaveCPlus");
+    std::unique_ptr<std::ostringstream> document;
+    try {
+        if (cfgEntries.empty()) {
+            // No document, so nothing to hand over.
+            TESSA_LOG("No files queued for the copy");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        unsigned int requested = 0;
+        CalculateAndAdjustPayloadSize(requested);
+        if (maxDropBoxBytes != 0 && requested > maxDropBoxBytes)
+            requested = maxDropBoxBytes;
+
+        unsigned int granted = 0;
+        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
+            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        TESSA_LOG("CreateDropBox succeeded");
+
+        std::string hash;
+        unsigned long index = 0;
+        if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
+            TESSA_LOG("AttachPartition failed");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        TESSA_LOG("AttachPartition succeeded");
+        if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
+            TESSA_LOG("Dynamic Partition Mount Point NOT found");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        TESSA_LOG("Dynamic Partition Mount Point: ");
+        TESSA_LOG(DynMountPoint);
+        const std::string mountPoint(DynMountPoint);
+
+        clearEarlierPasses(cfgEntries, index, mountPoint);
+        document.reset(new std::ostringstream);
+        AddCfgHdr(document.get());
+        if (!populateDynPartWaveCPlus(mountPoint, document.get(), index, granted)) {
+            TESSA_LOG("populateDynPart failed");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        // The controller reads one document, after the one pass: a
+        // second pass would replace what this one copied.
+        if (index < cfgEntries.size()) {
+            TESSA_LOG("Payload size exceeds Maximum Dynamic partition size.");
+            throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
+        }
+
+        TESSA_LOG("Adding the config file footer");
+        *document << "</TESSA_Update>\n\n";
+        const std::string text = document->str();
+        TESSA_LOG("update.xml Contents: ");
+        TESSA_LOG(text);
+
+        if (digest != DIGEST_GPG) {
+            char sha[65] = {0};
+            CSHA().CalculateSHA256(text, false, sha);
+            hash = sha;
+            TESSA_LOG("update.xml Hash: ");
+            TESSA_LOG(hash);
+            setTargetFilePath(DynMountPoint, updFileNameWaveCPlus);
+            TESSA_LOG("Dynamic Partition volumeLabel: ");
+            TESSA_LOG(targetFilePath);
+            writeDocument(text);
+        }
+        runShell("sync");
+        syncAll(mountPoint);
+        document.reset();
+
+        if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
+            TESSA_LOG("DetachPartition failed");
+            throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+        }
+        TESSA_LOG("DetachPartition succeeded");
+
+        if (digest != DIGEST_GPG) {
+            if (!SecureTessaCopyWaveCPlus(session, hash, digest)) {
+                TESSA_LOG("SecureTessaCopy failed");
+                throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+            }
+            // The controller checks the document against the digest: a
+            // refusal (or no answer within the polls) means nothing will be
+            // staged from this drop box.
+            const int status = pollForStatus();
+            if (status != 0 && status != 1) {
+                TESSA_LOG("SecureTessaCopy hash check verification failed");
+                throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+            }
+            TESSA_LOG("SecureTessaCopy succeeded and hash check verification passed");
+        }
+        l_state = 0;
+        TESSA_LOG("Exiting CompleteCopyFileWaveCPlus");
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("copyPayload failed");
+        cleanUpFailedCopy(*this, error, true);
+    } catch (...) {
+        storeErrorInfo(KOLT_INTERNALERROR);
+        TESSA_LOG("copyPayload failed");
+        TESSA_LOG("KOLT internal error");
+        TESSA_LOG("Exiting CompleteCopyFileWaveCPlus");
+    }
+    l_state = 0;
+    return false;
+}
+
+bool secureTessa::CompleteCopyFile()
+{
+    std::unique_ptr<std::ostringstream> document;
+    try {
+        if (cfgEntries.empty()) {
+            TESSA_LOG("No files queued for the copy");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        unsigned int requested = 0;
+        CalculateAndAdjustPayloadSize(requested);
+        if (maxDropBoxBytes != 0 && requested > maxDropBoxBytes)
+            requested = maxDropBoxBytes;
+
+        unsigned int granted = 0;
+        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
+            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        TESSA_LOG("CreateDropBox succeeded");
+
+        static md5wrapper hasher;
+        unsigned long index = 0;
+        while (index < cfgEntries.size()) {
+            document.reset(new std::ostringstream);
+            AddCfgHdr(document.get());
+            if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
+                TESSA_LOG("AttachPartition failed");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+            TESSA_LOG("AttachPartition succeeded");
+            if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
+                TESSA_LOG("Dynamic Partition Mount Point NOT found");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+            TESSA_LOG("Dynamic Partition Mount Point: ");
+            TESSA_LOG(DynMountPoint);
+            const std::string mountPoint(DynMountPoint);
+
+            clearEarlierPasses(cfgEntries, index, mountPoint);
+            if (!populateDynPart(mountPoint, document.get(), index, granted)) {
+                TESSA_LOG("populateDynPart failed");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+
+            TESSA_LOG("Adding the config file footer");
+            *document << "</TESSA_Update>\n\n";
+            const std::string text = document->str();
+            TESSA_LOG("update.xml Contents: ");
+            TESSA_LOG(text);
+            const std::string hash = hasher.getHashFromString(text);
+            TESSA_LOG("update.xml Hash: ");
+            TESSA_LOG(hash);
+            setTargetFilePath(DynMountPoint, updFileName);
+            TESSA_LOG("Dynamic Partition volumeLabel: ");
+            TESSA_LOG(targetFilePath);
+            writeDocument(text);
+            runShell("sync");
+            syncAll(mountPoint);
+            document.reset();
+
+            if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
+                TESSA_LOG("DetachPartition failed");
+                throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+            }
+            TESSA_LOG("DetachPartition succeeded");
+            if (!SecureTessaCopy(session, hash, 0)) {
+                TESSA_LOG("SecureTessaCopy failed");
+                throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+            }
+            TESSA_LOG("SecureTessaCopy succeeded");
+        }
+
+        if (!DeleteDropBox(0)) {
+            TESSA_LOG("DeleteDropBox Failed");
+            throw static_cast<unsigned char>(KOLT_DELETEDROPBOXFAILED);
+        }
+        TESSA_LOG("DeleteDropBox succeeded");
+        if (!VerifyCopyFiles()) {
+            TESSA_LOG("Copy verification Failed");
+            throw static_cast<unsigned char>(KOLT_COPYMISMATCH);
+        }
+        TESSA_LOG("Copy verification Succeeded");
+        l_state = 0;
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("copyPayload failed");
+        cleanUpFailedCopy(*this, error, false);
+    } catch (...) {
+        storeErrorInfo(KOLT_INTERNALERROR);
+        TESSA_LOG("copyPayload failed");
+        TESSA_LOG("KOLT internal error");
+    }
+    l_state = 0;
+    return false;
+}

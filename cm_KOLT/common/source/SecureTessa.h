@@ -295,6 +295,11 @@ bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk);
 int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode);
 // Space a copy pass keeps free in the drop box.
 extern const uint64_t eps;
+// The drop box's mount point ("/tmp/SECUPD/" on Linux hosts) during a copy,
+// and the path of the request document written there.
+extern char DynMountPoint[kMountPointBufferBytes];
+const size_t kTargetFilePathBytes = 1024;
+extern char targetFilePath[kTargetFilePathBytes];
 
 // ---------------------------------------------------------------------------
 // Ignores SIGINT for the rest of the process.
