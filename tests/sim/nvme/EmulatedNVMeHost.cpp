@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <filesystem>
 #include <list>
 #include <map>
@@ -16,6 +17,7 @@
 #include <umockdev.h>
 
 #include "EmulatedIPMIDevice.h"
+#include "IsolatedLauncher.h"
 
 
 namespace {
@@ -238,5 +240,26 @@ void EmulatedNVMeHost::addController(const EmulatedController& setup)
 EmulatedRun EmulatedNVMeHost::run(const std::string& executable, const std::vector<std::string>& args,
                                   const std::string& workDir, int timeoutSeconds)
 {
-    return RunUnderUmockdev(m_impl->root, executable, args, workDir, timeoutSeconds);
+    const std::string sleepLog = m_impl->root + "/sleeps.log";
+    std::remove(sleepLog.c_str());
+    LaunchRequest request;
+    request.executable = executable;
+    request.args = args;
+    request.workDir = workDir;
+    request.umockdevRoot = m_impl->root;
+    request.preload = std::string(ZAGO_SLEEP_PRELOAD) + ":libumockdev-preload.so.0";
+    request.environment = {"ZAGO_SLEEP_LOG=" + sleepLog};
+    request.timeoutSeconds = timeoutSeconds;
+    // Mount folders and scratch files of the run die with it.
+    request.privateTmp = true;
+    return launchIsolated(request);
+}
+
+std::vector<std::string> EmulatedNVMeHost::sleeps() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_impl->root + "/sleeps.log");
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }

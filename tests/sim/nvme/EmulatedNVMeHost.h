@@ -45,9 +45,14 @@ public:
     void addIPMIDevice(SimManagementController& controller);
 
     // Runs `executable` with `args` in `workDir` on the emulated host and
-    // waits for it (killed after `timeoutSeconds`); see RunUnderUmockdev.
+    // waits for it (killed after `timeoutSeconds`), isolated as every
+    // end-to-end run; its sleeps return at once and are recorded.
     EmulatedRun run(const std::string& executable, const std::vector<std::string>& args,
                     const std::string& workDir, int timeoutSeconds = 60);
+
+    // The sleeps of the last run, which returned at once (the test-only
+    // sleep preload is loaded): "<function> <seconds>" lines in order.
+    std::vector<std::string> sleeps() const;
 
     // Root of the emulated tree (its sys/ and dev/).
     std::string rootDir() const;
