@@ -42,7 +42,16 @@ std::string kernelRelease()
 
 class RollbackEndToEnd : public testing::Test {
 protected:
-    RollbackEndToEnd() : exeDir(false), workDir(false), tessa(controller)
+    // One namespace for the whole suite: it must come before any thread,
+    // and umockdev's threads outlive a testbed.
+    static void SetUpTestSuite() { suiteNamespace = new HostNamespace; }
+    static void TearDownTestSuite()
+    {
+        delete suiteNamespace;
+        suiteNamespace = nullptr;
+    }
+
+    RollbackEndToEnd() : ns(*suiteNamespace), exeDir(false), workDir(false), tessa(controller)
     {
         // A Red Hat host whose udev rule folders, release files and module
         // list are the test's own.
@@ -119,13 +128,16 @@ protected:
         EXPECT_TRUE(exeDir.exists("rollback_attempt.txt"));
     }
 
-    HostNamespace ns;
+    static HostNamespace* suiteNamespace;
+    HostNamespace& ns;
     TempDir exeDir;
     TempDir workDir;
     EmulatedNVMeHost host;
     SimManagementController controller;
     SimTessaController tessa;
 };
+
+HostNamespace* RollbackEndToEnd::suiteNamespace = nullptr;
 
 } // namespace
 
