@@ -84,7 +84,7 @@ TEST_F(CopyPassTest, FailedMainCommandFailsThePass)
             EXPECT_EQ(doc.str(), "");
             EXPECT_EQ(client->cfgEntries[0].splitState, 0);
         }
-        host.runInShell(c.prefix);
+        host.answerPrefix(c.prefix, [](const std::string& command) { return std::system(command.c_str()); });
     }
     const Strings log = Log();
     EXPECT_TRUE(Contains(log, "doCopy failed"));
