@@ -250,8 +250,6 @@ EmulatedRun EmulatedNVMeHost::run(const std::string& executable, const std::vect
     request.preload = std::string(ZAGO_SLEEP_PRELOAD) + ":libumockdev-preload.so.0";
     request.environment = {"ZAGO_SLEEP_LOG=" + sleepLog};
     request.timeoutSeconds = timeoutSeconds;
-    // Mount folders and scratch files of the run die with it.
-    request.privateTmp = true;
     return launchIsolated(request);
 }
 
