@@ -140,6 +140,15 @@ EmulatedNVMeHost::EmulatedNVMeHost() : m_impl(new Impl)
     std::filesystem::create_directories(m_impl->root + "/dev");
 }
 
+EmulatedNVMeHost::EmulatedNVMeHost(UMockdevTestbed* shared) : m_impl(new Impl)
+{
+    m_impl->testbed = UMOCKDEV_TESTBED(g_object_ref(shared));
+    gchar* root = umockdev_testbed_get_root_dir(m_impl->testbed);
+    m_impl->root = root;
+    g_free(root);
+    std::filesystem::create_directories(m_impl->root + "/dev");
+}
+
 EmulatedNVMeHost::~EmulatedNVMeHost()
 {
     m_impl->ipmi.reset();

@@ -30,9 +30,14 @@ struct EmulatedController {
 // Open failures: umockdev cannot make the open of an emulated node fail
 // with a chosen errno, so a model with failOpen() gets a node the program
 // cannot open for writing (a directory: EISDIR), whatever errno was asked for.
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
 class EmulatedNVMeHost {
 public:
     EmulatedNVMeHost();
+    // The controllers join a testbed another emulation made (the USB disks
+    // of the management controller, say); runs then go through that one.
+    explicit EmulatedNVMeHost(UMockdevTestbed* shared);
     ~EmulatedNVMeHost();
     EmulatedNVMeHost(const EmulatedNVMeHost&) = delete;
     EmulatedNVMeHost& operator=(const EmulatedNVMeHost&) = delete;

@@ -178,6 +178,17 @@ const char* const kLsmodTool = R"(#!/bin/sh
 cat @STATE@/modules
 )";
 
+// The commands the program starts run without umockdev's preload; a
+// listing of /dev (how NVMe controllers are found) shows the testbed's
+// nodes beside the private /dev's, as the preloaded program would see them.
+const char* const kLsTool = R"(#!/bin/sh
+if [ "$#" -eq 2 ] && [ "$1" = -a ] && [ "$2" = /dev ] && [ -n "$UMOCKDEV_DIR" ]; then
+  { /bin/ls -a /dev; /bin/ls -a "$UMOCKDEV_DIR/dev" 2>/dev/null; } | sort -u
+else
+  exec /bin/ls "$@"
+fi
+)";
+
 // Never a real module change from a test: recorded, and refused.
 const char* const kModuleChangeTool = R"(#!/bin/sh
 echo "$(basename "$0") $*" >> @STATE@/modules.log
@@ -502,6 +513,7 @@ EmulatedUsbDiskHost::EmulatedUsbDiskHost(HostNamespace& ns, SimTessaController& 
     fs::create_directories(state + "/disks");
     writeFile(state + "/bin/mount", withState(kMountTool, state), 0755);
     writeFile(state + "/bin/lsmod", withState(kLsmodTool, state), 0755);
+    writeFile(state + "/bin/ls", kLsTool, 0755);
     for (const char* tool : {"modprobe", "rmmod", "insmod"})
         writeFile(state + "/bin/" + tool, withState(kModuleChangeTool, state), 0755);
     setModulesLoaded(true, true);
@@ -707,5 +719,7 @@ EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::v
 }
 
 std::string EmulatedUsbDiskHost::rootDir() const { return m_impl->root; }
+
+UMockdevTestbed* EmulatedUsbDiskHost::testbed() const { return m_impl->testbed; }
 
 std::string sleepPreloadLibrary() { return ZAGO_SLEEP_PRELOAD; }

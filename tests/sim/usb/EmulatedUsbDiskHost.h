@@ -10,6 +10,8 @@
 #include "SimTessaController.h"
 #include "UmockdevRun.h"
 
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
 struct UsbDiskOptions {
     // A partition table in front: the FAT volume sits on "<disk>1".
     bool mbr = false;
@@ -96,6 +98,8 @@ public:
                     int timeoutSeconds = 120, const std::vector<std::string>& environment = {});
 
     std::string rootDir() const;
+    // The testbed, for emulations that join it (NVMe controllers).
+    UMockdevTestbed* testbed() const;
 
     struct Impl;
 
