@@ -154,9 +154,11 @@ protected:
         controllerNode.sysfsIds.subDevice = 0x2151;
         controllerNode.model = model;
         nvme.addController(controllerNode);
-        // The drop box the client creates takes the lowest free bit.
-        usb.exposeDynamic(0, "SECUPD");
     }
+
+    // The drop box the client creates takes the lowest free bit; exposed,
+    // it shows up as a USB disk once attached.
+    void ExposeDropBox() { usb.exposeDynamic(0, "SECUPD"); }
 
     static HostNamespace* suiteNamespace;
     HostNamespace& ns;
@@ -176,6 +178,7 @@ HostNamespace* RollbackRoad::suiteNamespace = nullptr;
 
 TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
 {
+    ExposeDropBox();
     EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_FALSE(run.timedOut);
@@ -225,6 +228,7 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
 // fails with 24 and the drop box is deleted; the update stands.
 TEST_F(RollbackRoad, ADigestMismatchFailsTheCopyAndRemovesTheDropBox)
 {
+    ExposeDropBox();
     tessa.SetSubHandler(0x26, [](const std::vector<uint8_t>& data) {
         SimIpmiReply reply;
         const uint8_t operation = data.size() > 3 ? data[3] : 0;
@@ -240,5 +244,26 @@ TEST_F(RollbackRoad, ADigestMismatchFailsTheCopyAndRemovesTheDropBox)
     EXPECT_EQ(tessa.CountSub(0x07), 1u);
     EXPECT_TRUE(tessa.DynamicPartitions().empty());
     EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
+    EXPECT_FALSE(fs::exists(stagedDir.path() + "/package"));
+}
+
+// A drop box that never shows up on the host: five attaches of 60 search
+// attempts each, 5 s apart (25 minutes on a real host), then 27; the drop
+// box is detached and deleted again.
+TEST_F(RollbackRoad, ADropBoxThatNeverAppearsIs27)
+{
+    EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(workDir.read("debug_update.log")
+                  .find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 1b"),
+              std::string::npos);
+    EXPECT_NE(exeDir.read("result.xml").find("Firmware update is successful."), std::string::npos);
+    EXPECT_EQ(usb.attempts(), 300u);
+    const std::vector<std::string> sleeps = usb.sleeps();
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), "sleep 5"), 300);
+    EXPECT_EQ(tessa.CountSub(0x07), 1u);
+    EXPECT_TRUE(tessa.DynamicPartitions().empty());
+    EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
+    EXPECT_TRUE(usb.mountCalls().empty());
     EXPECT_FALSE(fs::exists(stagedDir.path() + "/package"));
 }
