@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "HostNamespace.h"
 #include "NVMeControllerModel.h"
 #include "NVMeTestData.h"
+#include "Md5Wrapper.h"
 #include "Sha.h"
 #include "SimManagementController.h"
 #include "SimTessaController.h"
@@ -106,6 +108,100 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_operations;
     std::string m_digest;
+};
+
+// An older controller's side of the copy: the MD5 of "update.xml" arrives
+// in four parts after a header (sub-command 9); when it matches the
+// document in the drop box, the document's entries are carried out on the
+// "TES022" partition's folder.
+class OlderController {
+public:
+    OlderController(SimTessaController& tessa, EmulatedUsbDiskHost& usb) : m_usb(usb)
+    {
+        tessa.SetSubHandler(0x09, [this](const std::vector<uint8_t>& data) { return answer(data); });
+    }
+
+    std::vector<std::string> carriedOut() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_done;
+    }
+
+    // A file copy the controller leaves out, as a faulty one would.
+    void DropFileCopy(const std::string& destination)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_dropped = destination;
+    }
+
+private:
+    SimIpmiReply answer(const std::vector<uint8_t>& data)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SimIpmiReply reply;
+        if (data.size() > 3 && data[3] == 0x00) {
+            m_digest.clear();
+            m_parts = 0;
+            return reply;
+        }
+        for (size_t i = 4; i < data.size() && i < 14 && data[i] != 0; ++i)
+            m_digest += static_cast<char>(data[i]);
+        if (++m_parts == 4)
+            carryOut();
+        return reply;
+    }
+
+    static std::string element(const std::string& text, const std::string& name)
+    {
+        const size_t start = text.find("<" + name + ">");
+        if (start == std::string::npos)
+            return "";
+        const size_t from = start + name.size() + 2;
+        return text.substr(from, text.find("</" + name + ">", from) - from);
+    }
+
+    // A managed-storage path ("tes022/...") on the partition's folder.
+    std::string onPartition(const std::string& path) const
+    {
+        return m_usb.backingFolder("TES022") + "/" + path.substr(path.find('/') + 1);
+    }
+
+    void carryOut()
+    {
+        const std::string dropBox = m_usb.backingFolder("SECUPD") + "/";
+        const std::string document = readWholeFile(dropBox + "update.xml");
+        md5wrapper md5;
+        if (document.empty() || md5.getHashFromString(document) != m_digest) {
+            m_done.push_back("digest mismatch");
+            return;
+        }
+        static const std::regex file("<File order=\"[0-9]+\">([\\s\\S]*?)</File>");
+        for (std::sregex_iterator it(document.begin(), document.end(), file), end; it != end; ++it) {
+            const std::string entry = (*it)[1];
+            const std::string mode = element(entry, "Mode");
+            const std::string destination = element(entry, "Destination");
+            m_done.push_back(mode + " " + destination);
+            if (mode == "dirmake") {
+                fs::create_directories(onPartition(destination));
+            } else if (mode == "filecopy" && destination == m_dropped) {
+                continue;
+            } else if (mode == "filecopy") {
+                fs::copy_file(dropBox + element(entry, "Source"), onPartition(destination),
+                              fs::copy_options::overwrite_existing);
+            } else if (mode == "filedelete" || mode == "dirdelete") {
+                fs::remove_all(onPartition(destination));
+            } else if (mode == "dirmove") {
+                fs::rename(onPartition(element(entry, "SourceTESSA")), onPartition(destination));
+            }
+        }
+    }
+
+    EmulatedUsbDiskHost& m_usb;
+    mutable std::mutex m_mutex;
+    std::string m_digest;
+    std::string m_dropped;
+    int m_parts = 0;
+    std::vector<std::string> m_done;
 };
 
 class RollbackRoad : public testing::Test {
@@ -266,4 +362,80 @@ TEST_F(RollbackRoad, ADropBoxThatNeverAppearsIs27)
     EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
     EXPECT_TRUE(usb.mountCalls().empty());
     EXPECT_FALSE(fs::exists(stagedDir.path() + "/package"));
+}
+
+// An older controller without the single command: the package goes into the
+// component's "current" and "previous" folders on "TES022" and is verified
+// there; a later run with another version turns "current" into "previous".
+TEST_F(RollbackRoad, OlderControllersKeepCurrentAndPreviousOnTheFirmwareImagePartition)
+{
+    ExposeDropBox();
+    usb.exposeStatic(2, "TES022");
+    tessa.SetSubHandler(0x26, [](const std::vector<uint8_t>&) {
+        SimIpmiReply reply;
+        reply.data = {1, 0, 0};   // the single command is not taken
+        return reply;
+    });
+    OlderController older(tessa, usb);
+    auto withVersion = [](const std::string& version) {
+        std::string text = kPackage;
+        text.replace(text.find("<SoftwareComponent>"), 19, "<SoftwareComponent vendorVersion=\"" + version + "\">");
+        return text;
+    };
+    const std::string first = "first firmware!\n";   // whole dwords
+    exeDir.write("payload/fw.bin", first);
+    exeDir.write("package.xml", withVersion("A00"));
+
+    EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(workDir.read("debug_update.log")
+                  .find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 0"),
+              std::string::npos);
+    const std::string component = usb.backingFolder("TES022") + "/104530/";
+    for (const char* folder : {"current/", "previous/"}) {
+        EXPECT_EQ(readWholeFile(component + folder + "fw.bin"), first) << folder;
+        EXPECT_EQ(readWholeFile(component + folder + "package.xml"), withVersion("A00")) << folder;
+    }
+    EXPECT_NE(exeDir.read("KOLT_DBG.log").find("VerifyCopyFiles Succeeded"), std::string::npos);
+    EXPECT_TRUE(tessa.DynamicPartitions().empty());
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+
+    // A new version: the old files move to "previous".
+    exeDir.write("payload/fw.bin", "second firmware\n");
+    exeDir.write("package.xml", withVersion("A01"));
+    run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(readWholeFile(component + "current/fw.bin"), "second firmware\n");
+    EXPECT_EQ(readWholeFile(component + "current/package.xml"), withVersion("A01"));
+    EXPECT_EQ(readWholeFile(component + "previous/fw.bin"), first);
+    EXPECT_EQ(readWholeFile(component + "previous/package.xml"), withVersion("A00"));
+    const std::vector<std::string> done = older.carriedOut();
+    EXPECT_EQ(std::count(done.begin(), done.end(), "digest mismatch"), 0);
+    EXPECT_NE(std::find(done.begin(), done.end(), "dirmove tes022/104530/previous"), done.end());
+}
+
+// A file the older controller failed to copy is found by the verification:
+// 47, and the drop box is gone all the same.
+TEST_F(RollbackRoad, AFileTheOlderControllerDroppedFailsTheVerification)
+{
+    ExposeDropBox();
+    usb.exposeStatic(2, "TES022");
+    tessa.SetSubHandler(0x26, [](const std::vector<uint8_t>&) {
+        SimIpmiReply reply;
+        reply.data = {1, 0, 0};
+        return reply;
+    });
+    OlderController older(tessa, usb);
+    older.DropFileCopy("tes022/104530/previous/fw.bin");
+    exeDir.write("payload/fw.bin", "first firmware!\n");
+
+    EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(workDir.read("debug_update.log")
+                  .find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 2f"),
+              std::string::npos);
+    EXPECT_NE(exeDir.read("result.xml").find("Firmware update is successful."), std::string::npos);
+    EXPECT_TRUE(tessa.DynamicPartitions().empty());
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
 }

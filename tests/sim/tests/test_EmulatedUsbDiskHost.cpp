@@ -241,3 +241,17 @@ TEST_F(EmulatedUsbDiskHostTest, TheClientAttachesAndMountsTheDropBox)
     EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
     EXPECT_FALSE(ns.existsOutside("/dev/sectesupd-SECUPD"));
 }
+
+// A program that scanned one disk sees the next one after the first went
+// away: the class folder the program lists is the testbed's own, even
+// after it was emptied.
+TEST_F(EmulatedUsbDiskHostTest, ADiskShownAfterAnotherWentAwayIsFoundInTheSameRun)
+{
+    tessa.AddStaticPartition(0, "TES001");
+    EmulatedUsbDiskHost host(ns, tessa);
+    host.exposeStatic(0, "TES001");
+    host.exposeDynamic(0, "SECUPD");
+    EXPECT_EQ(drive(host, {"send", kBegin, "send", kAttachTES001, "label", "TES001", "send",
+                           "30A20634120001000000000000", "send", kAttachDropBox, "label", "SECUPD"}),
+              (std::vector<std::string>{"label TES001=1:/dev/sda", "label SECUPD=1:/dev/sda"}));
+}

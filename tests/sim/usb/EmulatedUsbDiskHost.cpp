@@ -533,7 +533,10 @@ EmulatedUsbDiskHost::EmulatedUsbDiskHost(HostNamespace& ns, SimTessaController& 
     gchar* root = umockdev_testbed_get_root_dir(impl.testbed);
     impl.root = root;
     g_free(root);
-    // What scandir lists in the run's /sys (bound there at launch).
+    // What scandir lists in the run's /sys: the testbed's class folder is
+    // bound there at launch. The whole of it, because umockdev removes the
+    // scsi_generic folder when its last device goes, and a bind of that
+    // folder would then never show the next one.
     fs::create_directories(impl.root + "/sys/class/scsi_generic");
     impl.ipmi.reset(new EmulatedIPMIDevice(impl.testbed, tessa.Controller()));
 
@@ -714,7 +717,7 @@ EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::v
     request.writableDev = true;
     request.privateTmp = true;
     request.binds = {{impl.state.path(), impl.state.path()},
-                     {impl.root + "/sys/class/scsi_generic", "/sys/class/scsi_generic"}};
+                     {impl.root + "/sys/class", "/sys/class"}};
     return launchIsolated(request);
 }
 
