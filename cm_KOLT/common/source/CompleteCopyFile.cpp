@@ -23,7 +23,6 @@ const uint64_t eps = 1048576;
 char DynMountPoint[kMountPointBufferBytes];
 char targetFilePath[kTargetFilePathBytes];
 
-
 namespace {
 
 // Thrown inside a pass; the pass stores nothing itself, the copy
@@ -36,7 +35,6 @@ const uint64_t kDropBoxUnitBytes = 32768;
 const size_t kChunkBlockBytes = 65536;
 // Bits 6 to 15 of splitState carry the next chunk number.
 const unsigned int kSplitStateMask = 0x3F;
-const unsigned int kSplitNotCopied = 0;
 const unsigned int kSplitDone = 1;
 const unsigned int kSplitInProgress = 2;
 const unsigned int kMaxChunkNumber = 0x3FF;
