@@ -256,6 +256,33 @@ protected:
     // it shows up as a USB disk once attached.
     void ExposeDropBox() { usb.exposeDynamic(0, "SECUPD"); }
 
+    // The managed-storage requests from the first VC status query on, named.
+    std::vector<std::string> RoadFrames() const
+    {
+        std::vector<std::string> names;
+        for (const std::vector<uint8_t>& frame : controller.Frames()) {
+            if (frame.size() < 2 || frame[0] != 0x30)
+                continue;
+            if (frame[1] == 0xA9)
+                names.push_back("VC status");
+            if (names.empty() || frame[1] != 0xA2 || frame.size() < 3)
+                continue;
+            switch (frame[2]) {
+            case 0x01: names.push_back("end session"); break;
+            case 0x05: names.push_back("attach"); break;
+            case 0x06: names.push_back("detach"); break;
+            case 0x07: names.push_back("create"); break;
+            case 0x08: names.push_back("delete"); break;
+            case 0x26:
+                if (frame.size() > 5)
+                    names.push_back("single " + std::to_string(frame[5]));
+                break;
+            default: names.push_back("sub " + std::to_string(frame[2])); break;
+            }
+        }
+        return names;
+    }
+
     static HostNamespace* suiteNamespace;
     HostNamespace& ns;
     TempDir exeDir;
@@ -318,6 +345,16 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
     EXPECT_EQ(usb.mountCalls(),
               std::vector<std::string>{"-n -t vfat -oshortname=mixed,rw /dev/sectesupd-SECUPD /tmp/SECUPD"});
     EXPECT_EQ(usb.sleeps(), (std::vector<std::string>{"sleep 5", "sleep 1", "sleep 10"}));
+
+    // The requests in order: VC status, capability (1), digest scheme (32),
+    // the create with its partition queries, attach, detach, the hand-over
+    // header and seven parts (16), the status poll (8), the stage (2), the
+    // delete and the end of the session.
+    std::vector<std::string> road = {"VC status", "single 1", "single 32", "sub 3", "create", "sub 3", "sub 4",
+                                     "attach", "detach"};
+    road.insert(road.end(), 8, "single 16");
+    road.insert(road.end(), {"single 8", "single 2", "delete", "end session"});
+    EXPECT_EQ(RoadFrames(), road);
 }
 
 // A document the controller finds altered is no staged package: the copy
