@@ -403,7 +403,8 @@ TEST_F(RollbackRoad, ADropBoxThatNeverAppearsIs27)
 
 // An older controller without the single command: the package goes into the
 // component's "current" and "previous" folders on "TES022" and is verified
-// there; a later run with another version turns "current" into "previous".
+// there; a later run with another version turns "current" into "previous",
+// and one with the same version only refills "current".
 TEST_F(RollbackRoad, OlderControllersKeepCurrentAndPreviousOnTheFirmwareImagePartition)
 {
     ExposeDropBox();
@@ -449,6 +450,17 @@ TEST_F(RollbackRoad, OlderControllersKeepCurrentAndPreviousOnTheFirmwareImagePar
     const std::vector<std::string> done = older.carriedOut();
     EXPECT_EQ(std::count(done.begin(), done.end(), "digest mismatch"), 0);
     EXPECT_NE(std::find(done.begin(), done.end(), "dirmove tes022/104530/previous"), done.end());
+
+    // The same version again (case aside): "current" is emptied and filled
+    // anew, "previous" stays.
+    exeDir.write("payload/fw.bin", "third firmware!\n");
+    exeDir.write("package.xml", withVersion("a01"));
+    run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(readWholeFile(component + "current/fw.bin"), "third firmware!\n");
+    EXPECT_EQ(readWholeFile(component + "current/package.xml"), withVersion("a01"));
+    EXPECT_EQ(readWholeFile(component + "previous/fw.bin"), first);
+    EXPECT_EQ(readWholeFile(component + "previous/package.xml"), withVersion("A00"));
 }
 
 // A file the older controller failed to copy is found by the verification:
