@@ -25,6 +25,12 @@ size_t NeededLength(uint8_t sub)
         return 12;
     case SimTessaController::DeleteDynamicPartition:
         return 9;
+    case SimTessaController::BeginSecureUpdate:
+        return 10;
+    case SimTessaController::ProcessSecureUpdate:
+        return 27;
+    case SimTessaController::EndSecureUpdate:
+        return 7;
     default:
         return 1;
     }
@@ -215,7 +221,8 @@ SimIpmiReply SimTessaController::Carry(uint8_t sub, const std::vector<uint8_t>& 
     const bool known = sub == BeginSession || sub == BeginSessionExtended || sub == EndSession ||
                        sub == PartitionIndexInfo || sub == PartitionInfo || sub == AttachPartitions ||
                        sub == DetachPartitions || sub == CreateDynamicPartition ||
-                       sub == DeleteDynamicPartition || sub == GetStatus || sub == SetStateFlag;
+                       sub == DeleteDynamicPartition || sub == GetStatus || sub == SetStateFlag ||
+                       sub == BeginSecureUpdate || sub == ProcessSecureUpdate || sub == EndSecureUpdate;
     if (!known && custom == mSubHandlers.end())
         return Answer(kNotImplemented, {});
     if (data.size() < std::max<size_t>(NeededLength(sub), 3))
@@ -334,9 +341,43 @@ SimIpmiReply SimTessaController::Carry(uint8_t sub, const std::vector<uint8_t>& 
         mStateFlags.push_back(data[4]);
         return Answer(0x00, {0x00, 0x00});
 
+    case BeginSecureUpdate: {
+        ++mSecureUpdate.begins;
+        mSecureUpdate.beginValue = static_cast<uint16_t>(data[3] | (data[4] << 8));
+        mSecureUpdate.units = static_cast<uint16_t>(data[6] | (data[7] << 8));
+        DynamicPartition box;
+        box.name = "SECUPD";
+        box.units = mSecureUpdate.units;
+        mDynamic[mSecureUpdateBit] = box;
+        mAttachedDynamic = static_cast<uint16_t>(mAttachedDynamic | (1u << mSecureUpdateBit));
+        return Answer(0x00, {0x00, 0x00, 0x00});
+    }
+
+    case ProcessSecureUpdate:
+        mSecureUpdate.digest.assign(data.begin() + 5, data.begin() + 21);
+        return Answer(0x00, {0x00});
+
+    case EndSecureUpdate:
+        ++mSecureUpdate.ends;
+        mDynamic.erase(mSecureUpdateBit);
+        mAttachedDynamic = static_cast<uint16_t>(mAttachedDynamic & ~(1u << mSecureUpdateBit));
+        return Answer(0x00, {0x00});
+
     default:
         return Answer(kNotImplemented, {});
     }
+}
+
+void SimTessaController::SetSecureUpdateDropBoxBit(unsigned bit)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSecureUpdateBit = bit;
+}
+
+SimTessaController::SecureUpdate SimTessaController::SecureUpdateState() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mSecureUpdate;
 }
 
 void SimTessaController::SetGenerationByte(uint8_t value)

@@ -53,6 +53,9 @@ public:
         GetStatus = 0x0A,
         SetStateFlag = 0x11,
         BeginSessionExtended = 0x12,
+        BeginSecureUpdate = 0x20,
+        ProcessSecureUpdate = 0x22,
+        EndSecureUpdate = 0x23,
     };
 
     // Completion codes the model gives of its own accord.
@@ -67,6 +70,15 @@ public:
         std::string name;
         uint16_t units = 0;       // size in units of 32 KiB, as asked for
         uint8_t attribute = 0;
+    };
+
+    // The older secure-update sequence as the controller saw it.
+    struct SecureUpdate {
+        unsigned begins = 0;          // accepted begins
+        uint16_t units = 0;           // size of the last begin, units of 32 KiB
+        uint16_t beginValue = 0;      // data bytes 3-4 of the last begin
+        std::vector<uint8_t> digest;  // the 16 bytes of the last process request
+        unsigned ends = 0;            // accepted ends
     };
 
     struct PowerSupply {
@@ -154,6 +166,13 @@ public:
 
     std::vector<uint8_t> StateFlags() const;   // flags set with 0x11, in order
 
+    // --- secure update ---------------------------------------------------
+    // An accepted begin (0x20) offers the drop box "SECUPD" on dynamic bit
+    // `bit` (0 by default) already attached, without a create or an attach
+    // from the host; the end (0x23) takes it back (detached and gone).
+    void SetSecureUpdateDropBoxBit(unsigned bit);
+    SecureUpdate SecureUpdateState() const;
+
     // --- host side -------------------------------------------------------
     // Called with the plain attached bit words (static, dynamic) whenever a
     // request changed them (attach, detach, end of session, delete, cold
@@ -209,6 +228,8 @@ private:
     std::vector<uint8_t> mLastPendingFrame;
     SimIpmiReply mLastPendingReply;
     std::vector<uint8_t> mStateFlags;
+    SecureUpdate mSecureUpdate;
+    unsigned mSecureUpdateBit = 0;
     AttachObserver mAttachObserver;
 };
 

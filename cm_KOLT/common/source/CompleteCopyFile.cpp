@@ -491,10 +491,15 @@ bool secureTessa::populateDynPartWaveCPlus(std::string mountPoint, std::ostrings
     return false;
 }
 
-void secureTessa::CalculateAndAdjustPayloadSize(unsigned int& total)
+namespace {
+
+// The drop-box size a queue needs, unlimited: the files to copy, rounded
+// up to whole units, the reserve, and for a signed archive room for its
+// signature and the package descriptor.
+uint64_t payloadBytesOf(const std::vector<cfgEntry>& queue, uint64_t start)
 {
-    uint64_t sum = total;
-    for (const cfgEntry& entry : cfgEntries) {
+    uint64_t sum = start;
+    for (const cfgEntry& entry : queue) {
         if (entry.mode == filecopy || entry.mode == signedunzip)
             sum += entry.size;
     }
@@ -503,15 +508,36 @@ void secureTessa::CalculateAndAdjustPayloadSize(unsigned int& total)
     else
         sum = (sum + kDropBoxUnitBytes - 1) / kDropBoxUnitBytes * kDropBoxUnitBytes;
     sum += eps;
-    if (!cfgEntries.empty() && cfgEntries.front().mode == signedunzip)
+    if (!queue.empty() && queue.front().mode == signedunzip)
         sum += 4 * eps;
+    return sum;
+}
 
-    // A payload beyond what a drop box can hold asks for the largest one;
-    // without a known limit, for the largest size the request can name.
-    const uint64_t ceiling = maxDropBoxBytes != 0
-                                 ? maxDropBoxBytes
-                                 : std::numeric_limits<unsigned int>::max() / kDropBoxUnitBytes * kDropBoxUnitBytes;
-    total = static_cast<unsigned int>(std::min(sum, ceiling));
+// A payload beyond what a drop box can hold asks for the largest one;
+// without a known limit, for the largest size the request can name.
+uint64_t dropBoxCeiling(uint32_t maxDropBoxBytes)
+{
+    return maxDropBoxBytes != 0 ? maxDropBoxBytes
+                                : std::numeric_limits<unsigned int>::max() / kDropBoxUnitBytes * kDropBoxUnitBytes;
+}
+
+// An ESXi host mounts nothing smaller.
+const uint64_t kESXiMinimumDropBoxBytes = 33554432;
+
+uint64_t withESXiMinimum(uint64_t bytes, int32_t hostOsIndex)
+{
+    if (hostOsIndex == ESXi && bytes < kESXiMinimumDropBoxBytes) {
+        TESSA_LOG("Resetting PayloadSize for ESXi");
+        return kESXiMinimumDropBoxBytes;
+    }
+    return bytes;
+}
+
+} // namespace
+
+void secureTessa::CalculateAndAdjustPayloadSize(unsigned int& total)
+{
+    total = static_cast<unsigned int>(std::min(payloadBytesOf(cfgEntries, total), dropBoxCeiling(maxDropBoxBytes)));
 }
 
 namespace {
@@ -787,4 +813,363 @@ bool secureTessa::CompleteCopyFile()
     }
     l_state = 0;
     return false;
+}
+
+// ---------------------------------------------------------------------------
+// The older secure-update sequence
+
+namespace {
+
+const unsigned char kBeginSecureUpdate = 0x20;
+const unsigned char kProcessSecureUpdate = 0x22;
+const unsigned char kEndSecureUpdate = 0x23;
+const unsigned short kBeginSecureUpdateValue = 1200;
+// The begin request names the size in 16 bits of 32 KiB units.
+const uint64_t kSecureUpdateUnitShift = 15;
+const uint64_t kMaxSecureUpdateUnits = 0xFFFF;
+const size_t kSecureUpdateDigestBytes = 16;
+
+std::string returnCode(unsigned char code)
+{
+    char text[8];
+    std::snprintf(text, sizeof(text), "%04x", static_cast<unsigned int>(code));
+    return text;
+}
+
+void putHandle(unsigned short handle)
+{
+    IPMIReqBuf.request[3] = static_cast<unsigned char>(handle & 0xFF);
+    IPMIReqBuf.request[4] = static_cast<unsigned char>(handle >> 8);
+}
+
+// Sends the filled request; true only when the controller answered and
+// its answer was success. A request that got no answer leaves a completion
+// code of 0 behind (the library clears the answer before it sends), so the
+// code alone would take silence for success.
+bool sentWithSuccess(secureTessa& client, unsigned char subCommand, unsigned short requestLength,
+                     unsigned short responseLength)
+{
+    const unsigned char status = client.IPMIRequest(subCommand, &IPMIReqBuf, requestLength, responseLength);
+    return status == 0 && IPMIReqBuf.response[2] == 0;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool secureTessa::beginSecureUpdate(sessionHandle handle, unsigned int payloadBytes)
+{
+    TESSA_LOG("Entering beginSecureUpdate");
+    const uint64_t units = static_cast<uint64_t>(payloadBytes) >> kSecureUpdateUnitShift;
+    if (units > kMaxSecureUpdateUnits) {
+        // Cut to 16 bits the size would announce a far smaller drop box
+        // than the archive needs.
+        TESSA_LOG("beginSecureUpdate : Payload Size of " + std::to_string(units) +
+                  " units is more than the request can name");
+        return false;
+    }
+    TESSA_LOG("beginSecureUpdate : Payload Size : " + std::to_string(units));
+
+    std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+    putHandle(handle.handle);
+    IPMIReqBuf.request[5] = static_cast<unsigned char>(kBeginSecureUpdateValue & 0xFF);
+    IPMIReqBuf.request[6] = static_cast<unsigned char>(kBeginSecureUpdateValue >> 8);
+    IPMIReqBuf.request[8] = static_cast<unsigned char>(units & 0xFF);
+    IPMIReqBuf.request[9] = static_cast<unsigned char>(units >> 8);
+    if (!sentWithSuccess(*this, kBeginSecureUpdate, 12, 8)) {
+        TESSA_LOG("beginSecureUpdate : pfnBeginSecureUpdate failed : Return Code - 0x" +
+                  returnCode(IPMIReqBuf.response[2]));
+        return false;
+    }
+    TESSA_LOG("beginSecureUpdate Succeeded");
+    return true;
+}
+
+bool secureTessa::processSecureUpdate(sessionHandle handle, std::string digest)
+{
+    TESSA_LOG("Entering processSecureUpdate");
+    // Anything but an MD5 in hexadecimal would hand the controller a digest
+    // no document has; it is refused before anything is sent.
+    unsigned char bytes[kSecureUpdateDigestBytes] = {0};
+    bool wellFormed = digest.size() == 2 * kSecureUpdateDigestBytes;
+    for (size_t k = 0; wellFormed && k < kSecureUpdateDigestBytes; ++k) {
+        const int high = hexValue(digest[2 * k]);
+        const int low = hexValue(digest[2 * k + 1]);
+        wellFormed = high >= 0 && low >= 0;
+        bytes[k] = static_cast<unsigned char>(high * 16 + low);
+    }
+    if (!wellFormed) {
+        TESSA_LOG("processSecureUpdate : the digest is not 32 hexadecimal characters: " + digest);
+        return false;
+    }
+
+    std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+    putHandle(handle.handle);
+    std::memcpy(&IPMIReqBuf.request[7], bytes, sizeof(bytes));
+    if (!sentWithSuccess(*this, kProcessSecureUpdate, 29, 6)) {
+        TESSA_LOG("processSecureUpdate : pfnProcessSecureUpdate failed : Return Code - 0x" +
+                  returnCode(IPMIReqBuf.response[2]));
+        return false;
+    }
+    return true;
+}
+
+bool secureTessa::endSecureUpdate(sessionHandle handle)
+{
+    TESSA_LOG("Entering endSecureUpdate");
+    std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+    putHandle(handle.handle);
+    if (!sentWithSuccess(*this, kEndSecureUpdate, 9, 6))
+        return false;
+    TESSA_LOG("endSecureUpdate Succeeded");
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Signed-unzip staging and the direct payload copy
+
+namespace {
+
+// The folder part of a destination with its separator (up to and including
+// the first "/" or "\"), or empty.
+std::string leadingFolder(const std::string& destination)
+{
+    const size_t separator = destination.find_first_of("/\\");
+    return separator == std::string::npos ? std::string() : destination.substr(0, separator + 1);
+}
+
+} // namespace
+
+bool secureTessa::populateDynPart(std::ostringstream* document)
+{
+    TESSA_LOG("Entering populateDynPart");
+    try {
+        if (cfgEntries.empty()) {
+            TESSA_LOG("No files queued for the copy");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        const cfgEntry entry = cfgEntries.front();
+        const std::string mountPoint(DynMountPoint);
+        // A copy that failed ends with a non-zero status (the shell's, not a
+        // negative one): every failure counts.
+        if (doCopy(mountPoint, entry.destination, entry.source, entry.mode) != 0) {
+            TESSA_LOG("doCopy of Payload zip failed");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        TESSA_LOG("doCopy of Payload zip succeeded");
+        if (doCopy(mountPoint, entry.destination + ".sig", entry.source + ".sig", entry.mode) != 0) {
+            TESSA_LOG("doCopy of Signature file failed");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        TESSA_LOG("doCopy of Signature file succeeded");
+        if (doCopy(mountPoint, leadingFolder(entry.destination) + "package.xml", "package.xml", entry.mode) != 0) {
+            TESSA_LOG("doCopy of Package XML file failed");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        TESSA_LOG("doCopy of Package XML file succeeded");
+        if (!AddCfgEntry(document, entry, false)) {
+            TESSA_LOG("AddCfgEntry failed");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        return true;
+    } catch (unsigned char) {
+        TESSA_LOG("populateDynPart failed");
+        return false;
+    }
+}
+
+bool secureTessa::CompleteSignedUnzip()
+{
+    TESSA_LOG("CompleteSighnedUnzip Started");
+    static md5wrapper hasher;
+    std::unique_ptr<std::ostringstream> document;
+    try {
+        // Nothing to unpack: the controller is not asked to begin at all.
+        if (cfgEntries.empty()) {
+            TESSA_LOG("No files queued for the copy");
+            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+        }
+        const uint64_t size = withESXiMinimum(payloadBytesOf(cfgEntries, 0), hostOsIndex);
+        if (size > maxDropBoxBytes) {
+            TESSA_LOG("Payload size exceeds Maximum Dynamic partition size.");
+            throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
+        }
+        if (!beginSecureUpdate(session, static_cast<unsigned int>(size))) {
+            TESSA_LOG("Begin Secure Update failed.");
+            throw static_cast<unsigned char>(KOLT_BEGINSECUREUPDATEFAILED);
+        }
+
+        document.reset(new std::ostringstream);
+        AddCfgHdr(document.get());
+        // The controller offers the drop box itself once the update began.
+        if (!mountDynPartition()) {
+            TESSA_LOG("mountDynPartition did not succeed.");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
+            TESSA_LOG("Dynamic Partition Mount Point NOT found");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        TESSA_LOG("Dynamic Partition Mount Point: ");
+        TESSA_LOG(DynMountPoint);
+        const std::string mountPoint(DynMountPoint);
+        if (!populateDynPart(document.get())) {
+            TESSA_LOG("populateDynPart failed");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+
+        TESSA_LOG("Adding the config file footer");
+        *document << "</TESSA_Update>\n\n";
+        const std::string text = document->str();
+        TESSA_LOG("update.xml Contents: ");
+        TESSA_LOG(text);
+        const std::string hash = hasher.getHashFromString(text);
+        TESSA_LOG("update.xml Hash: ");
+        TESSA_LOG(hash);
+        setTargetFilePath(DynMountPoint, updFileName);
+        TESSA_LOG("Dynamic Partition volumeLabel: ");
+        TESSA_LOG(targetFilePath);
+        writeDocument(text);
+        runShell("sync");
+        syncAll(mountPoint);
+        document.reset();
+
+        if (!unmountDynPartition())
+            TESSA_LOG("umountDynPartition failed.");
+        ESX_RemoveEntries(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow);
+
+        if (!processSecureUpdate(session, hash)) {
+            TESSA_LOG("processSecureUpdate failed");
+            throw static_cast<unsigned char>(KOLT_PROCESSSECUREUPDATEFAILED);
+        }
+        if (!endSecureUpdate(session)) {
+            TESSA_LOG("EndSecureUpdate Failed");
+            throw static_cast<unsigned char>(KOLT_ENDSECUREUPDATEFAILED);
+        }
+        TESSA_LOG("EndSecureUpdate succeeded");
+        l_state = 0;
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("copyPayload failed");
+        document.reset();
+        // The update was begun and is still open: close it.
+        if (error == KOLT_PARTITIONUNREACHABLE || error == KOLT_PROCESSSECUREUPDATEFAILED) {
+            if (endSecureUpdate(session))
+                TESSA_LOG("EndSecureUpdate succeeded");
+            else
+                TESSA_LOG("EndSecureUpdate Failed");
+        }
+    } catch (...) {
+        storeErrorInfo(KOLT_INTERNALERROR);
+        TESSA_LOG("copyPayload failed");
+        TESSA_LOG("KOLT internal error");
+        document.reset();
+    }
+    l_state = 0;
+    return false;
+}
+
+bool secureTessa::copyPayloadtoDynamicPartition()
+{
+    TESSA_LOG("Entering copyPayloadtoDynamicPartition");
+    std::unique_ptr<std::ostringstream> document;
+    try {
+        const unsigned int requested = static_cast<unsigned int>(std::min(
+            withESXiMinimum(payloadBytesOf(cfgEntries, 0), hostOsIndex), dropBoxCeiling(maxDropBoxBytes)));
+
+        unsigned int granted = 0;
+        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
+            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        TESSA_LOG("CreateDropBox succeeded");
+
+        const unsigned long count = cfgEntries.size();
+        unsigned long index = 0;
+        while (index < count) {
+            document.reset(new std::ostringstream);
+            AddCfgHdr(document.get());
+            if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
+                TESSA_LOG("AttachPartition failed");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+            TESSA_LOG("AttachPartition succeeded");
+            if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
+                TESSA_LOG("Dynamic Partition Mount Point NOT found");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+            TESSA_LOG("Dynamic Partition Mount Point: ");
+            TESSA_LOG(DynMountPoint);
+            const std::string mountPoint(DynMountPoint);
+
+            clearEarlierPasses(cfgEntries, index, mountPoint);
+            if (!populateDynPartWaveCPlus(mountPoint, document.get(), index, granted)) {
+                TESSA_LOG("populateDynPart failed");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
+
+            TESSA_LOG("Adding the config file footer");
+            *document << "</TESSA_Update>\n\n";
+            const std::string text = document->str();
+            TESSA_LOG("update.xml Contents: ");
+            TESSA_LOG(text);
+            char sha[65] = {0};
+            CSHA().CalculateSHA256(text, false, sha);
+            TESSA_LOG("update.xml Hash: ");
+            TESSA_LOG(sha);
+            setTargetFilePath(DynMountPoint, updFileNameWaveCPlus);
+            TESSA_LOG("Dynamic Partition volumeLabel: ");
+            TESSA_LOG(targetFilePath);
+            writeDocument(text);
+            runShell("sync");
+            syncAll(mountPoint);
+            document.reset();
+
+            if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
+                TESSA_LOG("DetachPartition failed");
+                throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+            }
+            TESSA_LOG("DetachPartition succeeded");
+        }
+        l_state = 0;
+        TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("copyPayload failed");
+        if (error == KOLT_DROPBOXCREATEFAILED) {
+            TESSA_LOG("create drop box failed");
+        } else if (error == KOLT_PARTITIONUNREACHABLE) {
+            if (DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
+                TESSA_LOG("DetachPartition succeeded");
+            else
+                TESSA_LOG("DetachPartition Failed");
+            if (DeleteDropBox(0))
+                TESSA_LOG("DeleteDropBox succeeded");
+            else
+                TESSA_LOG("DeleteDropBox Failed");
+        }
+    } catch (...) {
+        storeErrorInfo(KOLT_INTERNALERROR);
+        TESSA_LOG("copyPayload failed");
+        TESSA_LOG("KOLT internal error");
+        TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
+    }
+    l_state = 0;
+    return false;
+}
+
+bool secureTessa::deleteDynamicPartition()
+{
+    const bool deleted = DeleteDropBox(0);
+    TESSA_LOG(deleted ? "DeleteDropBox succeeded" : "DeleteDropBox Failed");
+    return deleted;
 }

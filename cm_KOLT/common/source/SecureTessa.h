@@ -438,6 +438,24 @@ public:
     bool CompleteCopyFileWaveCPlus(digestType digest);
     bool CompleteCopyFile();
 
+    // The older secure-update sequence: begin announces the payload size,
+    // process hands over the request document's MD5 (32 hexadecimal
+    // characters), end closes the transfer. Each is true when the
+    // controller answered with success.
+    bool beginSecureUpdate(sessionHandle handle, unsigned int payloadBytes);
+    bool processSecureUpdate(sessionHandle handle, std::string digest);
+    bool endSecureUpdate(sessionHandle handle);
+
+    // Signed-unzip staging through the secure-update sequence: the first
+    // queued entry (the archive, with its ".sig" and "package.xml") goes
+    // into the drop box the controller offers.
+    bool populateDynPart(std::ostringstream* document);
+    bool CompleteSignedUnzip();
+    // The queue into a new drop box without a digest hand-over; the drop
+    // box stays, detached, for the caller.
+    bool copyPayloadtoDynamicPartition();
+    bool deleteDynamicPartition();
+
     // Stage-and-update protocol and status polling (StageAndUpdate).
     bool checkIfWaveCPlusIPMISupported();
     int QuerySupportedSecurtyMethod();

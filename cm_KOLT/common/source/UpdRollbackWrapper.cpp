@@ -667,3 +667,35 @@ std::string UpdRollbackWrapper::getCurrentDir()
         directory.pop_back();
     return directory;
 }
+
+// ---------------------------------------------------------------------------
+// The drop box filled without a hand-over, and its removal
+
+int UpdRollbackWrapper::populateDynamicPartition(std::vector<std::string> payloadPaths, bool isFile,
+                                                 std::string& message, bool, bool usePackagePath,
+                                                 std::string packagePath, digestType digest)
+{
+    TESSA_LOG("Entering populateDynamicPartition");
+    const int planned = addPayloadandPackageFiles(payloadPaths, isFile, usePackagePath, packagePath, digest);
+    if (planned != 0) {
+        message = "KOLT addPayloadFiles failed";
+        TESSA_LOG("KOLT addPayloadandPackageFiles failed");
+        return planned;
+    }
+    int result = 0;
+    if (!copyPayloadtoDynamicPartition()) {
+        message = "KOLT populateDynamicPartition failed";
+        TESSA_LOG(message);
+        result = -1;
+    }
+    TESSA_LOG("Leaving populateDynamicPartition");
+    return result;
+}
+
+bool UpdRollbackWrapper::deleteDynPartition()
+{
+    TESSA_LOG("Entering deleteDynPartition");
+    const bool deleted = deleteDynamicPartition();
+    TESSA_LOG(deleted ? "SECUPD delete Successful" : "SECUPD delete Unsuccessful");
+    return deleted;
+}

@@ -58,6 +58,11 @@ public:
     int rollbackUsingWaveCMethod(std::vector<std::string> payloadPaths, bool isFile, std::string& message,
                                  bool stageAndUpdate, bool usePackagePath, std::string packagePath, digestType digest);
     int updateFirmwarePartitionWaveC(bool stageAndUpdate, digestType digest);
+    // The planned files into a drop box that stays, without a digest
+    // hand-over: 0, -1 when the copy failed, or the planning step's number.
+    int populateDynamicPartition(std::vector<std::string> payloadPaths, bool isFile, std::string& message,
+                                 bool unused, bool usePackagePath, std::string packagePath, digestType digest);
+    bool deleteDynPartition();
 
     // The older controllers' method: component folders "current" and
     // "previous" on TES022 and verification of the copied files.
