@@ -1,0 +1,314 @@
+// Signed-unzip staging through the secure-update sequence, and the direct
+// copy of a queue into a drop box that stays: on a Linux host with the
+// controller model, the drop box's folder being /tmp/SECUPD in the test's
+// private /tmp.
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "Md5Wrapper.h"
+#include "PartitionHostTest.h"
+
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const char* const kSrc = "/tmp/src/";
+const uint32_t kLargestDropBox = 306184192;
+
+int InShell(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    std::string text;
+    char two[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(two, sizeof(two), "%02x", b);
+        text += two;
+    }
+    return text;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+class SignedUnzip : public PartitionHostTest {
+protected:
+    void SetUp() override
+    {
+        PartitionHostTest::SetUp();
+        exposeAndMountable();
+        ASSERT_EQ(::mkdir(kSrc, 0755), 0);
+        host.answer("sync", 0);
+        for (const char* prefix : {"/bin/cp ", "/bin/mkdir -p /tmp/SECUPD/", "mkdir /tmp/SECUPD/"})
+            host.answerPrefix(prefix, InShell);
+        client->maxDropBoxBytes = kLargestDropBox;
+        // The controller offers the drop box on the bit the table knows.
+        tessa.SetSecureUpdateDropBoxBit(1);
+        std::ofstream("package.xml") << "<SoftwareComponent/>\n";
+    }
+
+    std::string Source(const std::string& name, size_t size)
+    {
+        std::string content(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            content[i] = static_cast<char>((i * 13 + name.size()) & 0xFF);
+        std::ofstream(kSrc + name, std::ios::binary) << content;
+        return kSrc + name;
+    }
+
+    // An archive with its signature, queued as the transaction's first
+    // entry by the client itself.
+    void QueueArchive(const std::string& destination, size_t bytes = 5000)
+    {
+        const std::string archive = Source("archive.zip", bytes);
+        Source("archive.zip.sig", 256);
+        ASSERT_TRUE(client->StartCopyFile());
+        ASSERT_TRUE(client->AddFile(archive, destination, signedunzip, DIGEST_MD5));
+    }
+
+    std::string Subs() const
+    {
+        std::string subs;
+        for (const std::string& frame : framesSinceSetUp())
+            if (frame.compare(0, 5, "30 A2") == 0)
+                subs += frame.substr(6, 2) + " ";
+        return subs;
+    }
+
+    size_t Count(uint8_t sub) const { return tessa.CountSub(sub); }
+};
+
+TEST_F(SignedUnzip, TheArchiveItsSignatureAndThePackageGoIntoTheOfferedDropBox)
+{
+    QueueArchive("tes022/pkg/archive.zip");
+    ASSERT_TRUE(client->CompleteSignedUnzip()) << int(client->getKOLTError());
+    EXPECT_EQ(client->l_state, 0u);
+
+    EXPECT_EQ(readWholeFile("/tmp/SECUPD/pkg/archive.zip"), readWholeFile("/tmp/src/archive.zip"));
+    EXPECT_EQ(readWholeFile("/tmp/SECUPD/pkg/archive.zip.sig"), readWholeFile("/tmp/src/archive.zip.sig"));
+    EXPECT_EQ(readWholeFile("/tmp/SECUPD/package.xml"), "<SoftwareComponent/>\n");
+    const std::string document = readWholeFile("/tmp/SECUPD/update.xml");
+    EXPECT_EQ(document, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<TESSA_Update>\n"
+                        "\t<File order=\"1\"><Source>pkg/archive.zip</Source><Destination>tes022/.</Destination>"
+                        "<Mode>signedunzip</Mode></File>\n"
+                        "</TESSA_Update>\n\n");
+
+    // Begin, process with the document's MD5, end; the controller offers
+    // the drop box itself: no create, no attach, no detach, no delete.
+    EXPECT_EQ(Subs(), "20 22 23 ");
+    const SimTessaController::SecureUpdate seen = tessa.SecureUpdateState();
+    EXPECT_EQ(Hex(seen.digest), md5wrapper().getHashFromString(document));
+    // The three files (5277 bytes) count as the smallest payload, 64 KiB,
+    // then come the reserve and 4 MiB of room for the unpacking.
+    EXPECT_EQ(seen.units, (65536 + 5 * 1048576) / 32768);
+    EXPECT_EQ(seen.ends, 1u);
+    EXPECT_TRUE(Contains(Log(), "EndSecureUpdate succeeded"));
+}
+
+TEST_F(SignedUnzip, ADestinationWithoutFolderPutsEverythingInTheRoot)
+{
+    QueueArchive("archive.zip");
+    ASSERT_TRUE(client->CompleteSignedUnzip());
+    EXPECT_TRUE(Exists("/tmp/SECUPD/archive.zip"));
+    EXPECT_TRUE(Exists("/tmp/SECUPD/archive.zip.sig"));
+    EXPECT_TRUE(Exists("/tmp/SECUPD/package.xml"));
+}
+
+TEST_F(SignedUnzip, OnESXiTheDropBoxIsAtLeast32MiB)
+{
+    QueueArchive("tes022/pkg/archive.zip");
+    client->hostOsIndex = ESXi;
+    // The hypervisor's volume never shows: the call ends after the begin.
+    host.answerPrefix("esxcli ", 0);
+    host.answerPrefix("lsusb ", 1 << 8);
+    EXPECT_FALSE(client->CompleteSignedUnzip());
+    EXPECT_EQ(tessa.SecureUpdateState().units, 1024u);
+    EXPECT_TRUE(Contains(Log(), "Resetting PayloadSize for ESXi"));
+}
+
+TEST_F(SignedUnzip, Failures)
+{
+    enum Fault { EmptyQueue, AboveMaximum, ESXiOnGenerationZero, BeginRefused, NotMountable, CopyFails,
+                 ProcessRefused, EndRefused };
+    const struct {
+        Fault fault;
+        uint8_t error;
+        const char* subs;   // the sub-commands sent
+        const char* line;
+    } cases[] = {
+        {EmptyQueue, KOLT_INTERNALERROR, "", "No files queued for the copy"},
+        {AboveMaximum, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size."},
+        {ESXiOnGenerationZero, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size."},
+        {BeginRefused, KOLT_BEGINSECUREUPDATEFAILED, "20 ", "Begin Secure Update failed."},
+        {NotMountable, KOLT_PARTITIONUNREACHABLE, "20 23 ", "mountDynPartition did not succeed."},
+        {CopyFails, KOLT_PARTITIONUNREACHABLE, "20 23 ", "populateDynPart failed"},
+        {ProcessRefused, KOLT_PROCESSSECUREUPDATEFAILED, "20 22 23 ", "processSecureUpdate failed"},
+        {EndRefused, KOLT_ENDSECUREUPDATEFAILED, "20 22 23 ", "EndSecureUpdate Failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        client->cfgEntries.clear();
+        client->l_state = 0;
+        client->storeErrorInfo(0);
+        client->maxDropBoxBytes = kLargestDropBox;
+        client->hostOsIndex = REDHAT;
+        ASSERT_EQ(std::system("rm -rf /tmp/SECUPD /tmp/src/*"), 0);
+        if (c.fault == EmptyQueue) {
+            client->l_state = 1;
+        } else {
+            QueueArchive("tes022/pkg/archive.zip");
+        }
+        switch (c.fault) {
+        case AboveMaximum:
+            client->maxDropBoxBytes = 5 * 1048576;
+            break;
+        case ESXiOnGenerationZero:
+            client->hostOsIndex = ESXi;
+            client->maxDropBoxBytes = 30408704;
+            break;
+        case BeginRefused:
+            tessa.ScriptCodes(0x20, {0xC1});
+            break;
+        case NotMountable:
+            host.answerPrefix("mount ", 1 << 8);
+            break;
+        case CopyFails:
+            host.answerPrefix("/bin/cp ", 1 << 8);
+            break;
+        case ProcessRefused:
+            tessa.ScriptCodes(0x22, {0xC1});
+            break;
+        case EndRefused:
+            tessa.ScriptCodes(0x23, {0xC1});
+            break;
+        default:
+            break;
+        }
+        const size_t first = framesSinceSetUp().size();
+        const size_t logLines = Log().size();
+
+        EXPECT_FALSE(client->CompleteSignedUnzip());
+        EXPECT_EQ(client->getKOLTError(), c.error);
+        EXPECT_EQ(client->l_state, 0u);
+        std::string subs;
+        const Strings frames = framesSinceSetUp();
+        for (size_t i = first; i < frames.size(); ++i)
+            if (frames[i].compare(0, 5, "30 A2") == 0)
+                subs += frames[i].substr(6, 2) + " ";
+        EXPECT_EQ(subs, c.subs);
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logLines), all.end());
+        EXPECT_TRUE(Contains(log, "copyPayload failed"));
+        EXPECT_TRUE(Contains(log, c.line));
+        host.answerPrefix("mount ", 0);
+        host.answerPrefix("/bin/cp ", InShell);
+    }
+}
+
+// The direct copy: the queue into a new drop box, pass by pass, without a
+// digest hand-over; the drop box stays for the caller.
+class DirectCopy : public SignedUnzip {
+protected:
+    void QueueFile(const std::string& name, size_t size)
+    {
+        const std::string path = Source(name, size);
+        cfgEntry e;
+        e.order = static_cast<int32_t>(client->cfgEntries.size() + 1);
+        e.mode = filecopy;
+        e.source = path;
+        e.destination = "/payload/" + name;
+        e.size = size;
+        e.algorithmLabel = 2;
+        e.omitDestination = true;
+        e.hash = "h" + name;
+        client->cfgEntries.push_back(e);
+    }
+};
+
+TEST_F(DirectCopy, AQueueOfThreePassesAttachesAndDetachesThreeTimesAndKeepsTheDropBox)
+{
+    // A drop box of 1 MiB beyond the reserve takes one 700 KiB file per pass.
+    client->maxDropBoxBytes = 2 * 1048576;
+    client->l_state = 1;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        QueueFile(name, 700 * 1024);
+
+    ASSERT_TRUE(client->copyPayloadtoDynamicPartition()) << int(client->getKOLTError());
+    EXPECT_EQ(client->l_state, 0u);
+    EXPECT_EQ(Count(0x07), 1u);
+    EXPECT_EQ(Count(0x05), 3u);
+    EXPECT_EQ(Count(0x06), 3u);
+    EXPECT_EQ(Count(0x26), 0u);
+    EXPECT_EQ(Count(0x09), 0u);
+    EXPECT_EQ(Count(0x08), 0u);
+    EXPECT_NE(client->getDynPartIndexInfo(), 0u);
+    const Strings log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "/tmp/SECUPD/input_secupd.xml"), 3);
+    EXPECT_NE(readWholeFile("/tmp/SECUPD/input_secupd.xml").find("<Source>payload/c.bin</Source>"),
+              std::string::npos);
+    EXPECT_TRUE(Contains(host.commands, "rm -f /tmp/SECUPD/FileChunk* > /dev/null 2>&1"));
+    EXPECT_TRUE(Contains(log, "Exiting copyPayloadtoDynamicPartition"));
+}
+
+TEST_F(DirectCopy, Failures)
+{
+    const struct {
+        const char* name;
+        uint8_t error;
+        size_t detaches;   // the pass's own and the clean-up's
+        size_t deletes;
+        const char* line;
+    } cases[] = {
+        {"create refused", KOLT_DROPBOXCREATEFAILED, 0, 0, "create drop box failed"},
+        {"copy fails", KOLT_PARTITIONUNREACHABLE, 1, 1, "populateDynPart failed"},
+        {"detach refused", KOLT_DETACHFAILED, 1, 0, "DetachPartition failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->cfgEntries.clear();
+        client->l_state = 1;
+        client->storeErrorInfo(0);
+        QueueFile("a.bin", 3000);
+        if (c.error == KOLT_DROPBOXCREATEFAILED)
+            tessa.ScriptCodes(0x07, {0xC1});
+        else if (c.error == KOLT_PARTITIONUNREACHABLE)
+            host.answerPrefix("/bin/cp ", 1 << 8);
+        else
+            tessa.ScriptCodes(0x06, {0xC1});
+        const size_t detaches = Count(0x06);
+        const size_t deletes = Count(0x08);
+
+        EXPECT_FALSE(client->copyPayloadtoDynamicPartition());
+        EXPECT_EQ(client->getKOLTError(), c.error);
+        EXPECT_EQ(client->l_state, 0u);
+        EXPECT_EQ(Count(0x06) - detaches, c.detaches);
+        EXPECT_EQ(Count(0x08) - deletes, c.deletes);
+        EXPECT_TRUE(Contains(Log(), c.line));
+        host.answerPrefix("/bin/cp ", InShell);
+        client->DeleteDropBox(0);
+    }
+}
+
+TEST_F(DirectCopy, DeletingTheDropBoxNeedsASession)
+{
+    client->l_state = 1;
+    QueueFile("a.bin", 3000);
+    ASSERT_TRUE(client->copyPayloadtoDynamicPartition());
+    EXPECT_TRUE(client->deleteDynamicPartition());
+    EXPECT_TRUE(Contains(Log(), "DeleteDropBox succeeded"));
+
+    client->session.active = 0;
+    EXPECT_FALSE(client->deleteDynamicPartition());
+    EXPECT_TRUE(Contains(Log(), "DeleteDropBox Failed"));
+    client->session.active = 1;
+}
+
+} // namespace
