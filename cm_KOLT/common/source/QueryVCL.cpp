@@ -1,8 +1,15 @@
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "DependencyAnswer.h"
 #include "LinuxEnumerateDevices.h"
 #include "LinuxUtils.h"
+#include "Md5Wrapper.h"
 #include "PlatformLayer.h"
 #include "SecureTessa.h"
 
@@ -88,4 +95,479 @@ std::string secureTessa::getDevicePath(std::string& label)
     }
     TESSA_LOG("Could not find the device after all the retries ");
     return std::string();
+}
+
+// ---------------------------------------------------------------------------
+// Controller-log query and dependency check through the drop box
+
+// The one request of the last query or dependency check; separate from the
+// client's staging queue, which a query never touches.
+static std::vector<cfgEntry> VclRequest;
+
+static const char* const kAnswerFileName = "output.xml";
+static const char* const kPackageFileName = "package.xml";
+static const unsigned int kOneMiB = 1048576;
+// ESXi mounts the drop box as a VMFS-visible volume, which needs more room.
+static const unsigned int kESXiQueryBytes = 33554432;
+static const unsigned short kDropBoxRow = 0;
+static const unsigned char kCapabilityCommand = 0xBF;
+static const unsigned char kSystemCommand = 0xBD;
+static const unsigned char kOEMNetFn = 0x30;
+static const unsigned int kOEMResponseLength = 30;
+
+// Every line break of the request document is flushed as it is written.
+static void newLine(std::ostringstream* document)
+{
+    document->put('\n');
+    document->flush();
+}
+
+static void tabs(std::ostringstream* document, int count)
+{
+    for (int i = 0; i < count; ++i)
+        *document << '\t';
+}
+
+int CreateVCLConfigFile(std::ostringstream* document, std::vector<cfgEntry> entries)
+{
+    static md5wrapper hasher;
+    *document << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    newLine(document);
+    *document << "<TESSA_Update>";
+    newLine(document);
+    for (const cfgEntry& entry : entries) {
+        tabs(document, 1);
+        *document << "<File" << " order=" << '"' << entry.order << '"' << ">";
+        newLine(document);
+        switch (entry.mode) {
+        case vcl_update_records:
+            tabs(document, 4);
+            *document << "<Mode>vcl_update_records</Mode>";
+            newLine(document);
+            tabs(document, 4);
+            *document << "<Source>input.xml</Source>";
+            newLine(document);
+            break;
+        case vcl_update_entire_inventory:
+            tabs(document, 2);
+            *document << "<Hash>" << entry.hash << "</Hash>";
+            newLine(document);
+            tabs(document, 2);
+            *document << "<Source>" << entry.source << "</Source>";
+            newLine(document);
+            tabs(document, 2);
+            *document << "<Mode>vcl_update_entire_inventory</Mode>";
+            newLine(document);
+            break;
+        case vcl_query_history_records:
+            tabs(document, 4);
+            *document << "<Mode>vcl_query_history_records</Mode>";
+            newLine(document);
+            break;
+        case vcl_query_event_records:
+            tabs(document, 4);
+            *document << "<Mode>vcl_query_event_records</Mode>";
+            newLine(document);
+            break;
+        case vcl_query_dependency:
+            tabs(document, 2);
+            *document << "<Source>" << kPackageFileName << "</Source>";
+            newLine(document);
+            tabs(document, 2);
+            *document << "<Hash>" << hasher.getHashFromFile(kPackageFileName) << "</Hash>";
+            newLine(document);
+            tabs(document, 2);
+            *document << "<Mode>vcl_query_dependency</Mode>";
+            newLine(document);
+            break;
+        default:
+            tabs(document, 4);
+            *document << "<Mode>vcl_query_current_records</Mode>";
+            newLine(document);
+            break;
+        }
+        if (entry.algorithmLabel == 0 || entry.algorithmLabel == 1) {
+            tabs(document, 2);
+            *document << (entry.algorithmLabel == 0 ? "<Algorithm>SHA1</Algorithm>" : "<Algorithm>MD5</Algorithm>");
+            newLine(document);
+        }
+        tabs(document, 1);
+        *document << "</File>";
+        newLine(document);
+    }
+    *document << "</TESSA_Update>";
+    newLine(document);
+    newLine(document);
+    return 1;
+}
+
+std::string answerText(const std::string& bytes)
+{
+    return bytes.substr(0, bytes.find('\0'));
+}
+
+DependencyVerdict judgeDependencyAnswer(const std::string& text)
+{
+    DependencyVerdict verdict;
+    if (text.find("<status>0</status>") != std::string::npos) {
+        verdict.passed = true;
+        return verdict;
+    }
+    // The answer is expected to open with an XML declaration; one without
+    // is shown whole rather than cut somewhere arbitrary.
+    const size_t declarationEnd = text.find("?>");
+    verdict.forCaller = declarationEnd == std::string::npos ? text : text.substr(declarationEnd + 2);
+    return verdict;
+}
+
+namespace {
+
+// One request and its answer through a drop box this exchange creates:
+// create, write "update.xml", hand its digest over, read "output.xml",
+// delete. Steps throw KOLT numbers; cleanUp undoes only what the exchange
+// itself did.
+class DropBoxExchange {
+public:
+    DropBoxExchange(secureTessa& client, bool dependencyCheck)
+        : m_client(client), m_dependencyCheck(dependencyCheck)
+    {
+    }
+
+    bool create(unsigned int sizeBytes)
+    {
+        unsigned int granted = 0;
+        if (!m_client.CreateDropBox(dynDriveName, sizeBytes, &granted))
+            return false;
+        m_created = true;
+        m_word = tessaPartInfo[kDropBoxRow].partIdWord;
+        if (granted < sizeBytes) {
+            TESSA_LOG("PartitionSize obtained is < ONE MEG");
+            throw static_cast<unsigned char>(KOLT_PARTITIONTOOSMALL);
+        }
+        return true;
+    }
+
+    // Writes the request and returns the bytes of the controller's answer.
+    std::string exchange(const std::string& document)
+    {
+        static md5wrapper hasher;
+        const std::string hash = hasher.getHashFromString(document);
+        TESSA_LOG(hash);
+        TESSA_LOG("Initiating the update.");
+
+        if (!m_client.AttachPartition(0, m_word, kDropBoxRow)) {
+            TESSA_LOG("AttachPartition failed.");
+            throw static_cast<unsigned char>(KOLT_VCLATTACHFAILED);
+        }
+        TESSA_LOG("AttachPartition succeeded");
+        TESSA_LOG("Finding where the dynamic partition was attached.");
+        char mountPoint[kMountPointBufferBytes];
+        if (!m_client.getDynPartDrive(dynDriveName, mountPoint, sizeof(mountPoint))) {
+            TESSA_LOG("Unable to find Mount Point of the Dynamic Partition");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        TESSA_LOG("Dynamic Partition Mount Point: ");
+        TESSA_LOG(mountPoint);
+        if (tessaPartInfo[kDropBoxRow].volumeLabel.empty()) {
+            TESSA_LOG("Dynamic Partition volumeLabel is empty");
+            TESSA_LOG("update.xml path could not be constructed");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+
+        const std::string requestPath = std::string(mountPoint) + updFileName;
+        TESSA_LOG("update.xml path: ");
+        TESSA_LOG(requestPath);
+        {
+            std::ofstream request(requestPath.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+            TESSA_LOG(m_dependencyCheck ? "update.xml Hash: " : "Update.xml Hash: ");
+            TESSA_LOG(hash);
+            TESSA_LOG(m_dependencyCheck ? "update.xml Content: " : "Update.xml Content: ");
+            TESSA_LOG(document);
+            request.write(document.data(), static_cast<std::streamsize>(document.size()));
+        }
+        if (m_dependencyCheck) {
+            TESSA_LOG("update.xml written");
+            const int copied = doCopy(mountPoint, kPackageFileName, kPackageFileName, filecopy);
+            // A package the copy did not place would be judged by whatever
+            // the controller makes of a missing file.
+            if (copied != 0) {
+                TESSA_LOG("doCopy failed");
+                m_copyFailed = true;
+                throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+            }
+            TESSA_LOG("package.xml written");
+            syncAll(mountPoint);
+        } else {
+            runShell("sync");
+            TESSA_LOG("update.xml written");
+            syncAll(mountPoint);
+        }
+
+        detach();
+        if (!m_client.SecureTessaCopy(m_client.session, hash, 0)) {
+            TESSA_LOG("SecureTessaCopy failed");
+            throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+        }
+        TESSA_LOG("SecureTessaCopy succeeded");
+
+        if (!m_client.AttachPartition(0, m_word, kDropBoxRow)) {
+            TESSA_LOG("AttachPartition failed.");
+            throw static_cast<unsigned char>(KOLT_VCLATTACHFAILED);
+        }
+        TESSA_LOG("AttachPartition succeeded.");
+        if (!m_client.getDynPartDrive(dynDriveName, mountPoint, sizeof(mountPoint))) {
+            TESSA_LOG("Dynamic Partition mount point NOT found");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+        TESSA_LOG("Dynamic Partition mount point: ");
+        TESSA_LOG(mountPoint);
+        if (tessaPartInfo[kDropBoxRow].volumeLabel.empty()) {
+            TESSA_LOG("DynamicPartition volumeLabel empty");
+            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+        }
+
+        const std::string answerPath = std::string(mountPoint) + kAnswerFileName;
+        TESSA_LOG("output.xml path: ");
+        TESSA_LOG(answerPath);
+        if (!CPlatformLayer::IsFileExistsAbs(answerPath)) {
+            TESSA_LOG(m_dependencyCheck ? "output.xml file does NOT exist" : "Output.xml file does NOT exist");
+            throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
+        }
+        std::ifstream answer(answerPath.c_str(), std::ios::in | std::ios::binary);
+        if (!answer.is_open()) {
+            TESSA_LOG("Open of output.xml failed.");
+            throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
+        }
+        answer.seekg(0, std::ios::end);
+        const std::streamoff length = answer.tellg();
+        answer.seekg(0, std::ios::beg);
+        std::string bytes(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (!bytes.empty()) {
+            answer.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+            // A file that shrank under us gives only what was there.
+            bytes.resize(static_cast<size_t>(answer.gcount()));
+        }
+        answer.close();
+        return bytes;
+    }
+
+    // Detaches and deletes the drop box after a complete exchange.
+    void finish()
+    {
+        detach();
+        if (!m_client.DeleteDropBox(0)) {
+            TESSA_LOG("Delete Drop Box Failed.");
+            throw static_cast<unsigned char>(KOLT_DELETEDROPBOXFAILED);
+        }
+        TESSA_LOG("Delete Drop Box succeeded.");
+    }
+
+    // After a failure: only a drop box this exchange created is detached
+    // (when it may still be attached) and deleted.
+    void cleanUp(unsigned char error, bool remove)
+    {
+        if (!m_created)
+            return;
+        const bool mayBeAttached = error == KOLT_VCLATTACHFAILED || error == KOLT_PARTITIONUNREACHABLE ||
+                                   error == KOLT_NOANSWERDOCUMENT || m_copyFailed;
+        if (mayBeAttached && !m_client.DetachPartition(0, m_word, kDropBoxRow, false))
+            TESSA_LOG("DetachPartition Failed.");
+        if (remove && !m_client.DeleteDropBox(0))
+            TESSA_LOG("DeleteDropBox Failed.");
+    }
+
+private:
+    void detach()
+    {
+        if (!m_client.DetachPartition(0, m_word, kDropBoxRow, false)) {
+            TESSA_LOG("DetachPartition failed");
+            throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+        }
+        TESSA_LOG("DetachPartition succeeded");
+    }
+
+    secureTessa& m_client;
+    const bool m_dependencyCheck;
+    bool m_created = false;
+    bool m_copyFailed = false;
+    unsigned short m_word = 0;
+};
+
+void putRequestEntry(exmlMode mode)
+{
+    VclRequest.clear();
+    cfgEntry entry;
+    entry.order = 1;
+    entry.mode = mode;
+    entry.algorithmLabel = DIGEST_MD5;
+    entry.hash.clear();
+    entry.splitState = 0;
+    VclRequest.push_back(entry);
+}
+
+std::string requestDocument()
+{
+    std::unique_ptr<std::ostringstream> document(new std::ostringstream);
+    CreateVCLConfigFile(document.get(), VclRequest);
+    return document->str();
+}
+
+// A plain OEM request in a record of its own: true when a reply came back.
+bool sendOEM(_QRMIPMICommandData& record, unsigned char command, bool withDataByte)
+{
+    std::memset(&record, 0, sizeof(record));
+    record.request[0] = kOEMNetFn;
+    record.request[1] = command;
+    record.requestLength = 2;
+    if (withDataByte) {
+        record.request[2] = 0x01;
+        record.requestLength = 3;
+    }
+    record.responseLength = kOEMResponseLength;
+    return ProcessIPMICommand(&record);
+}
+
+} // namespace
+
+bool secureTessa::QueryVCL(std::stringstream& answer, exmlMode mode)
+{
+    DropBoxExchange exchange(*this, false);
+    try {
+        std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+        if (!IsSessionActive()) {
+            TESSA_LOG("QueryVCL called with NO active session");
+            throw static_cast<unsigned char>(KOLT_NOSESSION);
+        }
+        if (mode != vcl_query_current_records && mode != vcl_query_history_records &&
+            mode != vcl_query_event_records) {
+            TESSA_LOG("Invalid update VCL request.");
+            throw static_cast<unsigned char>(KOLT_INVALIDVCLREQUEST);
+        }
+        putRequestEntry(mode);
+        const std::string document = requestDocument();
+
+        const unsigned int size = hostOsIndex == ESXi ? kESXiQueryBytes : kOneMiB;
+        if (!exchange.create(size)) {
+            TESSA_LOG("CreateDropBox failed");
+            TESSA_LOG("QueryVCL failed");
+            return false;
+        }
+        const std::string bytes = exchange.exchange(document);
+        answer << answerText(bytes);
+        TESSA_LOG("Contents of Output.xml");
+        TESSA_LOG(answer.str());
+        exchange.finish();
+        TESSA_LOG("QueryVCL succeeded");
+        return true;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("QueryVCL failed");
+        TESSA_LOG("QueryVCL failed with error code: " + std::to_string(error));
+        if (error == KOLT_USBBLOCKLISTED) {
+            // The caller must stop the update; the drop box stays for it.
+            TESSA_LOG("AttachPartition failed");
+            TESSA_LOG("USB Blocklisted. Update failure");
+            throw;
+        }
+        exchange.cleanUp(error, true);
+    } catch (...) {
+        TESSA_LOG("QueryVCL failed");
+        TESSA_LOG("KOLT internal error");
+        storeErrorInfo(KOLT_INTERNALERROR);
+    }
+    return false;
+}
+
+bool secureTessa::doDepCheck(std::stringstream& answer, exmlMode mode)
+{
+    DropBoxExchange exchange(*this, true);
+    try {
+        if (isDepCheckSupported() == 0) {
+            TESSA_LOG("Dependency Checking is NOT supported by the Tomel FW.  Reporting success");
+            return true;
+        }
+        TESSA_LOG("Dependency Checking is supported by the Tomel FW");
+        std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
+        if (mode != vcl_query_dependency) {
+            TESSA_LOG("doDepCheck called with incorrect queryType");
+            throw static_cast<unsigned char>(KOLT_BADQUERYTYPE);
+        }
+        if (!IsSessionActive()) {
+            TESSA_LOG("doDepCheck called with NO active session");
+            throw static_cast<unsigned char>(KOLT_NOSESSION);
+        }
+        putRequestEntry(mode);
+        const std::string document = requestDocument();
+
+        // The answer is a short document whatever the host.
+        if (!exchange.create(kOneMiB)) {
+            TESSA_LOG("CreateDropBox failed");
+            TESSA_LOG("doDepCheck failed");
+            return false;
+        }
+        const std::string text = answerText(exchange.exchange(document));
+        TESSA_LOG("Contents of output.xml");
+        TESSA_LOG(text);
+        exchange.finish();
+        TESSA_LOG("doDepCheck succeeded");
+
+        const DependencyVerdict verdict = judgeDependencyAnswer(text);
+        if (verdict.passed) {
+            TESSA_LOG("Dependency Check successful");
+            return true;
+        }
+        TESSA_LOG("Dependency Check failed");
+        TESSA_LOG(verdict.forCaller);
+        answer << verdict.forCaller;
+        return false;
+    } catch (unsigned char error) {
+        storeErrorInfo(error);
+        TESSA_LOG("doDepCheck failed");
+        exchange.cleanUp(error, true);
+    } catch (...) {
+        TESSA_LOG("doDepCheck failed");
+        TESSA_LOG("KOLT internal error");
+        storeErrorInfo(KOLT_INTERNALERROR);
+    }
+    return false;
+}
+
+int secureTessa::isDepCheckSupported()
+{
+    _QRMIPMICommandData capability;
+    if (!sendOEM(capability, kCapabilityCommand, true)) {
+        TESSA_LOG("IPMI Command ERROR");
+        return -1;
+    }
+    if (capability.response[2] != 0)
+        return 0;
+    TESSA_LOG("Return Code 0");
+    const unsigned char level0 = capability.response[3];
+    const unsigned char level1 = capability.response[4];
+
+    _QRMIPMICommandData system;
+    if (!sendOEM(system, kSystemCommand, false)) {
+        TESSA_LOG("IPMI Command ERROR");
+    } else if (system.response[2] == 0) {
+        TESSA_LOG("Modular Tomel System");
+        return level0 >= 2 && level1 >= 20 ? 1 : 0;
+    } else {
+        TESSA_LOG("Monolithic Tomel System");
+    }
+    return level0 >= 1 && level1 >= 30 ? 1 : 0;
+}
+
+int secureTessa::isMonolithic()
+{
+    _QRMIPMICommandData system;
+    if (!sendOEM(system, kSystemCommand, false)) {
+        TESSA_LOG("IPMI Command ERROR");
+        return -1;
+    }
+    if (system.response[2] == 0) {
+        TESSA_LOG("Modular Tomel System");
+        return 0;
+    }
+    TESSA_LOG("Monolithic Tomel System");
+    return 1;
 }

@@ -290,6 +290,11 @@ extern const char* updFileNameWaveCPlus;
 void AddCfgHdr(std::ostringstream* document);
 bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk);
 
+// The request document of a controller-log query or dependency check (the
+// one "update.xml" of the exchange): header, one File element per entry,
+// footer. Always 1; a failing stream throws to the caller.
+int CreateVCLConfigFile(std::ostringstream* document, std::vector<cfgEntry> entries);
+
 // Copies what one staging entry names into the mounted drop box; the status
 // of the last shell command.
 int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode);
@@ -469,6 +474,17 @@ public:
     bool IsFreshInstall(std::vector<std::string>& entries, uint8_t& fresh);
     bool MakeFreshInstall();
     bool ReplaceCurrentFolder(std::string& mountPoint);
+
+    // Controller-log query (modes 12 to 14) and dependency check of
+    // "package.xml" (mode 15) through a drop box of their own; the
+    // controller's answer ("output.xml") goes to `answer` (for the
+    // dependency check only when it failed, without the XML declaration).
+    bool QueryVCL(std::stringstream& answer, exmlMode mode);
+    bool doDepCheck(std::stringstream& answer, exmlMode mode);
+    // 1 supported, 0 not supported, -1 the IPMI request failed.
+    int isDepCheckSupported();
+    // 1 monolithic system, 0 modular system, -1 the IPMI request failed.
+    int isMonolithic();
 
     // Copy verification and partition file deletion.
     bool VerifyCopyFiles();
