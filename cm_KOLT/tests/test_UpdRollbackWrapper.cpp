@@ -3,6 +3,15 @@
 
 #include "RollbackWrapperTest.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "PartitionHostTest.h"
+
 #include <functional>
 
 namespace {
@@ -157,18 +166,160 @@ TEST_F(Orchestration, OlderMethodSkipsESXiHostsWithSuccess)
     EXPECT_TRUE(Contains(NewLog(), "Rollback Is not Supported On ESXi. Exiting"));
 }
 
-TEST_F(Orchestration, OlderMethodRefusesAnSsibTaskBeforeTouchingTheController)
+// An SSIB task on the older method: the package is planned into the
+// component folders on "TES022", then the component-id and SSIB documents
+// join the same copy transaction before the copy starts. The wrapper works
+// in a folder of a private /tmp, where "TES022" is mounted.
+class SsibTask : public RollbackWrapperTest {
+protected:
+    void SetUp() override
+    {
+        host.answer(parthost::kUsbBuiltin, 256);
+        host.answer(parthost::kUsbLoaded, 0);
+        host.answer(parthost::kBlockdev, 0);
+        scsi.commandOutput[parthost::kSgProbe] = "0\n";
+        NewWrapper();
+        // The log stays in the test's folder, which the private /tmp hides.
+        logFolder = ::open(".", O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(logFolder, 0);
+        tmp.reset(new parthost::PrivateTmp);
+        ASSERT_EQ(::mkdir("/tmp/images", 0700), 0);
+        ASSERT_TRUE(fatimg::makeFat("/tmp/images/TES022.img", 12, 1024, "TES022"));
+        scsi.addUsbDisk("sg4", "/dev/sdc", 6, "/tmp/images/TES022.img");
+        host.answerPrefix("mkdir -p /tmp/", [](const std::string& command) {
+            const std::string folder = command.substr(std::strlen("mkdir -p "));
+            return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST ? 0 : 256;
+        });
+        for (const char* prefix : {"ln -sf ", "mount ", "umount ", "rm "})
+            host.answerPrefix(prefix, 0);
+        tessaPartInfo[22].partIdWord = 0x0400;   // static bit 2
+        tessaPartInfo[22].present = true;
+        ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+        ASSERT_EQ(::mkdir("/tmp/work", 0755), 0);
+        ASSERT_EQ(::mkdir("/tmp/work/payload", 0755), 0);
+        std::ofstream("/tmp/work/package.xml") << RollbackPackage();
+        std::ofstream("/tmp/work/payload/fw.bin") << "firmware";
+        ASSERT_EQ(::chdir("/tmp/work"), 0);
+        host.processDirectory = "/tmp/work/";
+        logMark = Lines().size();
+    }
+    ~SsibTask() override
+    {
+        wrapper.reset();
+        if (logFolder >= 0)
+            ::close(logFolder);
+    }
+
+    std::vector<std::string> Lines() const
+    {
+        return KoltLogMessages("/proc/self/fd/" + std::to_string(logFolder) + "/KOLT_DBG.log");
+    }
+    std::vector<std::string> Queue() const
+    {
+        std::vector<std::string> texts;
+        for (const cfgEntry& entry : wrapper->cfgEntries)
+            texts.push_back(std::to_string(entry.mode) + ' ' + entry.source + " -> " + entry.destination);
+        return texts;
+    }
+    size_t Creates() const
+    {
+        size_t count = 0;
+        for (const std::string& frame : NewFrames())
+            count += frame.compare(0, 8, "30 A2 07") == 0;
+        return count;
+    }
+
+    FakeScsiHost scsi;
+    ScopedFakeScsiHost scsiInstalled{scsi};
+    std::unique_ptr<parthost::PrivateTmp> tmp;
+    int logFolder = -1;
+};
+
+TEST_F(SsibTask, DocumentsJoinThePackageInTheOpenTransaction)
 {
-    UpdRollbackWrapper& w = NewWrapper();
-    std::string text;
+    const std::vector<std::string> package = {
+        "8  -> tes022/1234", "8  -> tes022/1234/previous", "8  -> tes022/1234/current",
+        "1 /tmp/work//package.xml -> tes022/1234/current/package.xml",
+        "1 /tmp/work//package.xml -> tes022/1234/previous/package.xml",
+        "1 /tmp/work/payload/fw.bin -> tes022/1234/current/fw.bin",
+        "1 /tmp/work/payload/fw.bin -> tes022/1234/previous/fw.bin"};
+    const std::string componentEntry = "1 /tmp/work/1234.xml -> tes022/1234/1234.xml";
+    const std::string taskEntry = "9 /tmp/work/ssibinput.xml -> ";
+    enum Fault { None, ComponentUnwritable, TaskUnwritable };
+    const struct {
+        Fault fault;
+        int result;
+        const char* message;
+        std::vector<std::string> documents;   // queued after the package
+        size_t creates;                       // drop boxes asked for: the copy started
+    } cases[] = {
+        // The copy runs with both documents queued; the drop box is refused
+        // here, which ends it.
+        {None, KOLT_DROPBOXCREATEFAILED, "KOLT updateFirmwarePartition failed", {componentEntry, taskEntry}, 1},
+        {ComponentUnwritable, 82, "KOLT createComponentIdFile failed", {}, 0},
+        {TaskUnwritable, 83, "KOLT createSSIBUpdateFile failed", {componentEntry}, 0},
+    };
     char category[] = "BIOS";
-    char file[] = "/x/fw.bin";
-    EXPECT_EQ(w.rollbackUsingWaveBMethod(Payload(), category, file, true, text, true, false, ""), -1);
-    EXPECT_EQ(text, "KOLT createComponentIdFile failed");
-    EXPECT_TRUE(NewFrames().empty());
-    EXPECT_TRUE(w.cfgEntries.empty());
-    const std::vector<std::string> log = NewLog();
-    EXPECT_TRUE(Contains(log, "Creating the compid.xml & ssibinput.xml for creating the SSIB Task"));
-    EXPECT_TRUE(Contains(log, "The component-id and SSIB documents cannot be created by this program"));
-    EXPECT_FALSE(Contains(log, "Entering addPayloadFiles"));
+    char file[] = "/opt/fw/fw.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        wrapper->EndCopyFile();
+        ASSERT_EQ(std::system("rm -rf /tmp/work/1234.xml /tmp/work/ssibinput.xml"), 0);
+        // A folder in the document's place: it cannot be opened for writing.
+        if (c.fault == ComponentUnwritable) {
+            ASSERT_EQ(::mkdir("/tmp/work/1234.xml", 0755), 0);
+        }
+        if (c.fault == TaskUnwritable) {
+            ASSERT_EQ(::mkdir("/tmp/work/ssibinput.xml", 0755), 0);
+        }
+        tessa.ScriptCodes(0x07, {0xC1});
+        Mark();
+        const size_t logged = Lines().size();
+        std::string text;
+
+        EXPECT_EQ(wrapper->rollbackUsingWaveBMethod({"/tmp/work/payload/fw.bin"}, category, file, true, text, true,
+                                                    false, ""),
+                  c.result);
+
+        EXPECT_EQ(text, c.message);
+        std::vector<std::string> queue = package;
+        queue.insert(queue.end(), c.documents.begin(), c.documents.end());
+        EXPECT_EQ(Queue(), queue);
+        EXPECT_EQ(Creates(), c.creates);
+        EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+        const std::vector<std::string> all = Lines();
+        const std::vector<std::string> log(all.begin() + static_cast<long>(std::min(logged, all.size())), all.end());
+        EXPECT_TRUE(Contains(log, "Creating the compid.xml & ssibinput.xml for creating the SSIB Task"));
+        if (c.fault != ComponentUnwritable) {
+            std::ifstream document("/tmp/work/1234.xml");
+            std::string line;
+            std::getline(document, line);
+            const std::string begin = "<Wrapper name=\"BIOS\" filePathName=\"/opt/fw/fw.bin\" ";
+            EXPECT_EQ(line.compare(0, begin.size(), begin), 0) << line;
+        }
+    }
+}
+
+// Without a category or a file path there is no task: no documents.
+TEST_F(SsibTask, NoTaskWithoutCategoryOrFilePath)
+{
+    char category[] = "BIOS";
+    char file[] = "/opt/fw/fw.bin";
+    const struct {
+        char* category;
+        char* file;
+        bool stageAndUpdate;
+    } cases[] = {{nullptr, file, true}, {category, nullptr, true}, {category, file, false}};
+    for (const auto& c : cases) {
+        wrapper->EndCopyFile();
+        tessa.ScriptCodes(0x07, {0xC1});
+        std::string text;
+        EXPECT_EQ(wrapper->rollbackUsingWaveBMethod({"/tmp/work/payload/fw.bin"}, c.category, c.file, true, text,
+                                                    c.stageAndUpdate, false, ""),
+                  KOLT_DROPBOXCREATEFAILED);
+        EXPECT_EQ(wrapper->cfgEntries.size(), 7u);
+        struct stat info;
+        EXPECT_NE(::stat("/tmp/work/1234.xml", &info), 0);
+        EXPECT_NE(::stat("/tmp/work/ssibinput.xml", &info), 0);
+    }
 }

@@ -384,3 +384,142 @@ bool secureTessa::AttachAndCompare(bool& matched)
     }
     return detached(true);
 }
+
+namespace {
+
+// The file name of a host path: the text after its last '/' or '\', all of
+// it when it has neither, empty when it ends with one.
+std::string baseName(const std::string& path)
+{
+    const std::string::size_type position = path.find_last_of("/\\");
+    return position == std::string::npos ? path : path.substr(position + 1);
+}
+
+} // namespace
+
+bool secureTessa::AddNFile(std::string path)
+{
+    // A path without a file name would be queued as the folder "current"
+    // itself: nothing sensible reaches the controller from it.
+    const std::string name = baseName(path);
+    if (name.empty()) {
+        TESSA_LOG("No file name in " + path);
+        storeErrorInfo(KOLT_EMPTYDESTINATION);
+        return false;
+    }
+
+    const std::string component = std::string(kFirmwareImageFolder) + "/";
+    if (nFileSetupDone != 0) {
+        TESSA_LOG("Adding subsequent N payload file");
+    } else {
+        nFileSetupDone = 1;
+        TESSA_LOG("Adding first N payload file");
+        if (!get_comp_id(componentId))
+            return false;
+
+        TESSA_LOG("Attaching TES022 and getting mount point");
+        try {
+            if (!AttachTessaPartition(std::string(kFirmwareImagePartition))) {
+                TESSA_LOG("AttachTessaParition Failed");
+                return false;
+            }
+        } catch (unsigned char error) {
+            storeErrorInfo(error);
+            return false;
+        } catch (...) {
+            TESSA_LOG("KOLT internal error");
+            return false;
+        }
+
+        // From here on the partition is attached: every failure detaches it.
+        auto detached = [this](bool result) {
+            DetachTessaPartition(std::string(kFirmwareImagePartition));
+            return result;
+        };
+        const std::string folder = component + componentId + "/";
+        std::string mountPoint;
+        getPartDrive(kFirmwareImagePartition, &mountPoint);
+        const std::string componentOnHost = mountPoint + "\\" + componentId;
+        std::vector<std::string> entries;
+        if (!system_specific_list_dir(mountPoint, entries)) {
+            TESSA_LOG("Listing files from Mount Point Failed");
+            return detached(false);
+        }
+        if (!string_in_list(componentId, entries)) {
+            TESSA_LOG("Component ID dir not there, add it and Current");
+            freshInstall = 1;
+            if (!AddFile("", component + componentId, dirmake, DIGEST_MD5) || !MakeFreshInstall())
+                return detached(false);
+        } else {
+            TESSA_LOG("Component ID dir already there");
+            if (!system_specific_list_dir(componentOnHost, entries))
+                return detached(false);
+            IsFreshInstall(entries, freshInstall);
+            if (freshInstall != 0) {
+                if (!MakeFreshInstall()) {
+                    TESSA_LOG("MakeFreshInstall Failed");
+                    return detached(false);
+                }
+            } else {
+                bool matched = false;
+                if (!compareVendorVersion(mountPoint, matched)) {
+                    TESSA_LOG("CompareVendorVersion Failed");
+                    return detached(false);
+                }
+                if (matched) {
+                    TESSA_LOG("Vendor Version Matched");
+                    if (!ReplaceCurrentFolder(mountPoint)) {
+                        TESSA_LOG("ReplaceCurrentFolder Failed");
+                        return detached(false);
+                    }
+                } else {
+                    // A new version: previous is emptied (or made), and
+                    // every entry of current moves into it.
+                    if (!system_specific_list_dir(componentOnHost, entries))
+                        return detached(false);
+                    if (string_in_list(kPreviousDir, entries)) {
+                        TESSA_LOG("Previous dir already there, delete all files");
+                        if (!system_specific_list_dir(componentOnHost + "\\" + kPreviousDir, entries))
+                            return detached(false);
+                        for (const std::string& entry : entries)
+                            if (!AddFile("", folder + kPreviousDir + "/" + entry, filedelete, DIGEST_MD5))
+                                return detached(false);
+                    } else {
+                        TESSA_LOG("Previous dir not there, make it");
+                        if (!AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
+                            return detached(false);
+                    }
+                    if (!system_specific_list_dir(componentOnHost, entries))
+                        return detached(false);
+                    TESSA_LOG("Current dir already there, move files to Previous");
+                    if (!system_specific_list_dir(componentOnHost + "\\" + kCurrentDir, entries))
+                        return detached(false);
+                    for (const std::string& entry : entries)
+                        if (!AddFile(folder + kCurrentDir + "/" + entry, folder + kPreviousDir + "/" + entry,
+                                     filemove, DIGEST_MD5))
+                            return detached(false);
+                }
+            }
+        }
+
+        DetachTessaPartition(std::string(kFirmwareImagePartition));
+        if (!AddFile(kPackageFile, folder + kCurrentDir + "/" + kPackageFile, filecopy, DIGEST_MD5))
+            return false;
+        if (freshInstall != 0 &&
+            !AddFile(kPackageFile, folder + kPreviousDir + "/" + kPackageFile, filecopy, DIGEST_MD5))
+            return false;
+    }
+
+    // A setup that found no component id leaves nothing to queue under:
+    // "tes022//current/..." names no component's folder.
+    if (componentId.empty()) {
+        TESSA_LOG("No component id to add the file under");
+        storeErrorInfo(KOLT_NOPACKAGEIDENTITY);
+        return false;
+    }
+    const std::string folder = component + componentId + "/";
+    bool result = AddFile(path, folder + kCurrentDir + "/" + name, filecopy, DIGEST_MD5);
+    if (result && freshInstall != 0)
+        result = AddFile(path, folder + kPreviousDir + "/" + name, filecopy, DIGEST_MD5);
+    return result;
+}

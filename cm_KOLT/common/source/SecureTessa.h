@@ -474,6 +474,10 @@ public:
     bool IsFreshInstall(std::vector<std::string>& entries, uint8_t& fresh);
     bool MakeFreshInstall();
     bool ReplaceCurrentFolder(std::string& mountPoint);
+    // Queues one payload file into the component's folders on TES022
+    // (current, and previous as well on a fresh install); the first call of
+    // a copy transaction inspects the partition and queues the folder work.
+    bool AddNFile(std::string path);
 
     // Controller-log query (modes 12 to 14) and dependency check of
     // "package.xml" (mode 15) through a drop box of their own; the

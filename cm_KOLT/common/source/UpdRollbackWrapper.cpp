@@ -63,6 +63,45 @@ private:
     int m_count;
 };
 
+// Firmware-type GUIDs the management controller knows the components by.
+const std::string kBiosFirmwareGuid = "6A4F2E1C-5B3D-4C8E-9F17-2D0B7A9E3C51";
+const std::string kCpldFirmwareGuid = "B3E8D2A7-1F64-4A09-8C5D-7E2F9B1A6D34";
+
+// An attribute value as it may stand between double quotes: a quote, an
+// ampersand or a '<' in a path or category would otherwise end the value
+// early or break the document the controller parses.
+std::string attributeValue(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '"': out += "&quot;"; break;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+// Writes `document` and a newline to `path`, replacing what was there, and
+// tells whether the file did not open or not all of it reached the file (a
+// full disk, an I/O error while flushing or closing).
+enum class DocumentWrite { written, notOpened, notWritten };
+
+DocumentWrite writeDocument(const std::string& path, const std::string& document)
+{
+    std::ofstream out(path.c_str(), std::ios::out | std::ios::trunc);
+    if (!out.is_open() || out.fail())
+        return DocumentWrite::notOpened;
+    out << document << '\n';
+    out.flush();
+    const bool written = !out.fail();
+    out.close();
+    return written && !out.fail() ? DocumentWrite::written : DocumentWrite::notWritten;
+}
+
 } // namespace
 
 unsigned int UpdRollbackWrapper::failureNumber()
@@ -232,21 +271,26 @@ int UpdRollbackWrapper::rollbackUsingWaveBMethod(std::vector<std::string> payloa
         return 0;
     }
 
-    // The component-id and SSIB documents of an SSIB task are not made by
-    // this program. Asked for them, it refuses before the controller's
-    // folders are touched rather than stage a package without its task.
-    const bool ssibTask = stageAndUpdate && category != nullptr && filePath != nullptr;
-    if (ssibTask) {
-        TESSA_LOG("Creating the compid.xml & ssibinput.xml for creating the SSIB Task");
-        TESSA_LOG("The component-id and SSIB documents cannot be created by this program");
-        message = "KOLT createComponentIdFile failed";
-        return -1;
-    }
-
     int result = addPayloadFiles(payloadPaths, isFile, usePackagePath, packagePath);
     if (result != 0) {
         message = "KOLT addPayloadFiles failed";
         return result;
+    }
+
+    // An SSIB task's two documents join the package in the copy transaction
+    // addPayloadFiles left open, so that they reach the controller with it.
+    if (stageAndUpdate && category != nullptr && filePath != nullptr) {
+        TESSA_LOG("Creating the compid.xml & ssibinput.xml for creating the SSIB Task");
+        result = createComponentIdFile(category, filePath, "");
+        if (result != 0) {
+            message = "KOLT createComponentIdFile failed";
+            return result;
+        }
+        result = createSSIBUpdateFile(filePath, "", category);
+        if (result != 0) {
+            message = "KOLT createSSIBUpdateFile failed";
+            return result;
+        }
     }
 
     result = updateFirmwarePartition();
@@ -369,6 +413,133 @@ int UpdRollbackWrapper::updateFirmwarePartition()
         const unsigned int error = failureNumber();
         TESSA_LOG(endCopyError + " with error code " + std::to_string(error));
         return static_cast<int>(error);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Component-id and SSIB documents
+
+int UpdRollbackWrapper::createComponentIdFile(std::string category, std::string filePathName,
+                                              std::string outputDirectory)
+{
+    // Categories are told apart exactly: "bios" is none of them.
+    std::string guid;
+    std::string extension;
+    std::string source;
+    if (category == "BIOS") {
+        guid = kBiosFirmwareGuid;
+        extension = ".hdr";
+        source = "Device";
+    } else if (category == "CPLD") {
+        guid = kCpldFirmwareGuid;
+        extension = ".jbc";
+        source = "Device";
+    } else if (category == "PSU") {
+        source = "VCL";
+    }
+
+    if (outputDirectory.empty()) {
+        outputDirectory = getCurrentDir();
+        if (outputDirectory.empty())
+            return ROLLBACK_NO_OUTPUT_DIRECTORY;
+    }
+
+    std::string id;
+    if (!get_comp_id(id)) {
+        TESSA_LOG(noCompID);
+        return KOLT_NOPACKAGEIDENTITY;
+    }
+
+    std::string document = WRAPPER_BEG_TAG + NAME_TAG + QUOT_TAG + attributeValue(category) + QUOT_TAG;
+    document += FILE_PATH_NAME_TAG + QUOT_TAG + attributeValue(filePathName) + QUOT_TAG;
+    document += DIG_SIG_TAG + QUOT_TAG + "false" + QUOT_TAG + TIMEOUT_TAG + QUOT_TAG + "300" + QUOT_TAG + CLOSE_TAG;
+    document += SUPPORTED_DEVICES_BEG_TAG + DEVICE_BEG_TAG + COMP_ID_TAG + QUOT_TAG + attributeValue(id) + QUOT_TAG;
+    if (category == "BIOS" || category == "CPLD") {
+        document += IMPACTS_TP_MEASUREMENTS_TAG + QUOT_TAG + "true" + QUOT_TAG + FIELDSERVICE_TAG + QUOT_TAG +
+                    FORCED_TAG + QUOT_TAG + CLOSE_TAG + FMPINFO_TAG + QUOT_TAG + QUOT_TAG + VENDORCODETYPE_TAG +
+                    QUOT_TAG + "UINT32" + QUOT_TAG + FILEEXTENSION_TAG + QUOT_TAG + extension + QUOT_TAG +
+                    FMPGUID_TAG + QUOT_TAG + guid + QUOT_TAG + GEN_END_TAG + DEVICE_END_TAG;
+    } else {
+        document += CLOSE_TAG + DEVICE_END_TAG;
+    }
+    document += SUPPORTED_DEVICES_END_TAG + INV_BEG_TAG + SUPPORTED_TAG + QUOT_TAG + "true" + QUOT_TAG;
+    document += SOURCE_TAG + QUOT_TAG + source + QUOT_TAG + GEN_END_TAG + UPDATE_BEG_TAG + SUPPORTED_TAG + QUOT_TAG;
+    document += "true" + QUOT_TAG + ROLLBACK_TAG + QUOT_TAG + "true" + QUOT_TAG + VALIDATION_TAG + QUOT_TAG + "true";
+    document += QUOT_TAG + GEN_END_TAG + WRAPPER_END_TAG;
+
+    const std::string path = outputDirectory + fileSeparator + id + ".xml";
+    const DocumentWrite written = writeDocument(path, document);
+    if (written == DocumentWrite::notOpened) {
+        TESSA_LOG(noOpen + path + writing);
+        return ROLLBACK_COMPONENT_ID_FILE;
+    }
+    if (written == DocumentWrite::notWritten) {
+        // A cut-off document must not reach the controller.
+        TESSA_LOG("Could not write file " + path);
+        return ROLLBACK_COMPONENT_ID_FILE;
+    }
+
+    if (!AddFile(path, tes022_lower + fileSeparator + id + fileSeparator + id + ".xml", filecopy, DIGEST_MD5)) {
+        TESSA_LOG(addcompIDError);
+        return ROLLBACK_ADDFILE_FAILED;
+    }
+    return 0;
+}
+
+int UpdRollbackWrapper::createSSIBUpdateFile(std::string commandPath, std::string outputDirectory,
+                                             std::string category)
+{
+    std::string rebootRequired;
+    std::string rebootType;
+    std::string extra;
+    if (category == "BIOS") {
+        rebootRequired = "1";
+        rebootType = "1";
+    } else if (category == "CPLD") {
+        rebootRequired = "2";
+        rebootType = "0";
+        extra = "  category=\"CPLD\" taskName=\"CPLD\"  ";
+    }
+
+    if (outputDirectory.empty()) {
+        outputDirectory = getCurrentDir();
+        if (outputDirectory.empty())
+            return ROLLBACK_NO_OUTPUT_DIRECTORY;
+    }
+
+    std::string id;
+    if (!get_comp_id(id)) {
+        TESSA_LOG(noCompID);
+        return KOLT_NOPACKAGEIDENTITY;
+    }
+
+    const std::string escapedId = attributeValue(id);
+    std::string document = GENERIC_XML_TAG + SSIB_HEAD_TAG;
+    document += REC_BEG_TAG + TYPE_TAG + QUOT_TAG + "0" + QUOT_TAG;
+    document += BLKID_TAG + QUOT_TAG + "6" + QUOT_TAG + REBOOT_REQD_TAG + QUOT_TAG + rebootRequired + QUOT_TAG;
+    document += REBOOT_TYPE_TAG + QUOT_TAG + rebootType + QUOT_TAG + TIMEOUT_TAG + QUOT_TAG + "300" + QUOT_TAG;
+    document += RET_CODE_TAG + QUOT_TAG + "0" + QUOT_TAG + RETRY_CNT_TAG + QUOT_TAG + "0" + QUOT_TAG;
+    document += CMD_BEG_TAG + QUOT_TAG + attributeValue(commandPath) + UP_TAG + escapedId + "\\" + escapedId + ".xml";
+    document += CMD_END_TAG + extra + GEN_END_TAG;
+    document += SSIB_TAIL_TAG;
+
+    const std::string path = outputDirectory + fileSeparator + ssibFile;
+    const DocumentWrite written = writeDocument(path, document);
+    if (written == DocumentWrite::notOpened) {
+        TESSA_LOG(noOpen + path + writing);
+        return ROLLBACK_SSIB_FILE;
+    }
+    if (written == DocumentWrite::notWritten) {
+        TESSA_LOG("Could not write file " + path);
+        return ROLLBACK_SSIB_FILE;
+    }
+
+    // An ssib entry names no destination: the controller knows where the
+    // task record goes.
+    if (!AddFile(path, "", ssib, DIGEST_MD5)) {
+        TESSA_LOG(addSSIBError);
+        return ROLLBACK_ADDFILE_FAILED;
     }
     return 0;
 }

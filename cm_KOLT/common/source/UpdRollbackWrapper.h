@@ -27,6 +27,13 @@ enum {
     ROLLBACK_PAYLOAD_FOLDER_EMPTY = 87 // a payload folder holds nothing or cannot be read
 };
 
+// Results of the component-id and SSIB document writers beside 53 and 84.
+enum {
+    ROLLBACK_NO_OUTPUT_DIRECTORY = 81,  // neither an output nor a working directory
+    ROLLBACK_COMPONENT_ID_FILE = 82,    // the component-id document cannot be written
+    ROLLBACK_SSIB_FILE = 83             // the SSIB document cannot be written
+};
+
 // Results of doRollbackAndUpdate beside the KOLT errors.
 const int ROLLBACK_VC_NOT_READY = 69;
 // The method on controllers that take the single stage-and-update command,
@@ -74,6 +81,15 @@ public:
     int createFileList(std::vector<std::string> payloadPaths, std::vector<fDetails*>& list, bool isFile,
                        bool usePackagePath, std::string packagePath);
     int updateFirmwarePartition();
+
+    // The component-id document (<id>.xml) and the SSIB document
+    // ("ssibinput.xml") of an SSIB task, written into outputDirectory (the
+    // working directory when empty) and queued in the open copy
+    // transaction. 0 when written and queued; 53 no component id; 81 no
+    // output directory; 82 (component-id) or 83 (SSIB) when the document
+    // cannot be written completely; 84 when AddFile refused it.
+    int createComponentIdFile(std::string category, std::string filePathName, std::string outputDirectory);
+    int createSSIBUpdateFile(std::string commandPath, std::string outputDirectory, std::string category);
 
     // Planning
     int addPayloadandPackageFiles(std::vector<std::string> payloadPaths, bool isFile, bool usePackagePath,
