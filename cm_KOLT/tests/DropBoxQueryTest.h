@@ -2,26 +2,27 @@
 #define CM_KOLT_TESTS_DROPBOXQUERYTEST_H
 
 // The controller-log query and the dependency check on a Linux host with
-// the controller model. The model plays the controller's side of the
-// exchange: once the four parts of the request's digest arrived (0xA2
-// sub-command 0x09), it reads "update.xml" from the drop box, checks it
-// against the digest and writes its answer "output.xml" there. The drop
-// box's folder is /tmp/SECUPD in the test's private /tmp.
+// the controller model, which plays the controller's side of the exchange
+// (SimDropBoxRequests): once the request's digest was handed over it reads
+// "update.xml" from the drop box, checks it against the digest and writes
+// its answer "output.xml" there. The drop box's folder is /tmp/SECUPD in
+// the test's private /tmp.
 
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "Md5Wrapper.h"
 #include "PartitionHostTest.h"
+#include "SimDropBoxRequests.h"
 
 class DropBoxQueryTest : public PartitionHostTest {
 protected:
     using Strings = std::vector<std::string>;
 
     static constexpr const char* kBox = "/tmp/SECUPD/";
+    // What the controller answers unless a test sets another answer.
+    const std::string kVclAnswer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VCL><Record>1</Record></VCL>\n";
 
     void SetUp() override
     {
@@ -33,7 +34,6 @@ protected:
         host.answerPrefix("umount ", 0);
         // The copy of package.xml runs in the test's namespace.
         host.answerPrefix("/bin/cp ", [](const std::string& command) { return std::system(command.c_str()); });
-        tessa.SetSubHandler(0x09, [this](const std::vector<uint8_t>& data) { return playController(data); });
     }
 
     // The working directory lies below the hidden /tmp: written through it.
@@ -70,47 +70,24 @@ protected:
         return "";
     }
 
-    // What the controller answers, written once the request's digest
-    // arrived and matched; nothing when `answers` is false.
-    std::string answer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VCL><Record>1</Record></VCL>\n";
-    bool answers = true;
-    // Completion code of the digest parts.
-    uint8_t handOverCode = 0x00;
-    // Runs when the controller has read the request.
-    std::function<void()> onRequest;
-
-    // The requests the controller read, and whether each matched its digest.
-    Strings requests;
-    std::vector<bool> digestMatched;
-
-private:
-    SimIpmiReply playController(const std::vector<uint8_t>& data)
+    // The documents the controller read, and whether each matched its
+    // digest.
+    Strings Requests() const
     {
-        SimIpmiReply reply;
-        reply.completionCode = handOverCode;
-        if (data.size() > 3 && data[3] == 0x00) {
-            m_digest.clear();
-            m_parts = 0;
-            return reply;
-        }
-        for (size_t i = 4; i < data.size() && i < 14 && data[i] != 0; ++i)
-            m_digest += static_cast<char>(data[i]);
-        if (++m_parts == 4) {
-            const std::string request = readWholeFile(std::string(kBox) + "update.xml");
-            requests.push_back(request);
-            md5wrapper md5;
-            const bool matched = !request.empty() && md5.getHashFromString(request) == m_digest;
-            digestMatched.push_back(matched);
-            if (matched && answers)
-                std::ofstream(std::string(kBox) + "output.xml", std::ios::binary | std::ios::trunc) << answer;
-            if (onRequest)
-                onRequest();
-        }
-        return reply;
+        Strings documents;
+        for (const SimDropBoxRequests::Request& r : dropBox.Requests())
+            documents.push_back(r.document);
+        return documents;
+    }
+    std::vector<bool> DigestsMatched() const
+    {
+        std::vector<bool> matched;
+        for (const SimDropBoxRequests::Request& r : dropBox.Requests())
+            matched.push_back(r.matched);
+        return matched;
     }
 
-    std::string m_digest;
-    int m_parts = 0;
+    SimDropBoxRequests dropBox{tessa, kBox, kVclAnswer};
 };
 
 #endif

@@ -69,18 +69,10 @@ protected:
             return reply;
         });
         // The older protocol: the document in the drop box when its digest
-        // arrives, and the digest's characters.
-        tessa.SetSubHandler(0x09, [this](const std::vector<uint8_t>& data) {
-            if (data.size() > 3 && data[3] == 0x00) {
-                handedOver.clear();
-                documents.push_back(readWholeFile(std::string(kBox) + "update.xml"));
-            } else {
-                for (size_t i = 4; i < data.size() && i < 14 && data[i] != 0; ++i)
-                    handedOver += static_cast<char>(data[i]);
-                if (handedOver.size() == 32)
-                    digests.push_back(handedOver);
-            }
-            return SimIpmiReply();
+        // arrived, and the digest.
+        tessa.SetHandOverObserver([this](const std::string& digest) {
+            documents.push_back(readWholeFile(std::string(kBox) + "update.xml"));
+            digests.push_back(digest);
         });
     }
 

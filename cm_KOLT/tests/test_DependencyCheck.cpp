@@ -8,6 +8,7 @@
 
 #include "DependencyAnswer.h"
 #include "DropBoxQueryTest.h"
+#include "Md5Wrapper.h"
 #include "KoltControllerTest.h"
 
 using Strings = std::vector<std::string>;
@@ -151,7 +152,7 @@ protected:
             return;
         writeHere("package.xml", kPackage);
         tessa.SetCapability({2, 20});
-        answer = kPassed;
+        dropBox.SetAnswer(kPassed);
     }
 
     // Runs the check with "kept" in the caller's stream; the stream after.
@@ -183,9 +184,9 @@ TEST_F(DependencyCheck, RequestDocumentCarriesThePackageDigest)
 
     // The check sends the MD5 form and the package beside it.
     Check(true);
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], head + "\t\t<Algorithm>MD5</Algorithm>\n" + tail);
-    EXPECT_EQ(digestMatched, std::vector<bool>{true});
+    ASSERT_EQ(Requests().size(), 1u);
+    EXPECT_EQ(Requests()[0], head + "\t\t<Algorithm>MD5</Algorithm>\n" + tail);
+    EXPECT_EQ(DigestsMatched(), std::vector<bool>{true});
     EXPECT_EQ(readWholeFile("/tmp/SECUPD/package.xml"), kPackage);
 }
 
@@ -222,7 +223,7 @@ TEST_F(DependencyCheck, FailedCheckHandsTheAnswerWithoutDeclarationToTheCaller)
     client->storeErrorInfo(KOLT_SUCCESS);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
-        answer = c.answer;
+        dropBox.SetAnswer(c.answer);
         EXPECT_EQ(Check(false), c.stream);
         EXPECT_EQ(client->getKOLTError(), KOLT_SUCCESS);
     }
@@ -247,7 +248,7 @@ TEST_F(DependencyCheck, UnansweredCapabilityCountsAsSupported)
     controller.Script(0x30, 0xBF, SimIpmiStep::SendFailure(EIO), 10);
     EXPECT_EQ(Check(true), "kept");
     EXPECT_EQ(exchangeSteps(), kWholeExchange);
-    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(Requests().size(), 1u);
 }
 
 TEST_F(DependencyCheck, OnESXiTheDropBoxIsStillOneMegabyte)
@@ -312,10 +313,10 @@ TEST_P(DependencyCheckFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
     case DepFirstAttach: tessa.ScriptCodes(0x05, {0xC1}); break;
     case DepSecondAttach: tessa.ScriptCodes(0x05, {0x00, 0xC1}); break;
     case DepFirstDetach: tessa.ScriptCodes(0x06, {0xC1}); break;
-    case DepHandOver: handOverCode = 0xC1; break;
+    case DepHandOver: tessa.ScriptCodes(0x09, std::vector<uint8_t>(5, 0xC1)); break;
     case DepDeleteRefused: tessa.ScriptCodes(0x08, {0xC1}); break;
-    case DepLabelLost: onRequest = [] { tessaPartInfo[0].volumeLabel.clear(); }; break;
-    case DepNoAnswer: answers = false; break;
+    case DepLabelLost: dropBox.SetOnRequest([] { tessaPartInfo[0].volumeLabel.clear(); }); break;
+    case DepNoAnswer: dropBox.SetAnswers(false); break;
     case CopyFails: host.answerPrefix("/bin/cp ", 256); break;
     case UsbBlocked:
         host.answer(parthost::kUsbLoaded, 256);

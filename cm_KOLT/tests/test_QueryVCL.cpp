@@ -79,10 +79,10 @@ TEST_F(QueryVCL, CurrentRecordsAreAskedThroughAFreshOneMegabyteDropBox)
     ASSERT_TRUE(client->QueryVCL(out, vcl_query_current_records));
 
     // The controller read exactly this request, and its digest matched.
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], QueryRequest("vcl_query_current_records"));
-    EXPECT_EQ(digestMatched, std::vector<bool>{true});
-    EXPECT_EQ(out.str(), "earlier " + answer);
+    ASSERT_EQ(Requests().size(), 1u);
+    EXPECT_EQ(Requests()[0], QueryRequest("vcl_query_current_records"));
+    EXPECT_EQ(DigestsMatched(), std::vector<bool>{true});
+    EXPECT_EQ(out.str(), "earlier " + kVclAnswer);
 
     EXPECT_EQ(createdUnits(), "20 00");   // 32 units of 32 KiB
     EXPECT_EQ(exchangeSteps(), (Strings{"07", "05", "06", "09", "09", "09", "09", "09", "05", "06", "08"}));
@@ -104,21 +104,21 @@ TEST_F(QueryVCL, HistoryAndEventRecordsNameTheirMode)
     for (exmlMode mode : {vcl_query_history_records, vcl_query_event_records}) {
         std::stringstream out;
         ASSERT_TRUE(client->QueryVCL(out, mode));
-        EXPECT_EQ(out.str(), answer);
+        EXPECT_EQ(out.str(), kVclAnswer);
     }
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0], QueryRequest("vcl_query_history_records"));
-    EXPECT_EQ(requests[1], QueryRequest("vcl_query_event_records"));
+    ASSERT_EQ(Requests().size(), 2u);
+    EXPECT_EQ(Requests()[0], QueryRequest("vcl_query_history_records"));
+    EXPECT_EQ(Requests()[1], QueryRequest("vcl_query_event_records"));
 }
 
 TEST_F(QueryVCL, AnswerIsReadUpToItsFirstZeroByte)
 {
-    answer = std::string("<VCL>before", 11) + std::string(1, '\0') + "after</VCL>";
+    dropBox.SetAnswer(std::string("<VCL>before", 11) + std::string(1, '\0') + "after</VCL>");
     std::stringstream out;
     ASSERT_TRUE(client->QueryVCL(out, vcl_query_current_records));
     EXPECT_EQ(out.str(), "<VCL>before");
 
-    answer.clear();   // an empty answer is an empty text, not a failure
+    dropBox.SetAnswer("");   // an empty answer is an empty text, not a failure
     std::stringstream empty;
     ASSERT_TRUE(client->QueryVCL(empty, vcl_query_current_records));
     EXPECT_EQ(empty.str(), "");
@@ -190,10 +190,10 @@ TEST_P(QueryVCLFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
     case SecondAttach: tessa.ScriptCodes(0x05, {0x00, 0xC1}); break;
     case FirstDetach: tessa.ScriptCodes(0x06, {0xC1}); break;
     case SecondDetach: tessa.ScriptCodes(0x06, {0x00, 0xC1}); break;
-    case HandOver: handOverCode = 0xC1; break;
+    case HandOver: tessa.ScriptCodes(0x09, std::vector<uint8_t>(5, 0xC1)); break;
     case DeleteRefused: tessa.ScriptCodes(0x08, {0xC1}); break;
-    case LabelLost: onRequest = [] { tessaPartInfo[0].volumeLabel.clear(); }; break;
-    case NoAnswer: answers = false; break;
+    case LabelLost: dropBox.SetOnRequest([] { tessaPartInfo[0].volumeLabel.clear(); }); break;
+    case NoAnswer: dropBox.SetAnswers(false); break;
     }
     std::stringstream out;
     out << "kept";
@@ -202,7 +202,7 @@ TEST_P(QueryVCLFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
     EXPECT_EQ(exchangeSteps(), c.steps);
     // The answer reaches the caller before the final detach and delete.
     const bool answerRead = c.fault == SecondDetach || c.fault == DeleteRefused;
-    EXPECT_EQ(out.str(), answerRead ? "kept" + answer : "kept");
+    EXPECT_EQ(out.str(), answerRead ? "kept" + kVclAnswer : "kept");
     const Strings log = Log();
     EXPECT_TRUE(Contains(log, c.line));
     EXPECT_TRUE(Contains(log, "QueryVCL failed"));

@@ -25,6 +25,8 @@ size_t NeededLength(uint8_t sub)
         return 12;
     case SimTessaController::DeleteDynamicPartition:
         return 9;
+    case SimTessaController::SecureTessaUpdate:
+        return 4;
     case SimTessaController::BeginSecureUpdate:
         return 10;
     case SimTessaController::ProcessSecureUpdate:
@@ -166,16 +168,22 @@ SimIpmiReply SimTessaController::Observed(const std::function<SimIpmiReply()>& h
     }
     SimIpmiReply reply = handle();
     AttachObserver observer;
+    HandOverObserver handOverObserver;
+    std::string digest;
     uint16_t staticAfter, dynamicAfter;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         staticAfter = mAttachedStatic;
         dynamicAfter = mAttachedDynamic;
         observer = mAttachObserver;
+        handOverObserver = mHandOverObserver;
+        digest.swap(mCompletedDigest);
     }
-    // Called without the lock: the observer may read the model's state.
+    // Called without the lock: the observers may read the model's state.
     if (observer && (staticAfter != staticBefore || dynamicAfter != dynamicBefore))
         observer(staticAfter, dynamicAfter);
+    if (handOverObserver && !digest.empty())
+        handOverObserver(digest);
     return reply;
 }
 
@@ -222,6 +230,7 @@ SimIpmiReply SimTessaController::Carry(uint8_t sub, const std::vector<uint8_t>& 
                        sub == PartitionIndexInfo || sub == PartitionInfo || sub == AttachPartitions ||
                        sub == DetachPartitions || sub == CreateDynamicPartition ||
                        sub == DeleteDynamicPartition || sub == GetStatus || sub == SetStateFlag ||
+                       sub == SecureTessaUpdate ||
                        sub == BeginSecureUpdate || sub == ProcessSecureUpdate || sub == EndSecureUpdate;
     if (!known && custom == mSubHandlers.end())
         return Answer(kNotImplemented, {});
@@ -341,6 +350,23 @@ SimIpmiReply SimTessaController::Carry(uint8_t sub, const std::vector<uint8_t>& 
         mStateFlags.push_back(data[4]);
         return Answer(0x00, {0x00, 0x00});
 
+    case SecureTessaUpdate: {
+        if (data[3] == 0x00) {
+            mDigest.clear();
+            mDigestParts = 0;
+            return Answer(0x00, {0x00});
+        }
+        for (size_t i = 4; i < data.size() && i < 14 && data[i] != 0; ++i)
+            mDigest += static_cast<char>(data[i]);
+        if (++mDigestParts == 4) {
+            mHandedOver.push_back(mDigest);
+            mCompletedDigest = mDigest;
+            mDigestParts = 0;
+            mDigest.clear();
+        }
+        return Answer(0x00, {0x00});
+    }
+
     case BeginSecureUpdate: {
         ++mSecureUpdate.begins;
         mSecureUpdate.beginValue = static_cast<uint16_t>(data[3] | (data[4] << 8));
@@ -366,6 +392,18 @@ SimIpmiReply SimTessaController::Carry(uint8_t sub, const std::vector<uint8_t>& 
     default:
         return Answer(kNotImplemented, {});
     }
+}
+
+void SimTessaController::SetHandOverObserver(HandOverObserver observer)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mHandOverObserver = std::move(observer);
+}
+
+std::vector<std::string> SimTessaController::HandedOverDigests() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mHandedOver;
 }
 
 void SimTessaController::SetSecureUpdateDropBoxBit(unsigned bit)

@@ -51,6 +51,7 @@ public:
         CreateDynamicPartition = 0x07,
         DeleteDynamicPartition = 0x08,
         GetStatus = 0x0A,
+        SecureTessaUpdate = 0x09,
         SetStateFlag = 0x11,
         BeginSessionExtended = 0x12,
         BeginSecureUpdate = 0x20,
@@ -166,6 +167,16 @@ public:
 
     std::vector<uint8_t> StateFlags() const;   // flags set with 0x11, in order
 
+    // --- digest hand-over of a request document (0x09) --------------------
+    // A header (data byte 3 = 0) starts a digest, each part (data byte 3 =
+    // 1) carries up to ten of its characters; with the fourth part the
+    // digest is complete and the observer runs with it, after the answer is
+    // made and before it is delivered, without the model's lock (it may
+    // read the model). A sub-handler set for 0x09 replaces all of this.
+    using HandOverObserver = std::function<void(const std::string& digest)>;
+    void SetHandOverObserver(HandOverObserver observer);
+    std::vector<std::string> HandedOverDigests() const;
+
     // --- secure update ---------------------------------------------------
     // An accepted begin (0x20) offers the drop box "SECUPD" on dynamic bit
     // `bit` (0 by default) already attached, without a create or an attach
@@ -229,6 +240,11 @@ private:
     SimIpmiReply mLastPendingReply;
     std::vector<uint8_t> mStateFlags;
     SecureUpdate mSecureUpdate;
+    std::string mDigest;              // the hand-over in progress
+    unsigned mDigestParts = 0;
+    std::string mCompletedDigest;     // for the observer, once complete
+    std::vector<std::string> mHandedOver;
+    HandOverObserver mHandOverObserver;
     unsigned mSecureUpdateBit = 0;
     AttachObserver mAttachObserver;
 };
