@@ -118,7 +118,7 @@ class OlderController {
 public:
     OlderController(SimTessaController& tessa, EmulatedUsbDiskHost& usb) : m_usb(usb)
     {
-        tessa.SetSubHandler(0x09, [this](const std::vector<uint8_t>& data) { return answer(data); });
+        tessa.SetHandOverObserver([this](const std::string& digest) { carryOut(digest); });
     }
 
     std::vector<std::string> carriedOut() const
@@ -135,22 +135,6 @@ public:
     }
 
 private:
-    SimIpmiReply answer(const std::vector<uint8_t>& data)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        SimIpmiReply reply;
-        if (data.size() > 3 && data[3] == 0x00) {
-            m_digest.clear();
-            m_parts = 0;
-            return reply;
-        }
-        for (size_t i = 4; i < data.size() && i < 14 && data[i] != 0; ++i)
-            m_digest += static_cast<char>(data[i]);
-        if (++m_parts == 4)
-            carryOut();
-        return reply;
-    }
-
     static std::string element(const std::string& text, const std::string& name)
     {
         const size_t start = text.find("<" + name + ">");
@@ -166,12 +150,13 @@ private:
         return m_usb.backingFolder("TES022") + "/" + path.substr(path.find('/') + 1);
     }
 
-    void carryOut()
+    void carryOut(const std::string& digest)
     {
+        std::lock_guard<std::mutex> lock(m_mutex);
         const std::string dropBox = m_usb.backingFolder("SECUPD") + "/";
         const std::string document = readWholeFile(dropBox + "update.xml");
         md5wrapper md5;
-        if (document.empty() || md5.getHashFromString(document) != m_digest) {
+        if (document.empty() || md5.getHashFromString(document) != digest) {
             m_done.push_back("digest mismatch");
             return;
         }
@@ -198,9 +183,7 @@ private:
 
     EmulatedUsbDiskHost& m_usb;
     mutable std::mutex m_mutex;
-    std::string m_digest;
     std::string m_dropped;
-    int m_parts = 0;
     std::vector<std::string> m_done;
 };
 

@@ -1,6 +1,7 @@
-// Runs the client's host-side discovery of the management controller's USB
-// disks on an emulated host and prints what it found, one line per step.
-// Steps, in the order given:
+// Runs the managed-storage client's host-side work on an emulated host (the
+// discovery of the management controller's USB disks, and the library
+// operations that go through the drop box) and prints what happened, one
+// line per step. Steps, in the order given:
 //   send <hex>        an IPMI frame through the IPMI library (NetFn, command,
 //                     data): "send result=<n> answer=<hex>"
 //   search <label>    secureTessa::getDevicePath: "search <label>=<path>"
@@ -12,6 +13,19 @@
 //                     which mounts it: "attach-dropbox=<ok> error=<n>"
 //   write <file>      writes "payload\n" to the file: "write=<ok>"
 //   unmount-dropbox -  secureTessa::unmountDynPartition: "unmount-dropbox=<ok>"
+//   client -          a client made ready as the rollback makes it (library,
+//                     host, udev rules, then session and clean-up), kept for the steps
+//                     after it: "client=<session active> error=<n>"
+//   query <mode>      QueryVCL: "query=<ok> error=<n> answer=<text>"
+//   depcheck <mode>   doDepCheck: "depcheck=<ok> error=<n> answer=<text>"
+//                     (answers with their line feeds as "\n")
+//   signedunzip <archive>  the archive (beside it "<archive>.sig", and
+//                     "package.xml" in the working directory) staged as
+//                     tes022/pkg/<name> with CompleteSignedUnzip:
+//                     "signedunzip=<ok> error=<n>"
+//   directcopy <file> the file queued as /payload/<name> and copied with
+//                     copyPayloadtoDynamicPartition: "directcopy=<ok> error=<n>"
+//   deletedropbox -   deleteDynamicPartition: "deletedropbox=<ok>"
 // Refuses to run outside a umockdev testbed, so no real disk is ever read.
 
 #include <sys/stat.h>
@@ -21,6 +35,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "LinuxEnumerateDevices.h"
@@ -62,6 +77,29 @@ void send(const char* hex)
     library.Release();
 }
 
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (char c : text)
+        line += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return line;
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A queued transaction of one file, carried out by `complete`.
+bool stageOne(secureTessa& client, const std::string& source, const std::string& destination, exmlMode mode,
+              digestType digest, bool (secureTessa::*complete)())
+{
+    if (!client.StartCopyFile() || !client.AddFile(source, destination, mode, digest))
+        return false;
+    return (client.*complete)();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -101,6 +139,33 @@ int main(int argc, char** argv)
             if (!dropBoxClient)
                 dropBoxClient.reset(new secureTessa);
             std::printf("unmount-dropbox=%d\n", dropBoxClient->unmountDynPartition() ? 1 : 0);
+        } else if (step == "client") {
+            dropBoxClient.reset(new secureTessa);
+            dropBoxClient->secureTessaInit();
+            std::printf("client=%d error=%d\n", dropBoxClient->session.active, dropBoxClient->getKOLTError());
+        } else if (step == "query" || step == "depcheck") {
+            if (!dropBoxClient)
+                dropBoxClient.reset(new secureTessa);
+            std::stringstream answer;
+            const exmlMode mode = static_cast<exmlMode>(std::atoi(argv[i + 1]));
+            const bool ok = step == "query" ? dropBoxClient->QueryVCL(answer, mode)
+                                            : dropBoxClient->doDepCheck(answer, mode);
+            std::printf("%s=%d error=%d answer=%s\n", step.c_str(), ok ? 1 : 0, dropBoxClient->getKOLTError(),
+                        oneLine(answer.str()).c_str());
+        } else if (step == "signedunzip" || step == "directcopy") {
+            if (!dropBoxClient)
+                dropBoxClient.reset(new secureTessa);
+            const std::string source = argv[i + 1];
+            const bool ok = step == "signedunzip"
+                                ? stageOne(*dropBoxClient, source, "tes022/pkg/" + baseName(source), signedunzip,
+                                           DIGEST_MD5, &secureTessa::CompleteSignedUnzip)
+                                : stageOne(*dropBoxClient, source, "/payload/" + baseName(source), filecopy,
+                                           DIGEST_SHA256, &secureTessa::copyPayloadtoDynamicPartition);
+            std::printf("%s=%d error=%d\n", step.c_str(), ok ? 1 : 0, dropBoxClient->getKOLTError());
+        } else if (step == "deletedropbox") {
+            if (!dropBoxClient)
+                dropBoxClient.reset(new secureTessa);
+            std::printf("deletedropbox=%d\n", dropBoxClient->deleteDynamicPartition() ? 1 : 0);
         } else if (step == "label" || step == "disk-only") {
             CLinuxEnumerateDevices devices(step == "disk-only");
             std::string path;
