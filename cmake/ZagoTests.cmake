@@ -16,6 +16,12 @@ function(zago_add_tests)
     set(_target ${_sub}_${_name})
     add_executable(${_target} ${_src})
     target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zago_sim zago_test_isolation GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+    # The test file itself is built for a quick build: unoptimised, and
+    # outside the sanitizers' instrumentation. The code under test keeps the
+    # build's optimisation and instrumentation, and the executable links the
+    # sanitizer runtimes, so every check on that code stands.
+    target_compile_options(${_target} PRIVATE -O0 -U_FORTIFY_SOURCE
+                           $<$<BOOL:${ZAGO_SANITIZE}>:-fno-sanitize=all>)
     target_compile_definitions(${_target} PRIVATE
       ZAGO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       ZAGO_BINARY_DIR="${PROJECT_BINARY_DIR}"
