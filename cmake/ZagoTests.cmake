@@ -20,8 +20,12 @@ function(zago_add_tests)
     # outside the sanitizers' instrumentation. The code under test keeps the
     # build's optimisation and instrumentation, and the executable links the
     # sanitizer runtimes, so every check on that code stands.
+    # ZAGO_SANITIZED tells such a file that the code under test is checked.
     target_compile_options(${_target} PRIVATE -O0 -U_FORTIFY_SOURCE
                            $<$<BOOL:${ZAGO_SANITIZE}>:-fno-sanitize=all>)
+    if(ZAGO_SANITIZE)
+      target_compile_definitions(${_target} PRIVATE ZAGO_SANITIZED=1)
+    endif()
     target_compile_definitions(${_target} PRIVATE
       ZAGO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       ZAGO_BINARY_DIR="${PROJECT_BINARY_DIR}"
