@@ -575,6 +575,74 @@ void clearEarlierPasses(const std::vector<cfgEntry>& queue, unsigned long index,
     runShell("rm -f " + shellWord(mountPoint) + "FileChunk*" + " > /dev/null 2>&1");
 }
 
+// Names the drop box's mount point in DynMountPoint, or throws 27.
+std::string dropBoxMountPoint(secureTessa& client)
+{
+    if (!client.getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
+        TESSA_LOG("Dynamic Partition Mount Point NOT found");
+        throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+    }
+    TESSA_LOG("Dynamic Partition Mount Point: ");
+    TESSA_LOG(DynMountPoint);
+    return DynMountPoint;
+}
+
+// Attaches the drop box, which mounts it on the host; its mount point, or
+// throws 27.
+std::string attachDropBox(secureTessa& client)
+{
+    if (!client.AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
+        TESSA_LOG("AttachPartition failed");
+        throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+    }
+    TESSA_LOG("AttachPartition succeeded");
+    return dropBoxMountPoint(client);
+}
+
+// Ends a pass's document; its text.
+std::string finishDocument(std::ostringstream& document)
+{
+    TESSA_LOG("Adding the config file footer");
+    document << "</TESSA_Update>\n\n";
+    const std::string text = document.str();
+    TESSA_LOG("update.xml Contents: ");
+    TESSA_LOG(text);
+    return text;
+}
+
+std::string sha256Of(const std::string& text)
+{
+    char sha[65] = {0};
+    CSHA().CalculateSHA256(text, false, sha);
+    return sha;
+}
+
+// Writes the document into the mounted drop box under `name`, or throws 27.
+void placeDocument(const char* name, const std::string& text)
+{
+    setTargetFilePath(DynMountPoint, name);
+    TESSA_LOG("Dynamic Partition volumeLabel: ");
+    TESSA_LOG(targetFilePath);
+    writeDocument(text);
+}
+
+// Flushes what a pass wrote through to the drop box's device.
+void flushDropBox(const std::string& mountPoint)
+{
+    runShell("sync");
+    syncAll(mountPoint);
+}
+
+// Detaches the drop box after a pass, or throws 23.
+void detachDropBox(secureTessa& client)
+{
+    if (!client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
+        TESSA_LOG("DetachPartition failed");
+        throw static_cast<unsigned char>(KOLT_DETACHFAILED);
+    }
+    TESSA_LOG("DetachPartition succeeded");
+}
+
 // The clean-up of a failed copy: the drop box goes when nothing more can
 // come of it; after a failed detach it stays for the next run to remove.
 void cleanUpFailedCopy(secureTessa& client, unsigned char error, bool waveC)
@@ -624,8 +692,6 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
         }
         unsigned int requested = 0;
         CalculateAndAdjustPayloadSize(requested);
-        if (maxDropBoxBytes != 0 && requested > maxDropBoxBytes)
-            requested = maxDropBoxBytes;
 
         unsigned int granted = 0;
         if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
@@ -634,18 +700,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
 
         std::string hash;
         unsigned long index = 0;
-        if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
-            TESSA_LOG("AttachPartition failed");
-            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-        }
-        TESSA_LOG("AttachPartition succeeded");
-        if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
-            TESSA_LOG("Dynamic Partition Mount Point NOT found");
-            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-        }
-        TESSA_LOG("Dynamic Partition Mount Point: ");
-        TESSA_LOG(DynMountPoint);
-        const std::string mountPoint(DynMountPoint);
+        const std::string mountPoint = attachDropBox(*this);
 
         clearEarlierPasses(cfgEntries, index, mountPoint);
         document.reset(new std::ostringstream);
@@ -661,32 +716,16 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
             throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
         }
 
-        TESSA_LOG("Adding the config file footer");
-        *document << "</TESSA_Update>\n\n";
-        const std::string text = document->str();
-        TESSA_LOG("update.xml Contents: ");
-        TESSA_LOG(text);
-
+        const std::string text = finishDocument(*document);
         if (digest != DIGEST_GPG) {
-            char sha[65] = {0};
-            CSHA().CalculateSHA256(text, false, sha);
-            hash = sha;
+            hash = sha256Of(text);
             TESSA_LOG("update.xml Hash: ");
             TESSA_LOG(hash);
-            setTargetFilePath(DynMountPoint, updFileNameWaveCPlus);
-            TESSA_LOG("Dynamic Partition volumeLabel: ");
-            TESSA_LOG(targetFilePath);
-            writeDocument(text);
+            placeDocument(updFileNameWaveCPlus, text);
         }
-        runShell("sync");
-        syncAll(mountPoint);
+        flushDropBox(mountPoint);
         document.reset();
-
-        if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
-            TESSA_LOG("DetachPartition failed");
-            throw static_cast<unsigned char>(KOLT_DETACHFAILED);
-        }
-        TESSA_LOG("DetachPartition succeeded");
+        detachDropBox(*this);
 
         if (digest != DIGEST_GPG) {
             if (!SecureTessaCopyWaveCPlus(session, hash, digest)) {
@@ -730,8 +769,6 @@ bool secureTessa::CompleteCopyFile()
         }
         unsigned int requested = 0;
         CalculateAndAdjustPayloadSize(requested);
-        if (maxDropBoxBytes != 0 && requested > maxDropBoxBytes)
-            requested = maxDropBoxBytes;
 
         unsigned int granted = 0;
         if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
@@ -743,18 +780,7 @@ bool secureTessa::CompleteCopyFile()
         while (index < cfgEntries.size()) {
             document.reset(new std::ostringstream);
             AddCfgHdr(document.get());
-            if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
-                TESSA_LOG("AttachPartition failed");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-            }
-            TESSA_LOG("AttachPartition succeeded");
-            if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
-                TESSA_LOG("Dynamic Partition Mount Point NOT found");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-            }
-            TESSA_LOG("Dynamic Partition Mount Point: ");
-            TESSA_LOG(DynMountPoint);
-            const std::string mountPoint(DynMountPoint);
+            const std::string mountPoint = attachDropBox(*this);
 
             clearEarlierPasses(cfgEntries, index, mountPoint);
             if (!populateDynPart(mountPoint, document.get(), index, granted)) {
@@ -762,27 +788,14 @@ bool secureTessa::CompleteCopyFile()
                 throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
             }
 
-            TESSA_LOG("Adding the config file footer");
-            *document << "</TESSA_Update>\n\n";
-            const std::string text = document->str();
-            TESSA_LOG("update.xml Contents: ");
-            TESSA_LOG(text);
+            const std::string text = finishDocument(*document);
             const std::string hash = hasher.getHashFromString(text);
             TESSA_LOG("update.xml Hash: ");
             TESSA_LOG(hash);
-            setTargetFilePath(DynMountPoint, updFileName);
-            TESSA_LOG("Dynamic Partition volumeLabel: ");
-            TESSA_LOG(targetFilePath);
-            writeDocument(text);
-            runShell("sync");
-            syncAll(mountPoint);
+            placeDocument(updFileName, text);
+            flushDropBox(mountPoint);
             document.reset();
-
-            if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
-                TESSA_LOG("DetachPartition failed");
-                throw static_cast<unsigned char>(KOLT_DETACHFAILED);
-            }
-            TESSA_LOG("DetachPartition succeeded");
+            detachDropBox(*this);
             if (!SecureTessaCopy(session, hash, 0)) {
                 TESSA_LOG("SecureTessaCopy failed");
                 throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
@@ -1015,32 +1028,18 @@ bool secureTessa::CompleteSignedUnzip()
             TESSA_LOG("mountDynPartition did not succeed.");
             throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
         }
-        if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
-            TESSA_LOG("Dynamic Partition Mount Point NOT found");
-            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-        }
-        TESSA_LOG("Dynamic Partition Mount Point: ");
-        TESSA_LOG(DynMountPoint);
-        const std::string mountPoint(DynMountPoint);
+        const std::string mountPoint = dropBoxMountPoint(*this);
         if (!populateDynPart(document.get())) {
             TESSA_LOG("populateDynPart failed");
             throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
         }
 
-        TESSA_LOG("Adding the config file footer");
-        *document << "</TESSA_Update>\n\n";
-        const std::string text = document->str();
-        TESSA_LOG("update.xml Contents: ");
-        TESSA_LOG(text);
+        const std::string text = finishDocument(*document);
         const std::string hash = hasher.getHashFromString(text);
         TESSA_LOG("update.xml Hash: ");
         TESSA_LOG(hash);
-        setTargetFilePath(DynMountPoint, updFileName);
-        TESSA_LOG("Dynamic Partition volumeLabel: ");
-        TESSA_LOG(targetFilePath);
-        writeDocument(text);
-        runShell("sync");
-        syncAll(mountPoint);
+        placeDocument(updFileName, text);
+        flushDropBox(mountPoint);
         document.reset();
 
         if (!unmountDynPartition())
@@ -1097,18 +1096,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
         while (index < count) {
             document.reset(new std::ostringstream);
             AddCfgHdr(document.get());
-            if (!AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
-                TESSA_LOG("AttachPartition failed");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-            }
-            TESSA_LOG("AttachPartition succeeded");
-            if (!getDynPartDrive(dynDriveName, DynMountPoint, sizeof(DynMountPoint))) {
-                TESSA_LOG("Dynamic Partition Mount Point NOT found");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-            }
-            TESSA_LOG("Dynamic Partition Mount Point: ");
-            TESSA_LOG(DynMountPoint);
-            const std::string mountPoint(DynMountPoint);
+            const std::string mountPoint = attachDropBox(*this);
 
             clearEarlierPasses(cfgEntries, index, mountPoint);
             if (!populateDynPartWaveCPlus(mountPoint, document.get(), index, granted)) {
@@ -1116,28 +1104,13 @@ bool secureTessa::copyPayloadtoDynamicPartition()
                 throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
             }
 
-            TESSA_LOG("Adding the config file footer");
-            *document << "</TESSA_Update>\n\n";
-            const std::string text = document->str();
-            TESSA_LOG("update.xml Contents: ");
-            TESSA_LOG(text);
-            char sha[65] = {0};
-            CSHA().CalculateSHA256(text, false, sha);
+            const std::string text = finishDocument(*document);
             TESSA_LOG("update.xml Hash: ");
-            TESSA_LOG(sha);
-            setTargetFilePath(DynMountPoint, updFileNameWaveCPlus);
-            TESSA_LOG("Dynamic Partition volumeLabel: ");
-            TESSA_LOG(targetFilePath);
-            writeDocument(text);
-            runShell("sync");
-            syncAll(mountPoint);
+            TESSA_LOG(sha256Of(text));
+            placeDocument(updFileNameWaveCPlus, text);
+            flushDropBox(mountPoint);
             document.reset();
-
-            if (!DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
-                TESSA_LOG("DetachPartition failed");
-                throw static_cast<unsigned char>(KOLT_DETACHFAILED);
-            }
-            TESSA_LOG("DetachPartition succeeded");
+            detachDropBox(*this);
         }
         l_state = 0;
         TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
@@ -1145,18 +1118,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
     } catch (unsigned char error) {
         storeErrorInfo(error);
         TESSA_LOG("copyPayload failed");
-        if (error == KOLT_DROPBOXCREATEFAILED) {
-            TESSA_LOG("create drop box failed");
-        } else if (error == KOLT_PARTITIONUNREACHABLE) {
-            if (DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
-                TESSA_LOG("DetachPartition succeeded");
-            else
-                TESSA_LOG("DetachPartition Failed");
-            if (DeleteDropBox(0))
-                TESSA_LOG("DeleteDropBox succeeded");
-            else
-                TESSA_LOG("DeleteDropBox Failed");
-        }
+        cleanUpFailedCopy(*this, error, true);
     } catch (...) {
         storeErrorInfo(KOLT_INTERNALERROR);
         TESSA_LOG("copyPayload failed");
