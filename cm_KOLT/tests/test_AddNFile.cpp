@@ -8,49 +8,22 @@
 #include <algorithm>
 #include <fstream>
 
-#include "PartitionHostTest.h"
+#include "ComponentFolderTest.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string package(const std::string& version)
-{
-    return "<?xml version=\"1.0\"?>\n<SoftwareComponent vendorVersion=\"" + version +
-           "\"><SupportedDevices><Device componentID=\"1234\"/></SupportedDevices></SoftwareComponent>\n";
-}
-
-class AddNFileTest : public PartitionHostTest {
+class AddNFileTest : public ComponentFolderTest {
 protected:
     void SetUp() override
     {
-        PartitionHostTest::SetUp();
+        ComponentFolderTest::SetUp();
         if (HasFatalFailure())
             return;
-        exposeAndMountable();
-        host.answerPrefix("umount ", 0);
-        host.answer(parthost::kUsbLoad, 0);
-        // The working folder lies under the /tmp the private one hides: the
-        // descriptor is written through the working directory.
-        std::ofstream("package.xml") << package("A00");
-        ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
         ASSERT_EQ(::mkdir("/tmp/pkg", 0755), 0);
         for (const char* file : {"/tmp/pkg/a.bin", "/tmp/pkg/b.bin"})
             std::ofstream(file) << file;
-        client->l_state = 0;
-        ASSERT_TRUE(client->StartCopyFile());
-    }
-
-    // Folders (ending in "/") and files on "TES022", as the controller keeps them.
-    void onPartition(const Strings& paths, const std::string& content = "old")
-    {
-        for (const std::string& path : paths) {
-            const std::string full = "/tmp/TES022/" + path;
-            if (full.back() == '/')
-                ::mkdir(full.c_str(), 0755);
-            else
-                std::ofstream(full) << content;
-        }
     }
 
     // "<mode> <source> -> <destination>" of every queued entry.
@@ -162,8 +135,8 @@ TEST_F(AddNFileTest, ExistingFoldersAreEmptiedOrRotatedEntryByEntry)
         ASSERT_EQ(std::system("rm -rf /tmp/TES022/*"), 0);
         onPartition(c.folders);
         if (c.storedVersion != nullptr) {
-            onPartition({"1234/current/package.xml"}, package(c.storedVersion));
-            onPartition({"1234/current/fw.bin"});
+            onPartition({"1234/current/package.xml"}, ComponentPackage(c.storedVersion));
+            onPartition({"1234/current/fw.bin"}, "old");
         }
         client->EndCopyFile();
         ASSERT_TRUE(client->StartCopyFile());

@@ -7,48 +7,14 @@
 #include <algorithm>
 #include <fstream>
 
-#include "PartitionHostTest.h"
+#include "ComponentFolderTest.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string package(const std::string& version)
-{
-    return "<?xml version=\"1.0\"?>\n<SoftwareComponent vendorVersion=\"" + version +
-           "\"><SupportedDevices><Device componentID=\"1234\"/></SupportedDevices></SoftwareComponent>\n";
-}
-
-class ComponentFolders : public PartitionHostTest {
+class ComponentFolders : public ComponentFolderTest {
 protected:
-    void SetUp() override
-    {
-        PartitionHostTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        exposeAndMountable();
-        host.answerPrefix("umount ", 0);
-        host.answer(parthost::kUsbLoad, 0);
-        // The working folder lies under the /tmp the private one hides: the
-        // descriptor is written through the working directory.
-        std::ofstream("package.xml") << package("A00");
-        ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
-        client->l_state = 0;
-        ASSERT_TRUE(client->StartCopyFile());
-    }
-
-    // Folders (ending in "/") and files on "TES022", as the controller keeps them.
-    void onPartition(const Strings& paths, const std::string& content = "")
-    {
-        for (const std::string& path : paths) {
-            const std::string full = "/tmp/TES022/" + path;
-            if (full.back() == '/')
-                ::mkdir(full.c_str(), 0755);
-            else
-                std::ofstream(full) << content;
-        }
-    }
-
     Strings Queue() const
     {
         Strings texts;
@@ -88,7 +54,7 @@ TEST_F(ComponentFolders, WhatEachStateOfThePartitionQueues)
         ASSERT_EQ(std::system("rm -rf /tmp/TES022/* /tmp/TES022/.??*"), 0);
         onPartition(c.folders);
         if (c.storedVersion != nullptr) {
-            onPartition({"1234/current/package.xml"}, package(c.storedVersion));
+            onPartition({"1234/current/package.xml"}, ComponentPackage(c.storedVersion));
             onPartition({"1234/current/fw.bin"}, "old");
         }
         client->EndCopyFile();
@@ -148,7 +114,7 @@ TEST_F(ComponentFolders, UsbStorageUnavailableReachesTheCallerAs65)
 TEST_F(ComponentFolders, ReadersOfFoldersAndVersions)
 {
     onPartition({"1234/", "1234/current/", "1234/current/.hidden", "1234/current/sub/"});
-    onPartition({"1234/current/package.xml"}, package("A00 "));
+    onPartition({"1234/current/package.xml"}, ComponentPackage("A00 "));
     Strings entries;
     ASSERT_TRUE(client->system_specific_list_dir("/tmp\\TES022\\1234\\current", entries));
     std::sort(entries.begin(), entries.end());
