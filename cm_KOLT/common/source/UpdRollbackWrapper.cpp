@@ -85,21 +85,26 @@ std::string attributeValue(const std::string& text)
     return out;
 }
 
-// Writes `document` and a newline to `path`, replacing what was there, and
-// tells whether the file did not open or not all of it reached the file (a
-// full disk, an I/O error while flushing or closing).
-enum class DocumentWrite { written, notOpened, notWritten };
-
-DocumentWrite writeDocument(const std::string& path, const std::string& document)
+// Writes `document` and a newline to `path`, replacing what was there; false
+// (with its log line) when the file did not open or not all of it reached
+// the file (a full disk, an I/O error while flushing or closing): a cut-off
+// document must not reach the controller.
+bool writeDocument(const std::string& path, const std::string& document)
 {
     std::ofstream out(path.c_str(), std::ios::out | std::ios::trunc);
-    if (!out.is_open() || out.fail())
-        return DocumentWrite::notOpened;
+    if (!out.is_open() || out.fail()) {
+        TESSA_LOG(noOpen + path + writing);
+        return false;
+    }
     out << document << '\n';
     out.flush();
     const bool written = !out.fail();
     out.close();
-    return written && !out.fail() ? DocumentWrite::written : DocumentWrite::notWritten;
+    if (!written || out.fail()) {
+        TESSA_LOG("Could not write file " + path);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -420,6 +425,20 @@ int UpdRollbackWrapper::updateFirmwarePartition()
 // ---------------------------------------------------------------------------
 // Component-id and SSIB documents
 
+int UpdRollbackWrapper::documentInputs(std::string& outputDirectory, std::string& id)
+{
+    if (outputDirectory.empty()) {
+        outputDirectory = getCurrentDir();
+        if (outputDirectory.empty())
+            return ROLLBACK_NO_OUTPUT_DIRECTORY;
+    }
+    if (!get_comp_id(id)) {
+        TESSA_LOG(noCompID);
+        return KOLT_NOPACKAGEIDENTITY;
+    }
+    return 0;
+}
+
 int UpdRollbackWrapper::createComponentIdFile(std::string category, std::string filePathName,
                                               std::string outputDirectory)
 {
@@ -439,17 +458,10 @@ int UpdRollbackWrapper::createComponentIdFile(std::string category, std::string 
         source = "VCL";
     }
 
-    if (outputDirectory.empty()) {
-        outputDirectory = getCurrentDir();
-        if (outputDirectory.empty())
-            return ROLLBACK_NO_OUTPUT_DIRECTORY;
-    }
-
     std::string id;
-    if (!get_comp_id(id)) {
-        TESSA_LOG(noCompID);
-        return KOLT_NOPACKAGEIDENTITY;
-    }
+    const int inputs = documentInputs(outputDirectory, id);
+    if (inputs != 0)
+        return inputs;
 
     std::string document = WRAPPER_BEG_TAG + NAME_TAG + QUOT_TAG + attributeValue(category) + QUOT_TAG;
     document += FILE_PATH_NAME_TAG + QUOT_TAG + attributeValue(filePathName) + QUOT_TAG;
@@ -469,16 +481,8 @@ int UpdRollbackWrapper::createComponentIdFile(std::string category, std::string 
     document += QUOT_TAG + GEN_END_TAG + WRAPPER_END_TAG;
 
     const std::string path = outputDirectory + fileSeparator + id + ".xml";
-    const DocumentWrite written = writeDocument(path, document);
-    if (written == DocumentWrite::notOpened) {
-        TESSA_LOG(noOpen + path + writing);
+    if (!writeDocument(path, document))
         return ROLLBACK_COMPONENT_ID_FILE;
-    }
-    if (written == DocumentWrite::notWritten) {
-        // A cut-off document must not reach the controller.
-        TESSA_LOG("Could not write file " + path);
-        return ROLLBACK_COMPONENT_ID_FILE;
-    }
 
     if (!AddFile(path, tes022_lower + fileSeparator + id + fileSeparator + id + ".xml", filecopy, DIGEST_MD5)) {
         TESSA_LOG(addcompIDError);
@@ -502,17 +506,10 @@ int UpdRollbackWrapper::createSSIBUpdateFile(std::string commandPath, std::strin
         extra = "  category=\"CPLD\" taskName=\"CPLD\"  ";
     }
 
-    if (outputDirectory.empty()) {
-        outputDirectory = getCurrentDir();
-        if (outputDirectory.empty())
-            return ROLLBACK_NO_OUTPUT_DIRECTORY;
-    }
-
     std::string id;
-    if (!get_comp_id(id)) {
-        TESSA_LOG(noCompID);
-        return KOLT_NOPACKAGEIDENTITY;
-    }
+    const int inputs = documentInputs(outputDirectory, id);
+    if (inputs != 0)
+        return inputs;
 
     const std::string escapedId = attributeValue(id);
     std::string document = GENERIC_XML_TAG + SSIB_HEAD_TAG;
@@ -525,15 +522,8 @@ int UpdRollbackWrapper::createSSIBUpdateFile(std::string commandPath, std::strin
     document += SSIB_TAIL_TAG;
 
     const std::string path = outputDirectory + fileSeparator + ssibFile;
-    const DocumentWrite written = writeDocument(path, document);
-    if (written == DocumentWrite::notOpened) {
-        TESSA_LOG(noOpen + path + writing);
+    if (!writeDocument(path, document))
         return ROLLBACK_SSIB_FILE;
-    }
-    if (written == DocumentWrite::notWritten) {
-        TESSA_LOG("Could not write file " + path);
-        return ROLLBACK_SSIB_FILE;
-    }
 
     // An ssib entry names no destination: the controller knows where the
     // task record goes.

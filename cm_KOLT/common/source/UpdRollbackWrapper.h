@@ -124,6 +124,9 @@ private:
 
     // The stored KOLT error of a failed step, 31 when none was stored.
     unsigned int failureNumber();
+    // Where a component-id or SSIB document goes (the working directory
+    // when none is given) and the package's component id: 0, 81 or 53.
+    int documentInputs(std::string& outputDirectory, std::string& id);
     int planPayloadFolder(const std::string& source, const std::string& destination, std::vector<fDetails*>& list);
 };
 
