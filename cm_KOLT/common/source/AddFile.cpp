@@ -79,24 +79,40 @@ static bool statRegular(const std::string& path, struct stat& info, uint8_t& err
     return true;
 }
 
+namespace {
+
+// The checks every staging entry passes first: a source and a destination
+// where the entry needs them, and an open copy transaction; each failure
+// sets its error class and throws its number. True when the same source
+// and destination are queued already.
+bool admittedBefore(secureTessa& client, const std::string& source, const std::string& destination,
+                    bool needsSourceAndDestination)
+{
+    if (needsSourceAndDestination && source.empty()) {
+        client.addFileErrorClass = 4;
+        throw static_cast<unsigned char>(KOLT_EMPTYSOURCE);
+    }
+    if (needsSourceAndDestination && destination.empty()) {
+        client.addFileErrorClass = 3;
+        throw static_cast<unsigned char>(KOLT_EMPTYDESTINATION);
+    }
+    if (client.l_state == 0) {
+        client.addFileErrorClass = 6;
+        throw static_cast<unsigned char>(KOLT_NOTRANSACTION);
+    }
+    for (const cfgEntry& queued : client.cfgEntries)
+        if (queued.source == source && queued.destination == destination)
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool secureTessa::AddFile(std::string source, std::string destination, exmlMode mode, digestType digest)
 {
     try {
-        if (needsSourceAndDestination(mode) && source.empty()) {
-            addFileErrorClass = 4;
-            throw static_cast<unsigned char>(KOLT_EMPTYSOURCE);
-        }
-        if (needsSourceAndDestination(mode) && destination.empty()) {
-            addFileErrorClass = 3;
-            throw static_cast<unsigned char>(KOLT_EMPTYDESTINATION);
-        }
-        if (l_state == 0) {
-            addFileErrorClass = 6;
-            throw static_cast<unsigned char>(KOLT_NOTRANSACTION);
-        }
-        for (const cfgEntry& queued : cfgEntries)
-            if (queued.source == source && queued.destination == destination)
-                return true;
+        if (admittedBefore(*this, source, destination, needsSourceAndDestination(mode)))
+            return true;
 
         cfgEntry entry;
         entry.mode = mode;
@@ -200,21 +216,8 @@ bool secureTessa::AddFile(std::string source, std::string destination, exmlMode 
 bool secureTessa::AddFile(std::string source, std::string destination, bool)
 {
     try {
-        if (source.empty()) {
-            addFileErrorClass = 4;
-            throw static_cast<unsigned char>(KOLT_EMPTYSOURCE);
-        }
-        if (destination.empty()) {
-            addFileErrorClass = 3;
-            throw static_cast<unsigned char>(KOLT_EMPTYDESTINATION);
-        }
-        if (l_state == 0) {
-            addFileErrorClass = 6;
-            throw static_cast<unsigned char>(KOLT_NOTRANSACTION);
-        }
-        for (const cfgEntry& queued : cfgEntries)
-            if (queued.source == source && queued.destination == destination)
-                return true;
+        if (admittedBefore(*this, source, destination, true))
+            return true;
         struct stat info;
         if (!statRegular(source, info, accessState))
             throw static_cast<unsigned char>(KOLT_STATFAILED);
