@@ -13,6 +13,7 @@
 
 #include "EmulatedUsbDiskHost.h"
 #include "HostNamespace.h"
+#include "RedHatServer.h"
 #include "SimDropBoxRequests.h"
 #include "SimManagementController.h"
 #include "SimTessaController.h"
@@ -66,17 +67,10 @@ protected:
 
     LibraryOperations() : ns(*suiteNamespace), exeDir(false), workDir(false), tessa(controller), usb(ns, tessa)
     {
-        ns.putFile("/etc/redhat-release", "Red Hat Enterprise Linux Server release 7.9 (Maipo)\n");
-        for (const char* file : {"/etc/SuSE-release", "/etc/vmware-release", "/etc/init.d/haldaemon"})
-            ns.remove(file);
-        for (const char* folder : {"/etc/udev/rules.d", "/lib/udev/rules.d", "/run/udev/rules.d"})
-            ns.emptyFolder(folder);
-        ns.putFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
+        StageRedHatServer(ns, exeDir);
 
         fs::copy_file(USB_DISCOVERY_DRIVER, exeDir.file("driver"));
         fs::permissions(exeDir.file("driver"), fs::perms::owner_all);
-        exeDir.write("98-secupdusb.rules", "usb rule\n");
-        exeDir.write("00-secupd-kave.rules", "kave rule\n");
         workDir.write("package.xml", kPackage);
         workDir.write("zordebuglog", "");
         // The drop box takes the lowest free bit, the controller's own

@@ -11,6 +11,7 @@
 #include "EmulatedNVMeHost.h"
 #include "EmulatedUsbDiskHost.h"
 #include "HostNamespace.h"
+#include "RedHatServer.h"
 #include "NVMeControllerModel.h"
 #include "NVMeTestData.h"
 #include "Md5Wrapper.h"
@@ -200,16 +201,9 @@ protected:
         : ns(*suiteNamespace), exeDir(false), workDir(false), stagedDir(false), tessa(controller), usb(ns, tessa),
           nvme(usb.testbed()), staging(tessa, usb, stagedDir.path() + "/package")
     {
-        ns.putFile("/etc/redhat-release", "Red Hat Enterprise Linux Server release 7.9 (Maipo)\n");
-        for (const char* file : {"/etc/SuSE-release", "/etc/vmware-release", "/etc/init.d/haldaemon"})
-            ns.remove(file);
-        for (const char* folder : {"/etc/udev/rules.d", "/lib/udev/rules.d", "/run/udev/rules.d"})
-            ns.emptyFolder(folder);
-        ns.putFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
+        StageRedHatServer(ns, exeDir);
 
         fs::copy_file(NVMEPCISSD_EXECUTABLE, exeDir.file("nvmepcissd"));
-        exeDir.write("98-secupdusb.rules", "usb rule\n");
-        exeDir.write("00-secupd-kave.rules", "kave rule\n");
         std::string image;
         for (int i = 0; i < 3000; ++i)
             image += "firmware block " + std::to_string(i) + "\n";

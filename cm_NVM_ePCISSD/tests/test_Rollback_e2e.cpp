@@ -10,6 +10,7 @@
 
 #include "EmulatedNVMeHost.h"
 #include "HostNamespace.h"
+#include "RedHatServer.h"
 #include "NVMeControllerModel.h"
 #include "NVMeTestData.h"
 #include "SimManagementController.h"
@@ -55,18 +56,11 @@ protected:
     {
         // A Red Hat host whose udev rule folders, release files and module
         // list are the test's own.
-        ns.putFile("/etc/redhat-release", "Red Hat Enterprise Linux Server release 7.9 (Maipo)\n");
-        for (const char* file : {"/etc/SuSE-release", "/etc/vmware-release", "/etc/init.d/haldaemon"})
-            ns.remove(file);
-        for (const char* folder : {"/etc/udev/rules.d", "/lib/udev/rules.d", "/run/udev/rules.d"})
-            ns.emptyFolder(folder);
-        ns.putFile("/sbin/udevadm", "#!/bin/sh\nexit 0\n", 0755);
+        StageRedHatServer(ns, exeDir);
         // usb_storage neither built in nor loadable.
         ns.putFile("/lib/modules/" + kernelRelease() + "/modules.builtin", "");
 
         std::filesystem::copy_file(NVMEPCISSD_EXECUTABLE, exeDir.file("nvmepcissd"));
-        exeDir.write("98-secupdusb.rules", "usb rule\n");
-        exeDir.write("00-secupd-kave.rules", "kave rule\n");
         exeDir.write("payload/fw.bin", std::string(4096, 'F'));
         exeDir.write("zordebuglog", "");
         workDir.write("package.xml", kPackage);
