@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -130,6 +131,19 @@ protected:
         host.answerPrefix("mount ", 0);
         host.answerPrefix("rm ", 0);
     }
+
+    // Copies into the drop box happen for real in the private /tmp: "/bin/cp"
+    // and the drop box's mkdir commands run in the shell; "sync" is only
+    // recorded.
+    void copiesRunInTheShell()
+    {
+        host.answer("sync", 0);
+        for (const char* prefix : {"/bin/cp ", "/bin/mkdir -p /tmp/SECUPD/", "mkdir /tmp/SECUPD/"})
+            host.answerPrefix(prefix, RunInShell);
+    }
+
+    // Runs a command in the test's namespace, where /tmp is private.
+    static int RunInShell(const std::string& command) { return std::system(command.c_str()); }
 
     // mkdir makes the folder in the private /tmp, as the shell would.
     void mkdirMakesFolders()

@@ -25,12 +25,6 @@ std::string Sha256(const std::string& text)
     return out;
 }
 
-// Runs a copy command in the test's namespace, where /tmp is private.
-int InShell(const std::string& command)
-{
-    return std::system(command.c_str());
-}
-
 class DropBoxCopy : public PartitionHostTest {
 protected:
     void SetUp() override
@@ -38,10 +32,7 @@ protected:
         PartitionHostTest::SetUp();
         exposeAndMountable();
         ASSERT_EQ(::mkdir(kSrc, 0755), 0);
-        host.answer("sync", 0);
-        // The copies run in the private /tmp.
-        for (const char* prefix : {"/bin/cp ", "/bin/mkdir -p /tmp/SECUPD/", "mkdir /tmp/SECUPD/"})
-            host.answerPrefix(prefix, InShell);
+        copiesRunInTheShell();
         client->maxDropBoxBytes = 306184192;
         client->l_state = 1;
         host.answer("umount /tmp/TES022 > /dev/null 2>&1", 0);
@@ -266,7 +257,7 @@ TEST_F(DropBoxCopy, NewerControllerFailures)
         // The pass's own detach, then the clean-up's.
         const size_t passDetach = c.fault >= DetachRefused ? 1 : 0;
         EXPECT_EQ(Count(0x06) - detaches, passDetach + (c.detachAfter ? 1u : 0u));
-        host.answerPrefix("/bin/cp ", InShell);
+        host.answerPrefix("/bin/cp ", RunInShell);
         client->maxDropBoxBytes = 306184192;
     }
 }

@@ -17,11 +17,6 @@ namespace {
 const char* const kSrc = "/tmp/src/";
 const uint32_t kLargestDropBox = 306184192;
 
-int InShell(const std::string& command)
-{
-    return std::system(command.c_str());
-}
-
 std::string Hex(const std::vector<uint8_t>& bytes)
 {
     std::string text;
@@ -46,9 +41,7 @@ protected:
         PartitionHostTest::SetUp();
         exposeAndMountable();
         ASSERT_EQ(::mkdir(kSrc, 0755), 0);
-        host.answer("sync", 0);
-        for (const char* prefix : {"/bin/cp ", "/bin/mkdir -p /tmp/SECUPD/", "mkdir /tmp/SECUPD/"})
-            host.answerPrefix(prefix, InShell);
+        copiesRunInTheShell();
         client->maxDropBoxBytes = kLargestDropBox;
         // The controller offers the drop box on the bit the table knows.
         tessa.SetSecureUpdateDropBoxBit(1);
@@ -209,7 +202,7 @@ TEST_F(SignedUnzip, Failures)
         EXPECT_TRUE(Contains(log, "copyPayload failed"));
         EXPECT_TRUE(Contains(log, c.line));
         host.answerPrefix("mount ", 0);
-        host.answerPrefix("/bin/cp ", InShell);
+        host.answerPrefix("/bin/cp ", RunInShell);
     }
 }
 
@@ -292,7 +285,7 @@ TEST_F(DirectCopy, Failures)
         EXPECT_EQ(Count(0x06) - detaches, c.detaches);
         EXPECT_EQ(Count(0x08) - deletes, c.deletes);
         EXPECT_TRUE(Contains(Log(), c.line));
-        host.answerPrefix("/bin/cp ", InShell);
+        host.answerPrefix("/bin/cp ", RunInShell);
         client->DeleteDropBox(0);
     }
 }
