@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <new>
 
 #include "Md5Wrapper.h"
 #include "PartitionHostTest.h"
@@ -259,6 +260,55 @@ TEST_F(DropBoxCopy, NewerControllerFailures)
         EXPECT_EQ(Count(0x06) - detaches, passDetach + (c.detachAfter ? 1u : 0u));
         host.answerPrefix("/bin/cp ", RunInShell);
         client->maxDropBoxBytes = 306184192;
+    }
+}
+
+// An exception that is no KOLT number while the drop box is attached (the
+// memory running out between two steps): 31, and the drop box is detached,
+// unmounted and deleted as after a failed pass, not left for the next run.
+TEST_F(DropBoxCopy, UnexpectedExceptionReleasesTheDropBox)
+{
+    const struct {
+        const char* name;
+        bool (*copy)(secureTessa&);
+        const char* lastLine;
+    } cases[] = {
+        {"newer", [](secureTessa& c) { return c.CompleteCopyFileWaveCPlus(DIGEST_SHA256); },
+         "Exiting CompleteCopyFileWaveCPlus"},
+        {"older", [](secureTessa& c) { return c.CompleteCopyFile(); }, "KOLT internal error"},
+        {"direct", [](secureTessa& c) { return c.copyPayloadtoDynamicPartition(); },
+         "Exiting copyPayloadtoDynamicPartition"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->cfgEntries.clear();
+        client->l_state = 1;
+        client->storeErrorInfo(0);
+        QueuePackage(DIGEST_SHA256);
+        // The flush after the document: the drop box is attached and mounted.
+        host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); });
+        const size_t dropBoxes = tessa.DynamicPartitions().size();
+        const size_t detaches = Count(0x06);
+        const size_t deletes = Count(0x08);
+        const size_t umounts = std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD");
+        const size_t logLines = Log().size();
+
+        EXPECT_FALSE(c.copy(*client));
+        EXPECT_EQ(client->getKOLTError(), KOLT_INTERNALERROR);
+        EXPECT_EQ(client->l_state, 0u);
+        EXPECT_EQ(Count(0x06) - detaches, 1u);
+        EXPECT_EQ(Count(0x08) - deletes, 1u);
+        EXPECT_EQ(tessa.AttachedDynamicBits(), 0u);
+        EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes);
+        EXPECT_GT(static_cast<size_t>(std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD")),
+                  umounts);
+        EXPECT_EQ(Count(0x09) + Count(0x26), 0u);
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logLines), all.end());
+        for (const char* line : {"copyPayload failed", "KOLT internal error", "DetachPartition succeeded",
+                                 "DeleteDropBox succeeded", c.lastLine})
+            EXPECT_TRUE(Contains(log, line)) << line;
+        host.answer("sync", 0);
     }
 }
 
