@@ -162,6 +162,25 @@ TEST_F(DropBoxCopy, NewerControllerCopiesPackageWritesDocumentAndHandsItsDigestO
     EXPECT_TRUE(Contains(log, "Exiting CompleteCopyFileWaveCPlus"));
 }
 
+// "Staged, reboot required" after the hand-over is a checked document like
+// "done": the copy succeeds and the drop box stays for the stage command.
+TEST_F(DropBoxCopy, StagedRebootRequiredAfterTheHandOverIsSuccess)
+{
+    QueuePackage(DIGEST_SHA256);
+    statuses = {2, 3};
+    client->storeErrorInfo(0);
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    ASSERT_TRUE(client->CompleteCopyFileWaveCPlus(DIGEST_SHA256)) << int(client->getKOLTError());
+    EXPECT_EQ(client->getKOLTError(), 0u);
+    EXPECT_EQ(client->l_state, 0u);
+    EXPECT_EQ(Count(0x08), 0u);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes + 1);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "Success Update Staged and Reboot Required"));
+    EXPECT_TRUE(Contains(log, "SecureTessaCopy succeeded and hash check verification passed"));
+    EXPECT_FALSE(Contains(log, "copyPayload failed"));
+}
+
 TEST_F(DropBoxCopy, SignedPackageIsCopiedWithoutDocumentOrHandOver)
 {
     QueuePackage(DIGEST_GPG);
