@@ -3,8 +3,11 @@
 // drop box, detach and the digest hand-over, and the clean-up of each
 // failure. The drop box's folder is /tmp/SECUPD in the test's private /tmp.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -329,6 +332,65 @@ TEST_F(DropBoxCopy, UnexpectedExceptionReleasesTheDropBox)
             EXPECT_TRUE(Contains(log, line)) << line;
         host.answer("sync", 0);
     }
+}
+
+// A drop box that the copies filled to the last byte: the request document
+// is cut short, whether the write or only the close finds the disk full, and
+// a cut document is never handed over; the copy fails with 27 and the drop
+// box goes, on both controllers.
+TEST_F(DropBoxCopy, DocumentCutShortOnAFullDropBoxFails27)
+{
+    const struct {
+        const char* name;
+        size_t files;
+        size_t nameLength;
+    } sizes[] = {
+        {"larger than the stdio buffer", 30, 230},   // some 12 KiB
+        {"within the stdio buffer", 1, 8},
+    };
+    // The drop box's own small disk, filled once the last file is in.
+    ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+    ASSERT_EQ(::mount("secupd", "/tmp/SECUPD", "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    for (const auto& size : sizes) {
+        for (bool waveC : {true, false}) {
+            SCOPED_TRACE(std::string(size.name) + (waveC ? ", newer" : ", older"));
+            ASSERT_EQ(std::system("rm -rf /tmp/SECUPD/*"), 0);
+            client->cfgEntries.clear();
+            client->l_state = 1;
+            client->storeErrorInfo(0);
+            const digestType digest = waveC ? DIGEST_SHA256 : DIGEST_MD5;
+            const std::string folder = waveC ? "/payload" : "tes022/1234";
+            const std::string stem(size.nameLength, 'n');
+            Queue(dirmake, "", folder, digest);
+            for (size_t i = 0; i < size.files; ++i)
+                Queue(filecopy, Source(stem + std::to_string(i), 10), folder + "/" + stem + std::to_string(i),
+                      digest);
+            const std::string last = stem + std::to_string(size.files - 1) + " ";
+            host.answerPrefix("/bin/cp ", [&last](const std::string& command) {
+                const int status = RunInShell(command);
+                if (command.find(last) != std::string::npos) {
+                    std::ofstream filler("/tmp/SECUPD/filler", std::ios::binary);
+                    const std::string block(4096, 'f');
+                    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
+                        ;
+                }
+                return status;
+            });
+            const size_t detaches = Count(0x06);
+            const size_t deletes = Count(0x08);
+            const size_t handOvers = Count(0x09) + Count(0x26);
+
+            EXPECT_FALSE(waveC ? client->CompleteCopyFileWaveCPlus(digest) : client->CompleteCopyFile());
+            EXPECT_EQ(client->getKOLTError(), KOLT_PARTITIONUNREACHABLE);
+            EXPECT_EQ(client->l_state, 0u);
+            EXPECT_EQ(Count(0x09) + Count(0x26), handOvers);
+            EXPECT_EQ(Count(0x06) - detaches, 1u);
+            EXPECT_EQ(Count(0x08) - deletes, 1u);
+            EXPECT_TRUE(documents.empty());
+            host.answerPrefix("/bin/cp ", RunInShell);
+        }
+    }
+    ::umount2("/tmp/SECUPD", MNT_DETACH);
 }
 
 TEST_F(DropBoxCopy, OlderControllerHandsOverEveryPassThenDeletesAndVerifies)
