@@ -33,6 +33,20 @@ protected:
         dir.write("payload/fw.bin", "firmware");
         return {dir.path() + "/payload/fw.bin"};
     }
+
+    // The lines of one populator with a wrapper around one payload file, its
+    // outcome line in the middle.
+    static std::vector<std::string> RunLines(const std::string& outcome)
+    {
+        return {"CRollBackPopulator::CRollBackPopulator() START",
+                "CRollBackPopulator::CRollBackPopulator() END",
+                "CRollBackPopulator::PopulateRollbackPartition() start",
+                "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : 1",
+                "CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ",
+                outcome,
+                "CRollBackPopulator::::PopulateRollbackPartition() END",
+                "CRollBackPopulator::~CRollBackPopulator()"};
+    }
 };
 
 } // namespace
@@ -73,15 +87,8 @@ TEST_P(PopulatorResult, IsTheWrappersAndIsLoggedInHex)
         CRollBackPopulator populator(&w);
         EXPECT_EQ(populator.PopulateRollbackPartition(PayloadList()), c.result);
     }
-    EXPECT_EQ(DebugLog(), (std::vector<std::string>{
-                              "CRollBackPopulator::CRollBackPopulator() START",
-                              "CRollBackPopulator::CRollBackPopulator() END",
-                              "CRollBackPopulator::PopulateRollbackPartition() start",
-                              "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : 1",
-                              "CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ",
-                              "CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : " + c.hex,
-                              "CRollBackPopulator::::PopulateRollbackPartition() END",
-                              "CRollBackPopulator::~CRollBackPopulator()"}));
+    EXPECT_EQ(DebugLog(),
+              RunLines("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : " + c.hex));
     // The populator borrowed the wrapper: it is still whole.
     EXPECT_EQ(w.ready, 1);
     EXPECT_EQ(dir.read("rollback_attempt.txt"), "");
@@ -104,13 +111,5 @@ TEST_F(Populator, AnUnexpectedExceptionOutOfTheWrapperIsAFailure)
         CRollBackPopulator populator(&w);
         EXPECT_EQ(populator.PopulateRollbackPartition(PayloadList()), -1);
     }
-    EXPECT_EQ(DebugLog(), (std::vector<std::string>{
-                              "CRollBackPopulator::CRollBackPopulator() START",
-                              "CRollBackPopulator::CRollBackPopulator() END",
-                              "CRollBackPopulator::PopulateRollbackPartition() start",
-                              "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : 1",
-                              "CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ",
-                              "CRollBackPopulator::::PopulateRollbackPartition: UnCatched Exception",
-                              "CRollBackPopulator::::PopulateRollbackPartition() END",
-                              "CRollBackPopulator::~CRollBackPopulator()"}));
+    EXPECT_EQ(DebugLog(), RunLines("CRollBackPopulator::::PopulateRollbackPartition: UnCatched Exception"));
 }
