@@ -1,6 +1,8 @@
 // The populator around the rollback wrapper: what it logs, and how it turns
 // the wrapper's results into its own.
 
+#include <new>
+
 #include "RollbackWrapperTest.h"
 
 #include "Logger.h"
@@ -30,6 +32,20 @@ protected:
     {
         dir.write("payload/fw.bin", "firmware");
         return {dir.path() + "/payload/fw.bin"};
+    }
+
+    // The lines of one populator with a wrapper around one payload file, its
+    // outcome line in the middle.
+    static std::vector<std::string> RunLines(const std::string& outcome)
+    {
+        return {"CRollBackPopulator::CRollBackPopulator() START",
+                "CRollBackPopulator::CRollBackPopulator() END",
+                "CRollBackPopulator::PopulateRollbackPartition() start",
+                "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : 1",
+                "CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ",
+                outcome,
+                "CRollBackPopulator::::PopulateRollbackPartition() END",
+                "CRollBackPopulator::~CRollBackPopulator()"};
     }
 };
 
@@ -71,15 +87,8 @@ TEST_P(PopulatorResult, IsTheWrappersAndIsLoggedInHex)
         CRollBackPopulator populator(&w);
         EXPECT_EQ(populator.PopulateRollbackPartition(PayloadList()), c.result);
     }
-    EXPECT_EQ(DebugLog(), (std::vector<std::string>{
-                              "CRollBackPopulator::CRollBackPopulator() START",
-                              "CRollBackPopulator::CRollBackPopulator() END",
-                              "CRollBackPopulator::PopulateRollbackPartition() start",
-                              "CRollBackPopulator::::PopulateRollbackPartition:Populate File Size is : 1",
-                              "CRollBackPopulator:: Calling m_pUpdateRollBackWrapper->doRollbackAndUpdate ",
-                              "CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : " + c.hex,
-                              "CRollBackPopulator::::PopulateRollbackPartition() END",
-                              "CRollBackPopulator::~CRollBackPopulator()"}));
+    EXPECT_EQ(DebugLog(),
+              RunLines("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : " + c.hex));
     // The populator borrowed the wrapper: it is still whole.
     EXPECT_EQ(w.ready, 1);
     EXPECT_EQ(dir.read("rollback_attempt.txt"), "");
@@ -90,3 +99,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ResultCase{"WaveG", 0x60, {0}, 20, "14"},
                       ResultCase{"VCNeverReady", 0x20, {1}, 69, "45"}),
     [](const ::testing::TestParamInfo<ResultCase>& info) { return info.param.name; });
+
+// An exception out of the wrapper that is no KOLT number (memory running out
+// in the middle of a request) is a failure of the rollback: -1 and its own
+// line, never a result of 0 or the done line.
+TEST_F(Populator, AnUnexpectedExceptionOutOfTheWrapperIsAFailure)
+{
+    UpdRollbackWrapper& w = NewWrapper();
+    controller.SetHandler(0x30, 0xA9, [](const SimIpmiRequest&) -> SimIpmiReply { throw std::bad_alloc(); });
+    {
+        CRollBackPopulator populator(&w);
+        EXPECT_EQ(populator.PopulateRollbackPartition(PayloadList()), -1);
+    }
+    EXPECT_EQ(DebugLog(), RunLines("CRollBackPopulator::::PopulateRollbackPartition: UnCatched Exception"));
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -17,6 +18,52 @@
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
+
+// The flushes of file contents to the disk, seen on their way to the C
+// library: which file each one was for, and whether that file already stood
+// at the watched name then.
+namespace {
+
+struct Flush {
+    dev_t device;
+    ino_t inode;
+    bool alreadyAtTheName;
+};
+std::vector<Flush> g_flushes;
+std::string g_watchedName;
+
+void recordFlush(int fd)
+{
+    struct stat file;
+    if (g_watchedName.empty() || fstat(fd, &file) != 0)
+        return;
+    struct stat named;
+    const bool atName = stat(g_watchedName.c_str(), &named) == 0 && named.st_dev == file.st_dev &&
+                        named.st_ino == file.st_ino;
+    g_flushes.push_back(Flush{file.st_dev, file.st_ino, atName});
+}
+
+template <typename Function>
+Function next(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    recordFlush(fd);
+    static const auto real = next<int (*)(int)>("fsync");
+    return real(fd);
+}
+
+extern "C" int fdatasync(int fd)
+{
+    recordFlush(fd);
+    static const auto real = next<int (*)(int)>("fdatasync");
+    return real(fd);
+}
 
 namespace {
 
@@ -108,6 +155,30 @@ TEST(ResultDocumentOutput, MissingFolderFailsAndSendsTheTextToStandardOutput)
     EXPECT_NE(d.error.find("No such file or directory"), std::string::npos) << d.error;
     EXPECT_EQ(d.out, kDocument);
     EXPECT_FALSE(dir.exists("missing"));
+}
+
+// The new document reaches the disk before it takes the earlier one's name:
+// a crash in between leaves the earlier document, never an empty or cut one
+// in its place.
+TEST(ResultDocumentOutput, DocumentIsOnTheDiskBeforeItReplacesTheEarlierOne)
+{
+    TempDir dir;
+    dir.write("out.xml", kEarlier);
+    g_watchedName = dir.file("out.xml");
+    g_flushes.clear();
+
+    Delivery d = deliver(dir.file("out.xml"));
+    g_watchedName.clear();
+
+    ASSERT_TRUE(d.delivered) << d.error;
+    EXPECT_EQ(dir.read("out.xml"), kDocument);
+    struct stat delivered;
+    ASSERT_EQ(stat(dir.file("out.xml").c_str(), &delivered), 0);
+    const auto flushed = std::find_if(g_flushes.begin(), g_flushes.end(), [&](const Flush& f) {
+        return f.device == delivered.st_dev && f.inode == delivered.st_ino;
+    });
+    ASSERT_NE(flushed, g_flushes.end()) << "the delivered file was never flushed";
+    EXPECT_FALSE(flushed->alreadyAtTheName) << "flushed only after it replaced the earlier file";
 }
 
 // Something planted at the result file's name is neither written through

@@ -3,9 +3,13 @@
 // drop box, detach and the digest hand-over, and the clean-up of each
 // failure. The drop box's folder is /tmp/SECUPD in the test's private /tmp.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <new>
 
 #include "Md5Wrapper.h"
 #include "PartitionHostTest.h"
@@ -161,6 +165,25 @@ TEST_F(DropBoxCopy, NewerControllerCopiesPackageWritesDocumentAndHandsItsDigestO
     EXPECT_TRUE(Contains(log, "Exiting CompleteCopyFileWaveCPlus"));
 }
 
+// "Staged, reboot required" after the hand-over is a checked document like
+// "done": the copy succeeds and the drop box stays for the stage command.
+TEST_F(DropBoxCopy, StagedRebootRequiredAfterTheHandOverIsSuccess)
+{
+    QueuePackage(DIGEST_SHA256);
+    statuses = {2, 3};
+    client->storeErrorInfo(0);
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    ASSERT_TRUE(client->CompleteCopyFileWaveCPlus(DIGEST_SHA256)) << int(client->getKOLTError());
+    EXPECT_EQ(client->getKOLTError(), 0u);
+    EXPECT_EQ(client->l_state, 0u);
+    EXPECT_EQ(Count(0x08), 0u);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes + 1);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "Success Update Staged and Reboot Required"));
+    EXPECT_TRUE(Contains(log, "SecureTessaCopy succeeded and hash check verification passed"));
+    EXPECT_FALSE(Contains(log, "copyPayload failed"));
+}
+
 TEST_F(DropBoxCopy, SignedPackageIsCopiedWithoutDocumentOrHandOver)
 {
     QueuePackage(DIGEST_GPG);
@@ -260,6 +283,114 @@ TEST_F(DropBoxCopy, NewerControllerFailures)
         host.answerPrefix("/bin/cp ", RunInShell);
         client->maxDropBoxBytes = 306184192;
     }
+}
+
+// An exception that is no KOLT number while the drop box is attached (the
+// memory running out between two steps): 31, and the drop box is detached,
+// unmounted and deleted as after a failed pass, not left for the next run.
+TEST_F(DropBoxCopy, UnexpectedExceptionReleasesTheDropBox)
+{
+    const struct {
+        const char* name;
+        bool (*copy)(secureTessa&);
+        const char* lastLine;
+    } cases[] = {
+        {"newer", [](secureTessa& c) { return c.CompleteCopyFileWaveCPlus(DIGEST_SHA256); },
+         "Exiting CompleteCopyFileWaveCPlus"},
+        {"older", [](secureTessa& c) { return c.CompleteCopyFile(); }, "KOLT internal error"},
+        {"direct", [](secureTessa& c) { return c.copyPayloadtoDynamicPartition(); },
+         "Exiting copyPayloadtoDynamicPartition"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->cfgEntries.clear();
+        client->l_state = 1;
+        client->storeErrorInfo(0);
+        QueuePackage(DIGEST_SHA256);
+        // The flush after the document: the drop box is attached and mounted.
+        host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); });
+        const size_t dropBoxes = tessa.DynamicPartitions().size();
+        const size_t detaches = Count(0x06);
+        const size_t deletes = Count(0x08);
+        const size_t umounts = std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD");
+        const size_t logLines = Log().size();
+
+        EXPECT_FALSE(c.copy(*client));
+        EXPECT_EQ(client->getKOLTError(), KOLT_INTERNALERROR);
+        EXPECT_EQ(client->l_state, 0u);
+        EXPECT_EQ(Count(0x06) - detaches, 1u);
+        EXPECT_EQ(Count(0x08) - deletes, 1u);
+        EXPECT_EQ(tessa.AttachedDynamicBits(), 0u);
+        EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes);
+        EXPECT_GT(static_cast<size_t>(std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD")),
+                  umounts);
+        EXPECT_EQ(Count(0x09) + Count(0x26), 0u);
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logLines), all.end());
+        for (const char* line : {"copyPayload failed", "KOLT internal error", "DetachPartition succeeded",
+                                 "DeleteDropBox succeeded", c.lastLine})
+            EXPECT_TRUE(Contains(log, line)) << line;
+        host.answer("sync", 0);
+    }
+}
+
+// A drop box that the copies filled to the last byte: the request document
+// is cut short, whether the write or only the close finds the disk full, and
+// a cut document is never handed over; the copy fails with 27 and the drop
+// box goes, on both controllers.
+TEST_F(DropBoxCopy, DocumentCutShortOnAFullDropBoxFails27)
+{
+    const struct {
+        const char* name;
+        size_t files;
+        size_t nameLength;
+    } sizes[] = {
+        {"larger than the stdio buffer", 30, 230},   // some 12 KiB
+        {"within the stdio buffer", 1, 8},
+    };
+    // The drop box's own small disk, filled once the last file is in.
+    ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+    ASSERT_EQ(::mount("secupd", "/tmp/SECUPD", "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    for (const auto& size : sizes) {
+        for (bool waveC : {true, false}) {
+            SCOPED_TRACE(std::string(size.name) + (waveC ? ", newer" : ", older"));
+            ASSERT_EQ(std::system("rm -rf /tmp/SECUPD/*"), 0);
+            client->cfgEntries.clear();
+            client->l_state = 1;
+            client->storeErrorInfo(0);
+            const digestType digest = waveC ? DIGEST_SHA256 : DIGEST_MD5;
+            const std::string folder = waveC ? "/payload" : "tes022/1234";
+            const std::string stem(size.nameLength, 'n');
+            Queue(dirmake, "", folder, digest);
+            for (size_t i = 0; i < size.files; ++i)
+                Queue(filecopy, Source(stem + std::to_string(i), 10), folder + "/" + stem + std::to_string(i),
+                      digest);
+            const std::string last = stem + std::to_string(size.files - 1) + " ";
+            host.answerPrefix("/bin/cp ", [&last](const std::string& command) {
+                const int status = RunInShell(command);
+                if (command.find(last) != std::string::npos) {
+                    std::ofstream filler("/tmp/SECUPD/filler", std::ios::binary);
+                    const std::string block(4096, 'f');
+                    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
+                        ;
+                }
+                return status;
+            });
+            const size_t detaches = Count(0x06);
+            const size_t deletes = Count(0x08);
+            const size_t handOvers = Count(0x09) + Count(0x26);
+
+            EXPECT_FALSE(waveC ? client->CompleteCopyFileWaveCPlus(digest) : client->CompleteCopyFile());
+            EXPECT_EQ(client->getKOLTError(), KOLT_PARTITIONUNREACHABLE);
+            EXPECT_EQ(client->l_state, 0u);
+            EXPECT_EQ(Count(0x09) + Count(0x26), handOvers);
+            EXPECT_EQ(Count(0x06) - detaches, 1u);
+            EXPECT_EQ(Count(0x08) - deletes, 1u);
+            EXPECT_TRUE(documents.empty());
+            host.answerPrefix("/bin/cp ", RunInShell);
+        }
+    }
+    ::umount2("/tmp/SECUPD", MNT_DETACH);
 }
 
 TEST_F(DropBoxCopy, OlderControllerHandsOverEveryPassThenDeletesAndVerifies)

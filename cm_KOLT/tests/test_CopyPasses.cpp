@@ -185,6 +185,45 @@ TEST_F(CopyPassTest, ChunkOfAFileThatCannotBeReadFailsThePass)
     EXPECT_EQ(client->cfgEntries[0].stagedBytes, 0);
 }
 
+// A chunk written but not readable afterwards (the drop box's disk gone or
+// failing under it) has no digest to list: the pass fails and its document
+// lists nothing, on both controllers.
+TEST_F(CopyPassTest, AChunkThatCannotBeReadBackFailsThePass)
+{
+    const struct {
+        const char* name;
+        void (*spoil)(const std::string& chunk);
+    } faults[] = {
+        {"vanished", [](const std::string& chunk) { ::unlink(chunk.c_str()); }},
+        {"unreadable", [](const std::string& chunk) {
+             ::unlink(chunk.c_str());
+             ::mkdir(chunk.c_str(), 0755);
+         }},
+    };
+    const std::string chunk = box + "FileChunk0";
+    QueueFile("fw.bin", 2500, "tes022/1234/current/fw.bin");
+    for (const auto& f : faults) {
+        for (bool waveC : {false, true}) {
+            SCOPED_TRACE(std::string(f.name) + (waveC ? " newer" : " older"));
+            ::rmdir(chunk.c_str());
+            client->cfgEntries[0].splitState = 0;
+            client->cfgEntries[0].stagedBytes = 0;
+            // The flush right after the chunk was written.
+            host.answer("sync", [&](const std::string&) {
+                f.spoil(chunk);
+                return 0;
+            });
+            std::ostringstream doc;
+            unsigned long index = 0;
+            EXPECT_FALSE(waveC ? client->populateDynPartWaveCPlus(box, &doc, index, kCapacity)
+                               : client->populateDynPart(box, &doc, index, kCapacity));
+            EXPECT_EQ(doc.str(), "");
+            EXPECT_EQ(index, 0u);
+            EXPECT_TRUE(Contains(Log(), "Could not read file " + chunk));
+        }
+    }
+}
+
 TEST_F(CopyPassTest, WhatEachPassListsOfTheOtherModes)
 {
     Queue(dirmake, "", "/payload");

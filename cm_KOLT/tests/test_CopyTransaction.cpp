@@ -218,6 +218,33 @@ TEST_F(CopyTransactionTest, ASourceWithoutADigestIsRefused)
     EXPECT_EQ(client->getKOLTError(), KOLT_NOPACKAGEXML);
 }
 
+// A regular file that opens but cannot be read (a disk that answers with
+// an I/O error; here the process's own memory, whose first page is never
+// mapped): no digest, so nothing is queued, root or not.
+TEST_F(CopyTransactionTest, ASourceWhoseReadFailsIsRefusedWith8)
+{
+    const char* const unreadable = "/proc/self/mem";
+    struct stat info;
+    ASSERT_EQ(stat(unreadable, &info), 0);
+    ASSERT_TRUE(S_ISREG(info.st_mode));
+    ASSERT_TRUE(client->StartCopyFile());
+    const struct {
+        exmlMode mode;
+        digestType digest;
+    } cases[] = {{filecopy, DIGEST_MD5}, {filecopy, DIGEST_SHA256}, {fileappend, DIGEST_MD5}, {ssib, DIGEST_MD5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.digest));
+        client->storeErrorInfo(0);
+        EXPECT_FALSE(client->AddFile(unreadable, "tes022/x", c.mode, c.digest));
+        EXPECT_EQ(client->getKOLTError(), KOLT_STATFAILED);
+    }
+    client->storeErrorInfo(0);
+    EXPECT_FALSE(client->AddFile(unreadable, "22/x", true));
+    EXPECT_EQ(client->getKOLTError(), KOLT_STATFAILED);
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_EQ(client->entryCounter, 1u);
+}
+
 TEST_F(CopyTransactionTest, OlderFormQueuesAnMd5FilecopyNumberedFromTwo)
 {
     dir.write("fw.bin", "abc");

@@ -53,6 +53,33 @@ TEST_F(RollbackQueueTest, DropBoxQueueForOnePayloadFile)
     EXPECT_EQ(w.l_state, 1u);
 }
 
+// A controller that asks for signed packages gets the descriptor's signature
+// beside it, without digests; a package without its signature is no signed
+// package and is not queued as one.
+TEST_F(RollbackQueueTest, SignedPackageQueuesTheSignatureBesideTheDescriptor)
+{
+    UpdRollbackWrapper& w = NewWrapper();
+    w.rollbackMethod = ROLLBACK_METHOD_WAVEC;
+    dir.write("payload/fw.bin", "firmware");
+    const std::string e = dir.path() + "/";
+
+    w.storeErrorInfo(0);
+    EXPECT_EQ(w.addPayloadandPackageFiles({e + "payload/fw.bin"}, true, false, "", DIGEST_GPG), 84);
+    EXPECT_EQ(w.getKOLTError(), KOLT_STATFAILED);
+    EXPECT_EQ(Queue(), (Strings{"8  -> /payload", "1 " + e + "/package.xml -> /payload/package.xml"}));
+
+    dir.write("package.xml.sign", "signature");
+    w.EndCopyFile();
+    ASSERT_EQ(w.addPayloadandPackageFiles({e + "payload/fw.bin"}, true, false, "", DIGEST_GPG), 0);
+    EXPECT_EQ(Queue(), (Strings{"8  -> /payload", "1 " + e + "/package.xml -> /payload/package.xml",
+                                "1 " + e + "/package.xml.sign -> /payload/package.xml.sign",
+                                "1 " + e + "payload/fw.bin -> /payload/fw.bin"}));
+    for (const cfgEntry& entry : w.cfgEntries) {
+        EXPECT_TRUE(entry.hash.empty()) << entry.source;
+        EXPECT_FALSE(entry.omitDestination) << entry.source;
+    }
+}
+
 TEST_F(RollbackQueueTest, AQueuedFileThatCannotBeDigestedStopsThePlan)
 {
     UpdRollbackWrapper& w = NewWrapper();

@@ -205,6 +205,60 @@ TEST_F(LifeCycleTest, LibraryThatCannotLoadLeavesTheClientUnusable)
     EXPECT_EQ(pQRMIPMILibHandle, nullptr);
 }
 
+// On VMware hosts the hypervisor's USB arbitrator would take the exposed
+// partitions away: while it runs, the client stops at 56, not ready, and
+// installs no udev rules; once it is stopped, the client is built as usual.
+TEST_F(LifeCycleTest, RunningVMwareUsbArbitratorStopsTheConstruction)
+{
+    const char* const esxCheck = "ps aux | grep -v grep | grep -q vmware-usbarbitrator > /dev/null";
+    const char* const esxiCheck = "ps | grep -i -q vmware-usbarbitrator  > /dev/null";
+    const struct {
+        const char* name;
+        const char* release;   // /etc/vmware-release, or none
+        const char* kernel;
+        int index;
+        const char* check;
+    } hosts[] = {
+        {"ESX 3", "VMware ESX Server 3 (Dali)\n", "Linux", ESX, esxCheck},
+        {"ESX 4", "VMware ESX 4.0 (Kandinsky)\n", "Linux", ESX4, esxCheck},
+        {"ESX 4.1", "VMware ESX 4.1 (Kandinsky)\n", "Linux", ESX4_1, esxCheck},
+        {"ESXi", nullptr, "VMkernel", ESXi, esxiCheck},
+    };
+    ns.remove("/etc/redhat-release");
+    for (const auto& h : hosts) {
+        if (h.release != nullptr)
+            ns.putFile("/etc/vmware-release", h.release);
+        else
+            ns.remove("/etc/vmware-release");
+        host.kernelName = h.kernel;
+        for (bool running : {true, false}) {
+            SCOPED_TRACE(std::string(h.name) + (running ? ", running" : ", stopped"));
+            host.answer(h.check, running ? 0 : 1 << 8);
+            host.commands.clear();
+            logMark = KoltLogMessages(dir.file("KOLT_DBG.log")).size();
+
+            NewClient();
+            EXPECT_EQ(client->hostOsIndex, h.index);
+            EXPECT_TRUE(Contains(host.commands, h.check));
+            EXPECT_EQ(Contains(NewLog(), "usbarbitrator serice is running.. please stop it"), running);
+            if (running) {
+                EXPECT_EQ(client->getKOLTError(), KOLT_USBARBITRATORRUNNING);
+                EXPECT_EQ(client->ready, 0);
+                // No rules: neither copied nor reloaded.
+                EXPECT_FALSE(Exists(kRuleUsb));
+                EXPECT_FALSE(Exists(kRuleKave));
+                for (const std::string& command : host.commands)
+                    EXPECT_EQ(command.find("udev"), std::string::npos) << command;
+            } else {
+                EXPECT_EQ(client->getKOLTError(), KOLT_SUCCESS);
+                EXPECT_EQ(client->ready, 1);
+            }
+            client.reset();
+            ReleaseQRMIPMILibrary();
+        }
+    }
+}
+
 TEST_F(LifeCycleTest, DisabledStorageGives55WithoutSession)
 {
     tessa.SetAccessState(1);

@@ -141,6 +141,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailedAnswer{0x20, false, 0xD5, "beginSecureUpdate : pfnBeginSecureUpdate failed : Return Code - 0x00d5"},
         FailedAnswer{0x20, true, 0, "beginSecureUpdate : pfnBeginSecureUpdate failed : Return Code - 0x0000"},
         FailedAnswer{0x22, true, 0, "processSecureUpdate : pfnProcessSecureUpdate failed : Return Code - 0x0000"},
-        FailedAnswer{0x23, true, 0, ""}));
+        FailedAnswer{0x23, true, 0, ""},
+        // Overrun on every send: the request layer gives up without a busy
+        // answer and reports success, but the controller never took the
+        // request.
+        FailedAnswer{0x20, false, 0x10, "beginSecureUpdate : pfnBeginSecureUpdate failed : Return Code - 0x0010"},
+        FailedAnswer{0x22, false, 0x10,
+                     "processSecureUpdate : pfnProcessSecureUpdate failed : Return Code - 0x0010"},
+        FailedAnswer{0x23, false, 0x10, ""}));
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <new>
 
 #include "Md5Wrapper.h"
 #include "PartitionHostTest.h"
@@ -130,21 +131,27 @@ TEST_F(SignedUnzip, OnESXiTheDropBoxIsAtLeast32MiB)
 TEST_F(SignedUnzip, Failures)
 {
     enum Fault { EmptyQueue, AboveMaximum, ESXiOnGenerationZero, BeginRefused, NotMountable, CopyFails,
-                 ProcessRefused, EndRefused };
+                 SignatureCopyFails, PackageCopyFails, Unexpected, ProcessRefused, EndRefused };
     const struct {
         Fault fault;
         uint8_t error;
         const char* subs;   // the sub-commands sent
         const char* line;
+        bool document;      // "update.xml" written into the drop box
     } cases[] = {
-        {EmptyQueue, KOLT_INTERNALERROR, "", "No files queued for the copy"},
-        {AboveMaximum, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size."},
-        {ESXiOnGenerationZero, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size."},
-        {BeginRefused, KOLT_BEGINSECUREUPDATEFAILED, "20 ", "Begin Secure Update failed."},
-        {NotMountable, KOLT_PARTITIONUNREACHABLE, "20 23 ", "mountDynPartition did not succeed."},
-        {CopyFails, KOLT_PARTITIONUNREACHABLE, "20 23 ", "populateDynPart failed"},
-        {ProcessRefused, KOLT_PROCESSSECUREUPDATEFAILED, "20 22 23 ", "processSecureUpdate failed"},
-        {EndRefused, KOLT_ENDSECUREUPDATEFAILED, "20 22 23 ", "EndSecureUpdate Failed"},
+        {EmptyQueue, KOLT_INTERNALERROR, "", "No files queued for the copy", false},
+        {AboveMaximum, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size.", false},
+        {ESXiOnGenerationZero, KOLT_PAYLOADTOOLARGE, "", "Payload size exceeds Maximum Dynamic partition size.",
+         false},
+        {BeginRefused, KOLT_BEGINSECUREUPDATEFAILED, "20 ", "Begin Secure Update failed.", false},
+        {NotMountable, KOLT_PARTITIONUNREACHABLE, "20 23 ", "mountDynPartition did not succeed.", false},
+        {CopyFails, KOLT_PARTITIONUNREACHABLE, "20 23 ", "doCopy of Payload zip failed", false},
+        {SignatureCopyFails, KOLT_PARTITIONUNREACHABLE, "20 23 ", "doCopy of Signature file failed", false},
+        {PackageCopyFails, KOLT_PARTITIONUNREACHABLE, "20 23 ", "doCopy of Package XML file failed", false},
+        // An exception that is no KOLT number, once the update was begun.
+        {Unexpected, KOLT_INTERNALERROR, "20 23 ", "KOLT internal error", true},
+        {ProcessRefused, KOLT_PROCESSSECUREUPDATEFAILED, "20 22 23 ", "processSecureUpdate failed", true},
+        {EndRefused, KOLT_ENDSECUREUPDATEFAILED, "20 22 23 ", "EndSecureUpdate Failed", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
@@ -176,6 +183,16 @@ TEST_F(SignedUnzip, Failures)
         case CopyFails:
             host.answerPrefix("/bin/cp ", 1 << 8);
             break;
+        case SignatureCopyFails:
+            host.answerPrefix("/bin/cp /tmp/src/archive.zip.sig ", 1 << 8);
+            break;
+        case PackageCopyFails:
+            host.answerPrefix("/bin/cp package.xml ", 1 << 8);
+            break;
+        case Unexpected:
+            // The flush after the document.
+            host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); });
+            break;
         case ProcessRefused:
             tessa.ScriptCodes(0x22, {0xC1});
             break;
@@ -201,9 +218,29 @@ TEST_F(SignedUnzip, Failures)
         const Strings log(all.begin() + static_cast<long>(logLines), all.end());
         EXPECT_TRUE(Contains(log, "copyPayload failed"));
         EXPECT_TRUE(Contains(log, c.line));
+        EXPECT_EQ(Exists("/tmp/SECUPD/update.xml"), c.document);
         host.answerPrefix("mount ", 0);
         host.answerPrefix("/bin/cp ", RunInShell);
+        host.answerPrefix("/bin/cp /tmp/src/archive.zip.sig ", RunInShell);
+        host.answerPrefix("/bin/cp package.xml ", RunInShell);
+        host.answer("sync", 0);
     }
+}
+
+// The drop box comes off the host before the controller is told to take
+// the package from it.
+TEST_F(SignedUnzip, TheDropBoxIsUnmountedBeforeTheProcessRequest)
+{
+    QueueArchive("tes022/pkg/archive.zip");
+    size_t unmountedBeforeProcess = 0;
+    tessa.SetSubHandler(0x22, [&](const std::vector<uint8_t>&) {
+        unmountedBeforeProcess =
+            static_cast<size_t>(std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD"));
+        return SimIpmiReply();
+    });
+    ASSERT_TRUE(client->CompleteSignedUnzip()) << int(client->getKOLTError());
+    EXPECT_EQ(Subs(), "20 22 23 ");
+    EXPECT_GE(unmountedBeforeProcess, 1u);
 }
 
 // The direct copy: the queue into a new drop box, pass by pass, without a
@@ -263,6 +300,8 @@ TEST_F(DirectCopy, Failures)
         {"create refused", KOLT_DROPBOXCREATEFAILED, 0, 0, "create drop box failed"},
         {"copy fails", KOLT_PARTITIONUNREACHABLE, 1, 1, "populateDynPart failed"},
         {"detach refused", KOLT_DETACHFAILED, 1, 0, "DetachPartition failed"},
+        // An exception that is no KOLT number while the drop box is attached.
+        {"unexpected", KOLT_INTERNALERROR, 1, 1, "KOLT internal error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,6 +313,8 @@ TEST_F(DirectCopy, Failures)
             tessa.ScriptCodes(0x07, {0xC1});
         else if (c.error == KOLT_PARTITIONUNREACHABLE)
             host.answerPrefix("/bin/cp ", 1 << 8);
+        else if (c.error == KOLT_INTERNALERROR)
+            host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); });
         else
             tessa.ScriptCodes(0x06, {0xC1});
         const size_t detaches = Count(0x06);
@@ -286,6 +327,7 @@ TEST_F(DirectCopy, Failures)
         EXPECT_EQ(Count(0x08) - deletes, c.deletes);
         EXPECT_TRUE(Contains(Log(), c.line));
         host.answerPrefix("/bin/cp ", RunInShell);
+        host.answer("sync", 0);
         client->DeleteDropBox(0);
     }
 }

@@ -149,6 +149,32 @@ TEST_F(Orchestration, VCNeverReadyIs69After100PollsFiveSecondsApart)
     EXPECT_EQ(wrapper->rollbackMethod, 0);
 }
 
+// A VC service in use is there to take the package: the wait ends at
+// once, as for one that is ready. The empty list stops the run right after.
+TEST_F(Orchestration, VCInUseCountsAsAvailable)
+{
+    const struct {
+        std::vector<uint8_t> states;
+        std::vector<int> sleeps;
+    } cases[] = {
+        {{5}, {}},
+        {{0}, {}},
+        {{1, 5}, {5}},
+        {{2, 4, 5}, {5, 5}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.states));
+        tessa.SetVCStates(c.states);
+        NewWrapper();
+        message = "untouched";
+        EXPECT_EQ(Run({}), -1);
+        EXPECT_EQ(message, "Payload list is empty");
+        EXPECT_EQ(NewFrames(), std::vector<std::string>(c.states.size(), "30 A9 1E"));
+        EXPECT_EQ(host.sleeps, c.sleeps);
+        EXPECT_FALSE(Contains(NewLog(), "Not able to update.Please make the VC available"));
+    }
+}
+
 TEST_F(Orchestration, OlderMethodSkipsESXiHostsWithSuccess)
 {
     UpdRollbackWrapper& w = NewWrapper();

@@ -61,6 +61,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_digest;
     }
+    // The status poll's answer once the document matched its digest: 0
+    // (done) unless set, 3 for "staged, reboot required".
+    void setMatchedStatus(uint8_t status)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_matchedStatus = status;
+    }
 
 private:
     SimIpmiReply answer(const std::vector<uint8_t>& data)
@@ -88,7 +95,7 @@ private:
         case 0x08: {
             m_operations.push_back("status");
             const std::string document = readWholeFile(m_usb.backingFolder("SECUPD") + "/input_secupd.xml");
-            status = !document.empty() && sha256Of(document) == m_digest ? 0 : 38;
+            status = !document.empty() && sha256Of(document) == m_digest ? m_matchedStatus : 38;
             break;
         }
         case 0x02:
@@ -109,6 +116,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_operations;
     std::string m_digest;
+    uint8_t m_matchedStatus = 0;
 };
 
 // An older controller's side of the copy: the MD5 of "update.xml" arrives
@@ -332,6 +340,31 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
     road.insert(road.end(), 8, "single 16");
     road.insert(road.end(), {"single 8", "single 2", "delete", "end session"});
     EXPECT_EQ(RoadFrames(), road);
+}
+
+// "Staged, reboot required" in answer to the status poll after the
+// hand-over: the copy stands, the stage command follows, and only then the
+// drop box goes.
+TEST_F(RollbackRoad, AStatusOfStagedRebootRequiredGoesOnToTheStage)
+{
+    ExposeDropBox();
+    staging.setMatchedStatus(3);
+    EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(workDir.read("debug_update.log")
+                  .find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 0"),
+              std::string::npos)
+        << exeDir.read("KOLT_DBG.log");
+    const std::vector<std::string> operations = staging.operations();
+    ASSERT_GE(operations.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(operations.end() - 2, operations.end()),
+              (std::vector<std::string>{"status", "stage"}));
+    EXPECT_EQ(readWholeFile(stagedDir.path() + "/package/fw.bin"), exeDir.read("payload/fw.bin"));
+    const std::vector<std::string> road = RoadFrames();
+    ASSERT_GE(road.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(road.end() - 4, road.end()),
+              (std::vector<std::string>{"single 8", "single 2", "delete", "end session"}));
+    EXPECT_TRUE(tessa.DynamicPartitions().empty());
 }
 
 // A document the controller finds altered is no staged package: the copy

@@ -643,6 +643,24 @@ void detachDropBox(secureTessa& client)
     TESSA_LOG("DetachPartition succeeded");
 }
 
+// Detaches the drop box (which unmounts it on the host) and deletes it on
+// the controller, each as asked.
+void releaseDropBox(secureTessa& client, bool detach, bool remove)
+{
+    if (detach) {
+        if (client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
+            TESSA_LOG("DetachPartition succeeded");
+        else
+            TESSA_LOG("DetachPartition Failed");
+    }
+    if (remove) {
+        if (client.DeleteDropBox(0))
+            TESSA_LOG("DeleteDropBox succeeded");
+        else
+            TESSA_LOG("DeleteDropBox Failed");
+    }
+}
+
 // The clean-up of a failed copy: the drop box goes when nothing more can
 // come of it; after a failed detach it stays for the next run to remove.
 void cleanUpFailedCopy(secureTessa& client, unsigned char error, bool waveC)
@@ -664,17 +682,33 @@ void cleanUpFailedCopy(secureTessa& client, unsigned char error, bool waveC)
     default:
         break;
     }
-    if (detach) {
-        if (client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
-            TESSA_LOG("DetachPartition succeeded");
-        else
-            TESSA_LOG("DetachPartition Failed");
+    releaseDropBox(client, detach, remove);
+}
+
+// How far a copy transaction got with its drop box.
+struct DropBoxState {
+    bool exists = false;     // created and not yet deleted
+    bool attached = false;   // an attach was asked for and no detach followed
+};
+
+// A failure that is no KOLT number (memory running out between two steps):
+// 31, and whatever the drop box still holds on to is given up as after a
+// failed pass, so that nothing stays attached, mounted or on the controller
+// until the next run. Nothing leaves this.
+void failUnexpectedly(secureTessa& client, const DropBoxState& box, const char* exitLine)
+{
+    client.storeErrorInfo(KOLT_INTERNALERROR);
+    try {
+        TESSA_LOG("copyPayload failed");
+        TESSA_LOG("KOLT internal error");
+    } catch (...) {
     }
-    if (remove) {
-        if (client.DeleteDropBox(0))
-            TESSA_LOG("DeleteDropBox succeeded");
-        else
-            TESSA_LOG("DeleteDropBox Failed");
+    try {
+        if (box.exists)
+            releaseDropBox(client, box.attached, true);
+        if (exitLine != nullptr)
+            TESSA_LOG(exitLine);
+    } catch (...) {
     }
 }
 
@@ -684,6 +718,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
 {
     TESSA_LOG("Entering CompleteCopyFileWaveCPlus");
     std::unique_ptr<std::ostringstream> document;
+    DropBoxState box;
     try {
         if (cfgEntries.empty()) {
             // No document, so nothing to hand over.
@@ -696,10 +731,12 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
         unsigned int granted = 0;
         if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
             throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        box.exists = true;
         TESSA_LOG("CreateDropBox succeeded");
 
         std::string hash;
         unsigned long index = 0;
+        box.attached = true;
         const std::string mountPoint = attachDropBox(*this);
 
         clearEarlierPasses(cfgEntries, index, mountPoint);
@@ -726,6 +763,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
         flushDropBox(mountPoint);
         document.reset();
         detachDropBox(*this);
+        box.attached = false;
 
         if (digest != DIGEST_GPG) {
             if (!SecureTessaCopyWaveCPlus(session, hash, digest)) {
@@ -750,10 +788,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
         TESSA_LOG("copyPayload failed");
         cleanUpFailedCopy(*this, error, true);
     } catch (...) {
-        storeErrorInfo(KOLT_INTERNALERROR);
-        TESSA_LOG("copyPayload failed");
-        TESSA_LOG("KOLT internal error");
-        TESSA_LOG("Exiting CompleteCopyFileWaveCPlus");
+        failUnexpectedly(*this, box, "Exiting CompleteCopyFileWaveCPlus");
     }
     l_state = 0;
     return false;
@@ -762,6 +797,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
 bool secureTessa::CompleteCopyFile()
 {
     std::unique_ptr<std::ostringstream> document;
+    DropBoxState box;
     try {
         if (cfgEntries.empty()) {
             TESSA_LOG("No files queued for the copy");
@@ -773,6 +809,7 @@ bool secureTessa::CompleteCopyFile()
         unsigned int granted = 0;
         if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
             throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        box.exists = true;
         TESSA_LOG("CreateDropBox succeeded");
 
         static md5wrapper hasher;
@@ -780,6 +817,7 @@ bool secureTessa::CompleteCopyFile()
         while (index < cfgEntries.size()) {
             document.reset(new std::ostringstream);
             AddCfgHdr(document.get());
+            box.attached = true;
             const std::string mountPoint = attachDropBox(*this);
 
             clearEarlierPasses(cfgEntries, index, mountPoint);
@@ -796,6 +834,7 @@ bool secureTessa::CompleteCopyFile()
             flushDropBox(mountPoint);
             document.reset();
             detachDropBox(*this);
+            box.attached = false;
             if (!SecureTessaCopy(session, hash, 0)) {
                 TESSA_LOG("SecureTessaCopy failed");
                 throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
@@ -807,6 +846,7 @@ bool secureTessa::CompleteCopyFile()
             TESSA_LOG("DeleteDropBox Failed");
             throw static_cast<unsigned char>(KOLT_DELETEDROPBOXFAILED);
         }
+        box.exists = false;
         TESSA_LOG("DeleteDropBox succeeded");
         if (!VerifyCopyFiles()) {
             TESSA_LOG("Copy verification Failed");
@@ -820,9 +860,7 @@ bool secureTessa::CompleteCopyFile()
         TESSA_LOG("copyPayload failed");
         cleanUpFailedCopy(*this, error, false);
     } catch (...) {
-        storeErrorInfo(KOLT_INTERNALERROR);
-        TESSA_LOG("copyPayload failed");
-        TESSA_LOG("KOLT internal error");
+        failUnexpectedly(*this, box, nullptr);
     }
     l_state = 0;
     return false;
@@ -960,6 +998,16 @@ std::string leadingFolder(const std::string& destination)
     return separator == std::string::npos ? std::string() : destination.substr(0, separator + 1);
 }
 
+// Ends a secure update that a failure left open; the controller takes its
+// drop box back.
+void endOpenSecureUpdate(secureTessa& client)
+{
+    if (client.endSecureUpdate(client.session))
+        TESSA_LOG("EndSecureUpdate succeeded");
+    else
+        TESSA_LOG("EndSecureUpdate Failed");
+}
+
 } // namespace
 
 bool secureTessa::populateDynPart(std::ostringstream* document)
@@ -1005,6 +1053,8 @@ bool secureTessa::CompleteSignedUnzip()
     TESSA_LOG("CompleteSighnedUnzip Started");
     static md5wrapper hasher;
     std::unique_ptr<std::ostringstream> document;
+    // Once begun, the update holds the controller's drop box until it ends.
+    bool begun = false;
     try {
         // Nothing to unpack: the controller is not asked to begin at all.
         if (cfgEntries.empty()) {
@@ -1020,6 +1070,7 @@ bool secureTessa::CompleteSignedUnzip()
             TESSA_LOG("Begin Secure Update failed.");
             throw static_cast<unsigned char>(KOLT_BEGINSECUREUPDATEFAILED);
         }
+        begun = true;
 
         document.reset(new std::ostringstream);
         AddCfgHdr(document.get());
@@ -1050,6 +1101,7 @@ bool secureTessa::CompleteSignedUnzip()
             TESSA_LOG("processSecureUpdate failed");
             throw static_cast<unsigned char>(KOLT_PROCESSSECUREUPDATEFAILED);
         }
+        begun = false;
         if (!endSecureUpdate(session)) {
             TESSA_LOG("EndSecureUpdate Failed");
             throw static_cast<unsigned char>(KOLT_ENDSECUREUPDATEFAILED);
@@ -1062,17 +1114,18 @@ bool secureTessa::CompleteSignedUnzip()
         TESSA_LOG("copyPayload failed");
         document.reset();
         // The update was begun and is still open: close it.
-        if (error == KOLT_PARTITIONUNREACHABLE || error == KOLT_PROCESSSECUREUPDATEFAILED) {
-            if (endSecureUpdate(session))
-                TESSA_LOG("EndSecureUpdate succeeded");
-            else
-                TESSA_LOG("EndSecureUpdate Failed");
-        }
+        if (error == KOLT_PARTITIONUNREACHABLE || error == KOLT_PROCESSSECUREUPDATEFAILED)
+            endOpenSecureUpdate(*this);
     } catch (...) {
         storeErrorInfo(KOLT_INTERNALERROR);
-        TESSA_LOG("copyPayload failed");
-        TESSA_LOG("KOLT internal error");
         document.reset();
+        try {
+            TESSA_LOG("copyPayload failed");
+            TESSA_LOG("KOLT internal error");
+            if (begun)
+                endOpenSecureUpdate(*this);
+        } catch (...) {
+        }
     }
     l_state = 0;
     return false;
@@ -1082,6 +1135,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
 {
     TESSA_LOG("Entering copyPayloadtoDynamicPartition");
     std::unique_ptr<std::ostringstream> document;
+    DropBoxState box;
     try {
         const unsigned int requested = static_cast<unsigned int>(std::min(
             withESXiMinimum(payloadBytesOf(cfgEntries, 0), hostOsIndex), dropBoxCeiling(maxDropBoxBytes)));
@@ -1089,6 +1143,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
         unsigned int granted = 0;
         if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
             throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+        box.exists = true;
         TESSA_LOG("CreateDropBox succeeded");
 
         const unsigned long count = cfgEntries.size();
@@ -1096,6 +1151,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
         while (index < count) {
             document.reset(new std::ostringstream);
             AddCfgHdr(document.get());
+            box.attached = true;
             const std::string mountPoint = attachDropBox(*this);
 
             clearEarlierPasses(cfgEntries, index, mountPoint);
@@ -1111,6 +1167,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
             flushDropBox(mountPoint);
             document.reset();
             detachDropBox(*this);
+            box.attached = false;
         }
         l_state = 0;
         TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
@@ -1120,10 +1177,7 @@ bool secureTessa::copyPayloadtoDynamicPartition()
         TESSA_LOG("copyPayload failed");
         cleanUpFailedCopy(*this, error, true);
     } catch (...) {
-        storeErrorInfo(KOLT_INTERNALERROR);
-        TESSA_LOG("copyPayload failed");
-        TESSA_LOG("KOLT internal error");
-        TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
+        failUnexpectedly(*this, box, "Exiting copyPayloadtoDynamicPartition");
     }
     l_state = 0;
     return false;
