@@ -221,6 +221,22 @@ TEST_F(AddNFileTest, NoComponentIdRefusesEveryCall)
     EXPECT_EQ(Attaches(), 0u);
 }
 
+// An id that cannot be one folder name counts as none: nothing is queued
+// under it and "TES022" is not even attached.
+TEST_F(AddNFileTest, ComponentIdThatIsNoFolderNameRefusesEveryCall)
+{
+    std::ofstream("package.xml") << "<SoftwareComponent vendorVersion=\"A00\"><SupportedDevices>"
+                                    "<Device componentID=\"../victim\"/></SupportedDevices></SoftwareComponent>";
+    for (const char* path : {"/tmp/pkg/a.bin", "/tmp/pkg/b.bin"}) {
+        SCOPED_TRACE(path);
+        client->storeErrorInfo(0);
+        EXPECT_FALSE(client->AddNFile(path));
+        EXPECT_EQ(client->getKOLTError(), KOLT_NOPACKAGEIDENTITY);
+    }
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_EQ(Attaches(), 0u);
+}
+
 TEST_F(AddNFileTest, FailedSetupsDetachAndReport)
 {
     enum Fault { UsbUnavailable, OnlyPrevious, NoTransaction };
