@@ -207,17 +207,26 @@ TEST_F(AddNFileTest, AttachFailureThenTheNextCallQueuesAtOnce)
 }
 
 // Without a component id there is no folder to queue into: every call of
-// the transaction is refused, none queues "tes022//current/...".
+// the transaction is refused, none queues "tes022//current/...". An id that
+// cannot be one folder name counts as none, and "TES022" is not even
+// attached for it.
 TEST_F(AddNFileTest, NoComponentIdRefusesEveryCall)
 {
-    std::ofstream("package.xml") << "<SoftwareComponent vendorVersion=\"A00\"/>";
-    for (const char* path : {"/tmp/pkg/a.bin", "/tmp/pkg/b.bin"}) {
-        SCOPED_TRACE(path);
-        client->storeErrorInfo(0);
-        EXPECT_FALSE(client->AddNFile(path));
-        EXPECT_EQ(client->getKOLTError(), KOLT_NOPACKAGEIDENTITY);
+    for (const char* package : {"<SoftwareComponent vendorVersion=\"A00\"/>",
+                                "<SoftwareComponent vendorVersion=\"A00\"><SupportedDevices>"
+                                "<Device componentID=\"../victim\"/></SupportedDevices></SoftwareComponent>"}) {
+        SCOPED_TRACE(package);
+        client->EndCopyFile();
+        ASSERT_TRUE(client->StartCopyFile());
+        std::ofstream("package.xml") << package;
+        for (const char* path : {"/tmp/pkg/a.bin", "/tmp/pkg/b.bin"}) {
+            SCOPED_TRACE(path);
+            client->storeErrorInfo(0);
+            EXPECT_FALSE(client->AddNFile(path));
+            EXPECT_EQ(client->getKOLTError(), KOLT_NOPACKAGEIDENTITY);
+        }
+        EXPECT_TRUE(client->cfgEntries.empty());
     }
-    EXPECT_TRUE(client->cfgEntries.empty());
     EXPECT_EQ(Attaches(), 0u);
 }
 

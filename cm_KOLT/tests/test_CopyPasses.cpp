@@ -52,6 +52,60 @@ TEST_F(CopyPassTest, CommandsOfEachCopy)
     EXPECT_TRUE(Contains(Log(), "Cmd: /bin/mkdir -p /tmp/SECUPD/payload > /dev/null 2>&1"));
 }
 
+// A destination with a ".." component would put root's copy outside the
+// drop box: nothing runs and the copy fails, whatever the mode. A ".." as
+// the partition's own component is dropped like any first component.
+TEST_F(CopyPassTest, DestinationsThatLeaveTheDropBoxRunNothing)
+{
+    host.answerOthers(0);
+    const struct {
+        std::string destination;
+        exmlMode mode;
+        bool refused;
+    } cases[] = {
+        {"tes022/../victim/current/fw.bin", filecopy, true},
+        {"tes022/1234/../../etc/fw.bin", filecopy, true},
+        {"tes022/1234/current/..", filecopy, true},
+        {"tes022/..", dirmake, true},
+        {"/payload/../../x", dirmake, true},
+        {"tes022/a/../b", signedunzip, true},
+        {"../payload/fw.bin", filecopy, false},
+        {"tes022/..a/b../c..d/fw.bin", filecopy, false},
+        {"tes022/.../fw.bin", filecopy, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.destination);
+        host.take();
+        const int status = doCopy("/tmp/SECUPD/", c.destination, "/opt/pkg/fw.bin", c.mode);
+        if (c.refused) {
+            EXPECT_LT(status, 0);
+            EXPECT_TRUE(host.take().empty());
+            EXPECT_TRUE(Contains(Log(), "doCopy refused: destination leaves the drop box: " + c.destination));
+        } else {
+            EXPECT_EQ(status, 0);
+            EXPECT_FALSE(host.take().empty());
+        }
+    }
+}
+
+TEST_F(CopyPassTest, APassWithADestinationLeavingTheDropBoxFails)
+{
+    const std::string source = Source("fw.bin", 10);
+    Queue(filecopy, source, "tes022/../outside.bin", 10);
+    for (bool waveC : {false, true}) {
+        SCOPED_TRACE(waveC);
+        std::ostringstream doc;
+        unsigned long index = 0;
+        EXPECT_FALSE(waveC ? client->populateDynPartWaveCPlus(box, &doc, index, kCapacity)
+                           : client->populateDynPart(box, &doc, index, kCapacity));
+        EXPECT_EQ(doc.str(), "");
+        EXPECT_EQ(client->cfgEntries[0].splitState, 0);
+    }
+    struct stat info;
+    EXPECT_NE(::stat((dir.path() + "/outside.bin").c_str(), &info), 0);
+    EXPECT_TRUE(Contains(Log(), "doCopy failed"));
+}
+
 TEST_F(CopyPassTest, QuotedPathsReachTheShellWhole)
 {
     const std::string source = Source("it's a $(file).bin", 300);

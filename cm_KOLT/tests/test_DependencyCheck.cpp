@@ -264,7 +264,8 @@ TEST_F(DependencyCheck, OnESXiTheDropBoxIsStillOneMegabyte)
 namespace {
 
 enum DepFault { DepNoSession, QueryTypeWithoutSession, DepCreateRefused, DepFirstAttach, DepSecondAttach,
-                DepFirstDetach, DepHandOver, DepDeleteRefused, DepLabelLost, DepNoAnswer, CopyFails, UsbBlocked };
+                DepFirstDetach, DepHandOver, DepDeleteRefused, DepLabelLost, DepNoAnswer, CopyFails, UsbBlocked,
+                DepRequestUnwritable, DepAnswerTooLarge };
 
 struct DepFailure {
     const char* name;
@@ -293,6 +294,12 @@ const DepFailure kDepFailures[] = {
     {"CopyFails", CopyFails, KOLT_INTERNALERROR, {"07", "05", "06", "08"}, "doCopy failed"},
     // Not thrown on: the drop box goes and the call fails.
     {"UsbBlocked", UsbBlocked, KOLT_USBBLOCKLISTED, {"07", "08"}, "USB Blocklisted. Update failure"},
+    // A request that did not reach the drop box is this side's write error;
+    // no digest is handed over.
+    {"RequestUnwritable", DepRequestUnwritable, KOLT_PARTITIONUNREACHABLE, {"07", "05", "06", "08"},
+     "Opening /tmp/SECUPD/update.xml failed: Too many levels of symbolic links (errno 40)"},
+    {"AnswerTooLarge", DepAnswerTooLarge, KOLT_NOANSWERDOCUMENT, kWholeExchange,
+     "output.xml is larger than the drop box (1048576 bytes)"},
 };
 
 } // namespace
@@ -322,6 +329,12 @@ TEST_P(DependencyCheckFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
         host.answer(parthost::kUsbLoaded, 256);
         host.answer("modprobe usb_storage  > /dev/null 2>&1", 256);
         break;
+    case DepRequestUnwritable:
+        ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+        writeHere("/tmp/victim", "precious");
+        ASSERT_EQ(::symlink("/tmp/victim", "/tmp/SECUPD/update.xml"), 0);
+        break;
+    case DepAnswerTooLarge: dropBox.SetAnswer(std::string(1048577, 'x')); break;
     }
     EXPECT_EQ(Check(false, mode), "kept");
     EXPECT_EQ(client->getKOLTError(), c.error);
@@ -331,6 +344,10 @@ TEST_P(DependencyCheckFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
     EXPECT_TRUE(Contains(log, "doDepCheck failed"));
     if (c.steps.empty()) {
         EXPECT_FALSE(Contains(log, "DeleteDropBox Failed."));
+    }
+    if (c.fault == DepRequestUnwritable) {
+        EXPECT_EQ(readWholeFile("/tmp/victim"), "precious");
+        EXPECT_TRUE(Requests().empty());
     }
 }
 

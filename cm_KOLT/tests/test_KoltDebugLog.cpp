@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
 
 #include "KoltTestSupport.h"
+#include "OpenDescriptors.h"
 
 namespace {
 
@@ -106,6 +112,75 @@ TEST(KoltDebugLog, MarkerRemovedAfterStartKeepsTheLogOnUntilTheClientGoes)
     const std::string text = dir.read("KOLT_DBG.log");
     EXPECT_NE(text.find("B.cpp:2: still logged"), std::string::npos);
     EXPECT_EQ(text.find("dropped"), std::string::npos);
+}
+
+// The log lies in a working directory others may write to, and the run is
+// root's: nothing planted at its name is written through. The log stays off
+// and the client works on.
+TEST(KoltDebugLog, PlantedNamesAreNotWrittenThroughAndLeaveTheLogOff)
+{
+    TempDir dir;
+    dir.write("zordebuglog", "");
+    dir.write("victim", "precious");
+    OfflineClientHost offline;
+    const struct {
+        const char* name;
+        std::function<int()> plant;
+    } cases[] = {
+        {"link", [&] { return symlink(dir.file("victim").c_str(), dir.file("KOLT_DBG.log").c_str()); }},
+        {"dangling link", [&] { return symlink(dir.file("nowhere").c_str(), dir.file("KOLT_DBG.log").c_str()); }},
+        {"hard link", [&] { return link(dir.file("victim").c_str(), dir.file("KOLT_DBG.log").c_str()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("KOLT_DBG.log").c_str());
+        ASSERT_EQ(c.plant(), 0);
+        {
+            secureTessa client;
+            EXPECT_FALSE(bTessaDebugLog);
+            logTessaMsg("A.cpp", 1, "not written");
+            EXPECT_EQ(client.getKOLTError(), KOLT_IPMILIBINITFAILED);
+        }
+        EXPECT_EQ(dir.read("victim"), "precious");
+        EXPECT_FALSE(dir.exists("nowhere"));
+    }
+    // A regular file of its own at the name is taken again.
+    std::remove(dir.file("KOLT_DBG.log").c_str());
+    {
+        secureTessa client;
+        EXPECT_TRUE(bTessaDebugLog);
+    }
+    EXPECT_NE(dir.read("KOLT_DBG.log").find("Debug message logging started."), std::string::npos);
+}
+
+// The client runs mount, cp, rm and more while its log is open: none of
+// them inherits it.
+TEST(KoltDebugLog, LogDescriptorIsCloseOnExec)
+{
+    TempDir dir;
+    dir.write("zordebuglog", "");
+    OfflineClientHost offline;
+    secureTessa client;
+    ASSERT_TRUE(bTessaDebugLog);
+    const std::vector<int> fds = DescriptorsOpenOn(dir.file("KOLT_DBG.log"));
+    ASSERT_EQ(fds.size(), 1u);
+    EXPECT_TRUE(IsCloseOnExec(fds[0]));
+}
+
+// Every line goes to the end of the file, also after someone else wrote to
+// it meanwhile.
+TEST(KoltDebugLog, LinesAreAppendedAfterWhatOthersWrote)
+{
+    TempDir dir;
+    dir.write("zordebuglog", "");
+    OfflineClientHost offline;
+    secureTessa client;
+    std::ofstream(dir.file("KOLT_DBG.log"), std::ios::app) << "written by another process\n";
+    logTessaMsg("A.cpp", 1, "after it");
+    const std::vector<std::string> lines = Lines(dir.read("KOLT_DBG.log"));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "written by another process");
+    EXPECT_NE(lines.back().find("A.cpp:1: after it"), std::string::npos);
 }
 
 TEST(KoltDebugLog, FileNameIsThePartAfterTheLastSlash)

@@ -218,3 +218,75 @@ TEST_F(PackageIdentity, DocumentsHeldElsewhereStayUsable)
     EXPECT_STREQ(reinterpret_cast<const char*>(still), "B01");
     xmlFree(still);
 }
+
+// The component id becomes a folder name on the firmware-image partition and
+// text of the controller's request document: an id that is not one plain
+// folder name is skipped like a Device without an id. The ids are written as
+// the attribute text of the document (character references included).
+TEST_F(PackageIdentity, OnlyIdsThatNameOneFolderCount)
+{
+    const struct {
+        const char* attribute;
+        bool usable;
+    } cases[] = {
+        {"108301", true},
+        {"000042", true},
+        {"abc", true},
+        {"A-1_b.2", true},
+        {"...", true},
+        {".hidden", true},
+        {"x..y", true},
+        {"a b", true},
+        {"&#xE9;t&#xE9;", true},
+        {".", false},
+        {"..", false},
+        {"../victim", false},
+        {"a/b", false},
+        {"/1234", false},
+        {"1234/", false},
+        {"a\\b", false},
+        {"..\\victim", false},
+        {"12&#10;34", false},
+        {"&#9;1234", false},
+        {"1234&#13;", false},
+        {"12&#127;", false},
+        {"&lt;Mode&gt;", false},
+        {"a&amp;b", false},
+        {"&quot;1234", false},
+        {"1&quot;/&gt;&lt;Mode&gt;dirdelete&lt;/Mode&gt;&lt;x a=&quot;", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attribute);
+        work.write("package.xml",
+                   package(std::string("<SupportedDevices><Device componentID=\"") + c.attribute +
+                           "\"/></SupportedDevices>"));
+        client->storeErrorInfo(0);
+        log.skipToEnd();
+        std::string id = "unchanged";
+        EXPECT_EQ(client->get_comp_id(id), c.usable);
+        if (c.usable) {
+            EXPECT_NE(id, "unchanged");
+            EXPECT_EQ(client->getKOLTError(), 0);
+        } else {
+            EXPECT_EQ(id, "unchanged");
+            EXPECT_EQ(client->getKOLTError(), 53);
+            EXPECT_EQ(messages().back(), "Did not find SupportedDevices or Device or componentID");
+        }
+    }
+}
+
+TEST_F(PackageIdentity, AnUnusableIdNeverWinsOverAUsableOne)
+{
+    // Read as numbers, both unusable ids would be smaller than 108301.
+    work.write("package.xml",
+               package("<SupportedDevices><Device componentID=\"108301\"/>"
+                       "<Device componentID=\"../victim\"/>"
+                       "<Device componentID=\"1&quot;&gt;&#10;x\"/></SupportedDevices>"));
+    std::string id;
+    ASSERT_TRUE(client->get_comp_id(id));
+    EXPECT_EQ(id, "108301");
+    EXPECT_EQ(messages(), (Lines{"Getting component id from package.xml", "Found comp id:", "108301", "Found comp id:",
+                                 "componentID is no folder name, skipped: [../victim]", "Found comp id:",
+                                 "componentID is no folder name, skipped: [1\">\\x0Ax]", "List of ComponentIds:",
+                                 "108301", "Smallest ComponentId:108301"}));
+}

@@ -2,9 +2,16 @@
 // exchange through a drop box of its own (size, request, digest, answer,
 // clean-up) and what each failure leaves behind.
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "DropBoxQueryTest.h"
+#include "OpenDescriptors.h"
 
 using Strings = std::vector<std::string>;
 
@@ -99,6 +106,30 @@ TEST_F(QueryVCL, CurrentRecordsAreAskedThroughAFreshOneMegabyteDropBox)
     EXPECT_TRUE(Contains(log, "QueryVCL succeeded"));
 }
 
+TEST_F(QueryVCL, TheRequestIsClosedBeforeAnyCommandRuns)
+{
+    std::vector<size_t> open;
+    host.answer("sync", [&open](const std::string&) {
+        open.push_back(DescriptorsOpenOn("/tmp/SECUPD/update.xml").size());
+        return 0;
+    });
+    std::stringstream out;
+    ASSERT_TRUE(client->QueryVCL(out, vcl_query_current_records));
+    ASSERT_FALSE(open.empty());
+    EXPECT_EQ(open, std::vector<size_t>(open.size(), 0));
+}
+
+// The answer lies in the drop box: one larger than the drop box the call
+// was granted is refused, not read.
+TEST_F(QueryVCL, AnAnswerUpToTheGrantedSizeIsReadWhole)
+{
+    const std::string whole(1048576, 'x');   // 32 units of 32 KiB
+    dropBox.SetAnswer(whole);
+    std::stringstream out;
+    ASSERT_TRUE(client->QueryVCL(out, vcl_query_current_records));
+    EXPECT_EQ(out.str(), whole);
+}
+
 TEST_F(QueryVCL, HistoryAndEventRecordsNameTheirMode)
 {
     for (exmlMode mode : {vcl_query_history_records, vcl_query_event_records}) {
@@ -142,7 +173,7 @@ TEST_F(QueryVCL, OnESXiTheDropBoxIs32Megabytes)
 namespace {
 
 enum QueryFault { NoSession, Mode11, Mode15, Mode0, CreateRefused, FirstAttach, SecondAttach, FirstDetach,
-                  SecondDetach, HandOver, DeleteRefused, LabelLost, NoAnswer };
+                  SecondDetach, HandOver, DeleteRefused, LabelLost, NoAnswer, AnswerTooLarge };
 
 struct QueryFailure {
     const char* name;
@@ -170,6 +201,8 @@ const QueryFailure kQueryFailures[] = {
      {"07", "05", "06", "09", "09", "09", "09", "09", "05", "06", "08", "08"}, "Delete Drop Box Failed."},
     {"LabelLost", LabelLost, KOLT_PARTITIONUNREACHABLE, kWholeExchange, "DynamicPartition volumeLabel empty"},
     {"NoAnswer", NoAnswer, KOLT_NOANSWERDOCUMENT, kWholeExchange, "Output.xml file does NOT exist"},
+    {"AnswerTooLarge", AnswerTooLarge, KOLT_NOANSWERDOCUMENT, kWholeExchange,
+     "output.xml is larger than the drop box (1048576 bytes)"},
 };
 
 } // namespace
@@ -194,6 +227,7 @@ TEST_P(QueryVCLFailure, StoresItsNumberAndUndoesOnlyWhatTheCallDid)
     case DeleteRefused: tessa.ScriptCodes(0x08, {0xC1}); break;
     case LabelLost: dropBox.SetOnRequest([] { tessaPartInfo[0].volumeLabel.clear(); }); break;
     case NoAnswer: dropBox.SetAnswers(false); break;
+    case AnswerTooLarge: dropBox.SetAnswer(std::string(1048577, 'x')); break;
     }
     std::stringstream out;
     out << "kept";
@@ -238,3 +272,67 @@ TEST_F(QueryVCL, UsbStorageBlockedIsThrownToTheCallerAndTheDropBoxStays)
     EXPECT_TRUE(Contains(log, "USB Blocklisted. Update failure"));
     EXPECT_TRUE(Contains(log, "QueryVCL failed with error code: 65"));
 }
+
+// A request that does not reach the drop box whole is a write error of this
+// side (27): the controller is never handed a digest, and the drop box is
+// detached and deleted. A link planted at the request's name is not
+// followed.
+namespace {
+
+struct UnwritableRequest {
+    const char* name;
+    std::function<void()> arrange;
+    const char* line;
+};
+
+const UnwritableRequest kUnwritableRequests[] = {
+    {"PlantedLink",
+     [] {
+         ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+         std::ofstream("/tmp/victim") << "precious";
+         ASSERT_EQ(::symlink("/tmp/victim", "/tmp/SECUPD/update.xml"), 0);
+     },
+     "Opening /tmp/SECUPD/update.xml failed: Too many levels of symbolic links (errno 40)"},
+    {"DiskFull",
+     [] {
+         ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+         ASSERT_EQ(::mount("zagofull", "/tmp/SECUPD", "tmpfs", 0, "size=4k,mode=0755"), 0) << std::strerror(errno);
+         std::ofstream("/tmp/SECUPD/filler") << std::string(4096, 'f');
+     },
+     "Writing /tmp/SECUPD/update.xml failed: No space left on device (errno 28)"},
+    {"ReadOnly",
+     [] {
+         ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+         ASSERT_EQ(::mount("zagoro", "/tmp/SECUPD", "tmpfs", MS_RDONLY, "size=64k,mode=0755"), 0)
+             << std::strerror(errno);
+     },
+     "Opening /tmp/SECUPD/update.xml failed: Read-only file system (errno 30)"},
+};
+
+} // namespace
+
+class QueryVCLUnwritableRequest : public DropBoxQueryTest, public testing::WithParamInterface<UnwritableRequest> {};
+
+TEST_P(QueryVCLUnwritableRequest, IsAWriteErrorAndNothingIsHandedOver)
+{
+    const UnwritableRequest& c = GetParam();
+    c.arrange();
+    if (HasFatalFailure())
+        return;
+    std::stringstream out;
+    out << "kept";
+    EXPECT_FALSE(client->QueryVCL(out, vcl_query_current_records));
+    EXPECT_EQ(client->getKOLTError(), KOLT_PARTITIONUNREACHABLE);
+    EXPECT_EQ(exchangeSteps(), (Strings{"07", "05", "06", "08"}));
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(out.str(), "kept");
+    EXPECT_EQ(readWholeFile("/tmp/victim"), c.name == std::string("PlantedLink") ? "precious" : "");
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, c.line));
+    EXPECT_TRUE(Contains(log, "QueryVCL failed with error code: 27"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, QueryVCLUnwritableRequest, testing::ValuesIn(kUnwritableRequests),
+                         [](const testing::TestParamInfo<UnwritableRequest>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -171,27 +171,40 @@ TEST_F(RollbackDocuments, EarlierDocumentsAreReplacedWhole)
 }
 
 // Quotes, ampersands and '<' in the texts put into attributes are written as
-// references, so that the controller reads back exactly the text given.
+// references, so that the controller reads back exactly the text given. (A
+// component id holding them is refused before any document is written.)
 TEST_F(RollbackDocuments, AttributeTextsAreEscaped)
 {
-    dir.write("package.xml", RollbackPackage("12&amp;3"));
+    dir.write("package.xml", RollbackPackage("1234"));
     const std::string category = "A\"B&C<D";
     const std::string file = "/opt/a \"b\"&<c>.bin";
     EXPECT_EQ(wrapper->createComponentIdFile(category, file, out), 0);
     EXPECT_EQ(wrapper->createSSIBUpdateFile(file, out, category), 0);
 
-    const std::string component = readWholeFile(out + "/12&3.xml");
+    const std::string component = readWholeFile(out + "/1234.xml");
     EXPECT_NE(component.find("<Wrapper name=\"A&quot;B&amp;C&lt;D\" filePathName=\"/opt/a &quot;b&quot;&amp;&lt;c>.bin\""),
               std::string::npos)
         << component;
     EXPECT_EQ(parsedAttribute(component, "Wrapper", "name"), category);
     EXPECT_EQ(parsedAttribute(component, "Wrapper", "filePathName"), file);
-    EXPECT_EQ(parsedAttribute(component, "Device", "componentID"), "12&3");
+    EXPECT_EQ(parsedAttribute(component, "Device", "componentID"), "1234");
 
     const std::string task = readWholeFile(out + "/ssibinput.xml");
     EXPECT_EQ(parsedAttribute(task, "Record", "cmd"),
-              file + " /u frmw:\\12&3\\12&3.xml ramfs:\\output.xml");
-    EXPECT_EQ(Queue(), (Strings{"1 " + out + "/12&3.xml -> tes022/12&3/12&3.xml", "9 " + out + "/ssibinput.xml -> "}));
+              file + " /u frmw:\\1234\\1234.xml ramfs:\\output.xml");
+    EXPECT_EQ(Queue(), (Strings{"1 " + out + "/1234.xml -> tes022/1234/1234.xml", "9 " + out + "/ssibinput.xml -> "}));
+}
+
+// The id names the document's file and its folder on "TES022": one that
+// cannot be one folder name writes nothing anywhere.
+TEST_F(RollbackDocuments, AComponentIdThatIsNoFolderNameWritesNoDocument)
+{
+    dir.write("package.xml", RollbackPackage("../victim"));
+    EXPECT_EQ(wrapper->createComponentIdFile("BIOS", kFile, out), KOLT_NOPACKAGEIDENTITY);
+    EXPECT_EQ(wrapper->createSSIBUpdateFile(kFile, out, "BIOS"), KOLT_NOPACKAGEIDENTITY);
+    EXPECT_TRUE(wrapper->cfgEntries.empty());
+    EXPECT_FALSE(dir.exists("victim.xml"));
+    EXPECT_FALSE(dir.exists("out/ssibinput.xml"));
 }
 
 // Every failure returns its number and queues nothing.

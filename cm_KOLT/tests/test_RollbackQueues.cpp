@@ -129,3 +129,52 @@ TEST_F(RollbackQueueTest, MethodChosenByTheControllersAnswer)
         }
     }
 }
+
+// On the older method the component id names the folders on "TES022" and
+// reaches the request document: a package whose id cannot be one folder
+// name gets no rollback copy at all, as one without an id.
+TEST_F(RollbackQueueTest, OlderMethodRefusesAComponentIdThatIsNoFolderName)
+{
+    dir.write("payload/fw.bin", "firmware");
+    tessa.SetGenerationByte(0x20);
+    AnswerSingleCommand(false);
+    for (const char* id : {"../victim", "..", "1&quot;/&gt;&lt;Mode&gt;dirdelete&lt;/Mode&gt;&lt;x a=&quot;",
+                           "&lt;Mode&gt;", "tes022/1234"}) {
+        SCOPED_TRACE(id);
+        GenerationType = -1;
+        dir.write("package.xml", RollbackPackage(id));
+        UpdRollbackWrapper& w = NewWrapper();
+        std::string message;
+        EXPECT_EQ(w.doRollbackAndUpdate({dir.file("payload/fw.bin")}, nullptr, nullptr, true, message, false, false,
+                                        ""),
+                  KOLT_NOPACKAGEIDENTITY);
+        EXPECT_EQ(w.rollbackMethod, ROLLBACK_METHOD_WAVEB);
+        EXPECT_EQ(message, "KOLT addPayloadFiles failed");
+        EXPECT_TRUE(w.cfgEntries.empty());
+        // Neither "TES022" nor a drop box was asked for.
+        for (const std::string& frame : NewFrames()) {
+            EXPECT_NE(frame.compare(0, 8, "30 A2 05"), 0) << frame;
+            EXPECT_NE(frame.compare(0, 8, "30 A2 07"), 0) << frame;
+        }
+        EXPECT_TRUE(tessa.DynamicPartitions().empty());
+        EXPECT_TRUE(Contains(NewLog(), "Could not get Component ID"));
+    }
+}
+
+// A usable id beside an unusable one: the folders are the usable id's.
+TEST_F(RollbackQueueTest, OlderMethodPlansUnderTheUsableIdOnly)
+{
+    dir.write("payload/fw.bin", "firmware");
+    dir.write("package.xml", RollbackPackage("108301\"/><Device componentID=\"../victim"));
+    tessa.SetGenerationByte(0x20);
+    AnswerSingleCommand(false);
+    // The plan stops at the attach of "TES022": usb_storage is shut.
+    host.answer("grep -i \"usb[-_]storage.ko\" /lib/modules/$(uname -r)/modules.builtin  > /dev/null 2>&1", 256);
+    host.answer("lsmod | grep usb_storage  > /dev/null 2>&1", 256);
+    host.answer("modprobe usb_storage  > /dev/null 2>&1", 256);
+    UpdRollbackWrapper& w = NewWrapper();
+    std::string message;
+    EXPECT_EQ(w.doRollbackAndUpdate({dir.file("payload/fw.bin")}, nullptr, nullptr, true, message, false, false, ""),
+              KOLT_USBBLOCKLISTED);
+    EXPECT_EQ(w.componentId, "108301");
+}

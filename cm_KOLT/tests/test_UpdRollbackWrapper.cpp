@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "OpenDescriptors.h"
 #include "PartitionHostTest.h"
 
 #include <functional>
@@ -132,6 +133,63 @@ TEST_F(Orchestration, WaveGIsLeftAloneWith20)
     EXPECT_EQ(dir.read("rollback_attempt.txt"), "");
     EXPECT_EQ(message, "untouched");
     EXPECT_EQ(wrapper->rollbackMethod, 0);
+}
+
+// The marker lies in a working directory others may write to: a link or a
+// foreign file planted at its name is neither followed nor emptied, and the
+// rollback goes on without the marker.
+TEST_F(Orchestration, PlantedMarkerNamesAreLeftAlone)
+{
+    tessa.SetGenerationByte(0x60);
+    NewWrapper();
+    dir.write("victim", "precious");
+    const struct {
+        const char* name;
+        std::function<int()> plant;
+    } cases[] = {
+        {"link", [&] { return symlink(dir.file("victim").c_str(), dir.file("rollback_attempt.txt").c_str()); }},
+        {"dangling link",
+         [&] { return symlink(dir.file("nowhere").c_str(), dir.file("rollback_attempt.txt").c_str()); }},
+        {"hard link", [&] { return link(dir.file("victim").c_str(), dir.file("rollback_attempt.txt").c_str()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("rollback_attempt.txt").c_str());
+        ASSERT_EQ(c.plant(), 0);
+        Mark();
+        EXPECT_EQ(Run(Payload()), 20);
+        EXPECT_EQ(dir.read("victim"), "precious");
+        EXPECT_FALSE(dir.exists("nowhere"));
+        const std::vector<std::string> log = NewLog();
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[0], "Entering to doRollbackAndUpdate");
+        EXPECT_EQ(log[1].compare(0, 36, "Creating rollback_attempt.txt failed"), 0) << log[1];
+        EXPECT_EQ(log[2], "Exiting doRollbackAndUpdate - this is WaveG server [KOLT_NOTESSAPRESENT]");
+    }
+}
+
+// The marker is open while the rollback runs its shell commands: none of
+// them inherits it.
+TEST_F(Orchestration, MarkerIsNotInheritedByShellCommands)
+{
+    NewWrapper();
+    std::vector<std::vector<int>> open;
+    std::vector<bool> closeOnExec;
+    const std::string marker = dir.file("rollback_attempt.txt");
+    host.answer(parthost::kUsbBuiltin, [&](const std::string&) {
+        const std::vector<int> fds = DescriptorsOpenOn(marker);
+        open.push_back(fds);
+        for (int fd : fds)
+            closeOnExec.push_back(IsCloseOnExec(fd));
+        return 256;
+    });
+    host.answer(parthost::kUsbLoaded, 256);
+    host.answer(parthost::kUsbLoad, 256);
+    EXPECT_EQ(Run(Payload()), KOLT_USBBLOCKLISTED);
+    ASSERT_FALSE(open.empty());
+    EXPECT_EQ(open[0].size(), 1u);
+    EXPECT_EQ(closeOnExec, std::vector<bool>(closeOnExec.size(), true));
+    EXPECT_TRUE(DescriptorsOpenOn(marker).empty());
 }
 
 TEST_F(Orchestration, VCNeverReadyIs69After100PollsFiveSecondsApart)

@@ -71,6 +71,40 @@ DocPtr openPackage(secureTessa& client, const std::string& path, xmlNode*& root)
     return doc;
 }
 
+// A component id names the package's folder on the firmware-image
+// partition and is written into the controller's request document: only
+// text that is one plain folder name there, and needs no escaping in the
+// document, can be one.
+bool namesOneFolder(const std::string& id)
+{
+    if (id.empty() || id == "." || id == "..")
+        return false;
+    for (const char c : id) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\' || c == '<' || c == '&' || c == '"')
+            return false;
+    }
+    return true;
+}
+
+// The id as a log line can show it: control characters as \xNN.
+std::string printable(const std::string& text)
+{
+    std::string shown;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            static const char* const digits = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 // strtol's value truncated to 32 bits, as the ids are compared.
 int32_t idNumber(const std::string& id)
 {
@@ -95,8 +129,13 @@ bool secureTessa::get_comp_id(std::string& id)
                 if (!isElement(device, kDevice))
                     continue;
                 TESSA_LOG("Found comp id:");
-                // A Device without an id names no folder: it is skipped.
+                // A Device without an id, or with one that cannot name the
+                // component's folder, is skipped.
                 const std::string text = attributeText(device, kComponentID);
+                if (!text.empty() && !namesOneFolder(text)) {
+                    TESSA_LOG("componentID is no folder name, skipped: [" + printable(text) + "]");
+                    continue;
+                }
                 TESSA_LOG(text);
                 if (!text.empty())
                     ids.push_back(text);

@@ -418,12 +418,37 @@ bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk)
     }
 }
 
+namespace {
+
+// True when a "/"-separated relative path holds a ".." component.
+bool leavesItsFolder(const std::string& path)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = path.find('/', start);
+        const size_t length = (slash == std::string::npos ? path.size() : slash) - start;
+        if (path.compare(start, length, "..") == 0)
+            return true;
+        if (slash == std::string::npos)
+            return false;
+        start = slash + 1;
+    }
+}
+
+} // namespace
+
 int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode)
 {
     TESSA_LOG("doCopy");
     // The first component names the partition; the drop box root stands
     // for it.
     const std::string target = withoutFirstComponent(destination);
+    // Whatever a destination was built from, root's copy never lands
+    // outside the drop box.
+    if (leavesItsFolder(target)) {
+        TESSA_LOG("doCopy refused: destination leaves the drop box: " + destination);
+        return -1;
+    }
 
     std::string command;
     for (size_t slash = target.find('/'); slash != std::string::npos; slash = target.find('/', slash + 1)) {

@@ -1,12 +1,13 @@
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "DependencyAnswer.h"
+#include "FileIO.h"
 #include "LinuxEnumerateDevices.h"
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
@@ -114,6 +115,8 @@ static const unsigned char kCapabilityCommand = 0xBF;
 static const unsigned char kSystemCommand = 0xBD;
 static const unsigned char kOEMNetFn = 0x30;
 static const unsigned int kOEMResponseLength = 30;
+// The answer is read in blocks of this size.
+static const size_t kAnswerBlockBytes = 65536;
 
 // Every line break of the request document is flushed as it is written.
 static void newLine(std::ostringstream* document)
@@ -239,6 +242,7 @@ public:
         if (!m_client.CreateDropBox(dynDriveName, sizeBytes, &granted))
             return false;
         m_created = true;
+        m_granted = granted;
         m_word = tessaPartInfo[kDropBoxRow].partIdWord;
         if (granted < sizeBytes) {
             TESSA_LOG("PartitionSize obtained is < ONE MEG");
@@ -278,12 +282,22 @@ public:
         TESSA_LOG("update.xml path: ");
         TESSA_LOG(requestPath);
         {
-            std::ofstream request(requestPath.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+            // The controller acts on what it reads: a request that did not
+            // reach the drop box whole is this side's failure, not a digest
+            // the controller refuses later.
+            CUniqueFd request(OpenRegularFileForWriting(requestPath, true));
+            std::string writeError = request.valid() ? std::string() : ErrnoText("Opening " + requestPath);
             TESSA_LOG(m_dependencyCheck ? "update.xml Hash: " : "Update.xml Hash: ");
             TESSA_LOG(hash);
             TESSA_LOG(m_dependencyCheck ? "update.xml Content: " : "Update.xml Content: ");
             TESSA_LOG(document);
-            request.write(document.data(), static_cast<std::streamsize>(document.size()));
+            if (writeError.empty() &&
+                !(WriteFully(request.get(), document.data(), document.size()) && request.close()))
+                writeError = ErrnoText("Writing " + requestPath);
+            if (!writeError.empty()) {
+                TESSA_LOG(writeError);
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+            }
         }
         if (m_dependencyCheck) {
             TESSA_LOG("update.xml written");
@@ -333,22 +347,7 @@ public:
             TESSA_LOG(m_dependencyCheck ? "output.xml file does NOT exist" : "Output.xml file does NOT exist");
             throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
         }
-        std::ifstream answer(answerPath.c_str(), std::ios::in | std::ios::binary);
-        if (!answer.is_open()) {
-            TESSA_LOG("Open of output.xml failed.");
-            throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
-        }
-        answer.seekg(0, std::ios::end);
-        const std::streamoff length = answer.tellg();
-        answer.seekg(0, std::ios::beg);
-        std::string bytes(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-        if (!bytes.empty()) {
-            answer.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
-            // A file that shrank under us gives only what was there.
-            bytes.resize(static_cast<size_t>(answer.gcount()));
-        }
-        answer.close();
-        return bytes;
+        return readAnswer(answerPath);
     }
 
     // Detaches and deletes the drop box after a complete exchange.
@@ -377,6 +376,36 @@ public:
     }
 
 private:
+    // The answer lies in the drop box, so it cannot be larger than the
+    // drop box: one that claims to be is refused rather than read into
+    // memory or judged by a part of it.
+    std::string readAnswer(const std::string& answerPath) const
+    {
+        CUniqueFd answer(OpenRegularFileForReading(answerPath));
+        if (!answer.valid()) {
+            TESSA_LOG("Open of output.xml failed.");
+            throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
+        }
+        std::string bytes;
+        std::string block(kAnswerBlockBytes, '\0');
+        for (;;) {
+            const size_t got = ReadFully(answer.get(), &block[0], block.size());
+            const std::string readError = errno != 0 ? ErrnoText("Reading " + answerPath) : std::string();
+            if (got > m_granted - bytes.size()) {
+                TESSA_LOG("output.xml is larger than the drop box (" + std::to_string(m_granted) + " bytes)");
+                throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
+            }
+            bytes.append(block, 0, got);
+            if (got == block.size())
+                continue;
+            if (!readError.empty()) {
+                TESSA_LOG(readError);
+                throw static_cast<unsigned char>(KOLT_NOANSWERDOCUMENT);
+            }
+            return bytes;
+        }
+    }
+
     void detach()
     {
         if (!m_client.DetachPartition(0, m_word, kDropBoxRow, false)) {
@@ -391,6 +420,7 @@ private:
     bool m_created = false;
     bool m_copyFailed = false;
     unsigned short m_word = 0;
+    unsigned int m_granted = 0;
 };
 
 void putRequestEntry(exmlMode mode)

@@ -1,15 +1,17 @@
 #include "SecureTessa.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "Logger.h"
 #include "PlatformLayer.h"
 #include "QRMIPMIInterfaceImpl.h"
 
-std::ofstream LogFile;
+CUniqueFd LogFile;
 const char* LogFilePath = "KOLT_DBG.log";
 bool bTessaDebugLog = false;
 
@@ -27,9 +29,11 @@ void logTessaMsg(const char* sourceFile, unsigned int line, std::string message)
 {
     if (!bTessaDebugLog)
         return;
-    LogFile << FormatLogTimeStamp() << ": " << getFileName(sourceFile ? sourceFile : "") << ":" << line
-            << ": " << message << "\n";
-    LogFile.flush();
+    // One write per line: nothing waits in a buffer, and the line lands at
+    // the end of the file whoever else appended meanwhile.
+    const std::string text = FormatLogTimeStamp() + ": " + getFileName(sourceFile ? sourceFile : "") + ":" +
+                             std::to_string(line) + ": " + message + "\n";
+    WriteFully(LogFile.get(), text.data(), text.size());
 }
 
 namespace {
@@ -46,7 +50,16 @@ void startDebugLog()
 {
     if (bTessaDebugLog || !fileExists(strEnableLogFileName.c_str()))
         return;
-    LogFile.open(LogFilePath, std::ios::out | std::ios::app);
+    // The working directory may be writable by others and the run is
+    // root's: a link or a foreign file planted at the name leaves the log
+    // off rather than have lines appended elsewhere.
+    CUniqueFd log(OpenRegularFileForWriting(LogFilePath, false));
+    if (!log.valid())
+        return;
+    const int flags = fcntl(log.get(), F_GETFL);
+    if (flags < 0 || fcntl(log.get(), F_SETFL, flags | O_APPEND) != 0)
+        return;
+    LogFile = std::move(log);
     bTessaDebugLog = true;
     TESSA_LOG("Debug message logging started.");
 }
@@ -89,7 +102,6 @@ void stopDebugLog()
     if (!bTessaDebugLog)
         return;
     LogFile.close();
-    LogFile.clear();
     bTessaDebugLog = false;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "FileIO.h"
 #include "QRMIPMICommandData.h"
 
 class QRMIPMIInterfaceImpl;
@@ -21,9 +22,12 @@ struct _xmlNode;
 // ---------------------------------------------------------------------------
 // KOLT debug log ("KOLT_DBG.log" in the working directory)
 
-extern std::ofstream LogFile;
+// The open log: appended to, never reached through a link planted at its
+// name, and not inherited by the shell commands the client runs.
+extern CUniqueFd LogFile;
 extern const char* LogFilePath;
-// True while the log is switched on; gates every line and every dump.
+// True while the log is switched on; gates every line and every dump. A
+// log that cannot be opened stays off.
 extern bool bTessaDebugLog;
 
 // Writes "<time>: <base name of sourceFile>:<line>: <message>" when the log

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FileIO.h"
 #include "PlatformLayer.h"
 #include "RollbackConstants.h"
 #include "SoftwareComponentInfo.h"
@@ -150,9 +151,16 @@ int UpdRollbackWrapper::doRollbackAndUpdate(std::vector<std::string> payloadPath
                                             bool usePackagePath, std::string packagePath)
 {
     // Left behind empty as a trace that a rollback was attempted; closed on
-    // every return.
-    std::ofstream marker(kRollbackMarker, std::ios::out | std::ios::trunc);
+    // every return. Made the way every file of the run is made: a link or a
+    // foreign file planted at the name is left alone (the rollback goes on
+    // without the trace), and the shell commands of the rollback do not
+    // inherit it.
+    CUniqueFd marker(OpenRegularFileForWriting(kRollbackMarker, true));
+    const std::string markerError =
+        marker.valid() ? std::string() : ErrnoText(std::string("Creating ") + kRollbackMarker);
     TESSA_LOG("Entering to doRollbackAndUpdate");
+    if (!marker.valid())
+        TESSA_LOG(markerError);
 
     if (GenerationType >= kFirstGenerationWithoutTessa) {
         TESSA_LOG("Exiting doRollbackAndUpdate - this is WaveG server [KOLT_NOTESSAPRESENT]");
