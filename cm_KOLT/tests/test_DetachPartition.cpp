@@ -74,15 +74,27 @@ TEST_F(DetachPartition, DropBoxStillBusyAfterAMinuteIsLeftInPlace)
 // any command, umount or frame, whatever the words.
 TEST_F(DetachPartition, RowBeyondTheTableIsRefusedOnEveryPath)
 {
-    for (unsigned short staticWord : {0x0400, 0x0000}) {
-        client->storeErrorInfo(0);
-        EXPECT_FALSE(client->DetachPartition(staticWord, 0x0200, 300, false));
-        EXPECT_EQ(client->getKOLTError(), KOLT_INVALIDPARTITION);
+    // 257 is one past the last row (256).
+    for (unsigned short row : {257, 300, 0xFFFF}) {
+        for (unsigned short staticWord : {0x0400, 0x0000}) {
+            client->storeErrorInfo(0);
+            EXPECT_FALSE(client->DetachPartition(staticWord, 0x0200, row, false)) << row;
+            EXPECT_EQ(client->getKOLTError(), KOLT_INVALIDPARTITION) << row;
+        }
     }
     EXPECT_TRUE(Contains(Log(), "Invalid partition Id specfied"));
     EXPECT_TRUE(framesSinceSetUp().empty());
     EXPECT_TRUE(host.commands.empty());
     EXPECT_TRUE(host.umounts.empty());
+}
+
+TEST_F(DetachPartition, LastRowOfTheTableIsDetached)
+{
+    host.answerPrefix("rm ", 0);
+    tessaPartInfo[256].mountPath = "/tmp/TES256/";
+    ASSERT_TRUE(client->DetachPartition(0, tessaPartInfo[0].partIdWord, 256, false));
+    EXPECT_EQ(framesSinceSetUp(), Strings{"30 A2 06 34 12 00 00 00 00 00 02 00 00"});
+    EXPECT_EQ(tessaPartInfo[256].mountPath, "");
 }
 
 TEST_F(DetachPartition, WithoutSessionNothingIsSent)
@@ -163,6 +175,17 @@ INSTANTIATE_TEST_SUITE_P(
                         "echo \"scsi remove-single-entry 2  00 00 00\" > /proc/scsi/scsi"},
         ScsiListingCase{"TwoDigitHost", "Host: scsi10 Channel: 00 Id: 01 Lun: 02\n",
                         "echo \"scsi remove-single-entry 10 00 01 02\" > /proc/scsi/scsi"},
+        // Each number is read whole: a part of it names another disk.
+        ScsiListingCase{"ThreeDigitHost", "Host: scsi123 Channel: 00 Id: 00 Lun: 00\n",
+                        "echo \"scsi remove-single-entry 123 00 00 00\" > /proc/scsi/scsi"},
+        ScsiListingCase{"LongNumbersEverywhere", "Host: scsi100 Channel: 100 Id: 255 Lun: 1024\n",
+                        "echo \"scsi remove-single-entry 100 100 255 1024\" > /proc/scsi/scsi"},
+        ScsiListingCase{"OneDigitLunEndsTheLine", "Host: scsi2 Channel: 00 Id: 00 Lun: 0\n",
+                        "echo \"scsi remove-single-entry 2  00 00 0\" > /proc/scsi/scsi"},
+        ScsiListingCase{"OneDigitLunEndsTheText", "Host: scsi2 Channel: 00 Id: 00 Lun: 0",
+                        "echo \"scsi remove-single-entry 2  00 00 0\" > /proc/scsi/scsi"},
+        ScsiListingCase{"HostNumberRunsIntoText", "Host: scsi12x Channel: 00 Id: 00 Lun: 00\n", nullptr},
+        ScsiListingCase{"ThreeDigitIdRunsIntoText", "Host: scsi2 Channel: 00 Id: 123; Lun: 00\n", nullptr},
         ScsiListingCase{"NoLun", "Host: scsi2 Channel: 00 Id: 00\n", nullptr},
         ScsiListingCase{"NoHostNumber", "Host: scsi Channel: 00 Id: 00 Lun: 00\n", nullptr},
         ScsiListingCase{"ShellTextInAField", "Host: scsi2 Channel: 00 Id: 0`reboot` Lun: 00\n", nullptr},
