@@ -45,14 +45,30 @@ TEST_F(DetachPartition, DetachAllUnmountsTes001AndTheDropBoxThenDetachesEverythi
     EXPECT_TRUE(Contains(log, "done"));
 }
 
+// The usual session start: nothing is mounted on TES001, so the shell's
+// umount fails, umount(2) says the folder is no mount point, and the stale
+// folder goes without a complaint.
 TEST_F(DetachPartition, BusyDropBoxIsWaitedForAndTheDetachGoesOn)
 {
     host.answer(kUmountTes001, 8192);   // nothing mounted there
     host.answerPrefix("rm ", 0);
-    host.scriptUmount(EBUSY, 3);
+    host.scriptUmount({EINVAL, EBUSY, EBUSY, EBUSY});
     ASSERT_TRUE(client->DetachAll());
-    EXPECT_EQ(host.umounts.size(), 4u);
+    EXPECT_EQ(host.umounts, (Strings{"/tmp/TES001", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD"}));
     EXPECT_EQ(host.sleeps, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(host.commands, (Strings{kUmountTes001, "rm -rf /tmp/TES001 > /dev/null 2>&1", kRemoveLinks,
+                                      "rm -rf /tmp/SECUPD > /dev/null 2>&1", kRemoveLinks}));
+    EXPECT_FALSE(Contains(Log(), "umountStatPartition volumeLabel NOT found"));
+    EXPECT_EQ(framesSinceSetUp(), Strings{kDetachAllFrame});
+}
+
+// A numbered partition still in use keeps its folder; the detach goes on.
+TEST_F(DetachPartition, NumberedPartitionStillMountedKeepsItsFolder)
+{
+    host.answer(kUmountTes001, 8192);
+    host.answerPrefix("rm ", 0);
+    host.scriptUmount({EBUSY});
+    ASSERT_TRUE(client->DetachAll());
     EXPECT_EQ(host.commands,
               (Strings{kUmountTes001, kRemoveLinks, "rm -rf /tmp/SECUPD > /dev/null 2>&1", kRemoveLinks}));
     EXPECT_TRUE(Contains(Log(), "umountStatPartition volumeLabel NOT found"));

@@ -693,9 +693,17 @@ bool secureTessa::unmountStatPartition(std::string label)
         return false;
     }
     const std::string folder = RHatPartDir + label;
-    const bool unmounted = runShell("umount " + folder + " > /dev/null 2>&1") == 0;
+    bool unmounted = runShell("umount " + folder + " > /dev/null 2>&1") == 0;
     TESSA_LOG("static partition umounted.");
-    // A failed umount may leave the partition mounted there.
+    // The shell's umount mostly fails because nothing is mounted there (the
+    // detach of everything at each session start), and then the folder is
+    // the stale one to remove. umount(2) tells that apart from a partition
+    // still mounted, which must keep its folder: it answers EINVAL for a
+    // folder that is no mount point and ENOENT for one that is gone.
+    if (!unmounted) {
+        const int error = CPlatformLayer::Umount(folder);
+        unmounted = error == 0 || error == EINVAL || error == ENOENT;
+    }
     if (unmounted)
         removeMountFolder(folder, " > /dev/null 2>&1");
     runShell(kRemoveDeviceLinks);
