@@ -275,8 +275,9 @@ inline void StageRedHatHost(HostNamespace& ns, SimPlatform& host, TempDir& work)
     });
     host.answer(kUdevReload, 0);
     // The detach of everything at session start unmounts what an earlier run
-    // may have left mounted: nothing is.
+    // may have left mounted: nothing is, and a stale folder is removed.
     host.answer("umount /tmp/TES001 > /dev/null 2>&1", 32 << 8);
+    host.answer("rm -rf /tmp/TES001 > /dev/null 2>&1", 0);
     host.answer("rm -f /dev/sectesupd-* > /dev/null 2>&1", 0);
     host.answer("rm -rf /tmp/SECUPD > /dev/null 2>&1", 0);
 }

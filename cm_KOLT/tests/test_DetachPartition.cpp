@@ -45,14 +45,30 @@ TEST_F(DetachPartition, DetachAllUnmountsTes001AndTheDropBoxThenDetachesEverythi
     EXPECT_TRUE(Contains(log, "done"));
 }
 
+// The usual session start: nothing is mounted on TES001, so the shell's
+// umount fails, umount(2) says the folder is no mount point, and the stale
+// folder goes without a complaint.
 TEST_F(DetachPartition, BusyDropBoxIsWaitedForAndTheDetachGoesOn)
 {
     host.answer(kUmountTes001, 8192);   // nothing mounted there
     host.answerPrefix("rm ", 0);
-    host.scriptUmount(EBUSY, 3);
+    host.scriptUmount({EINVAL, EBUSY, EBUSY, EBUSY});
     ASSERT_TRUE(client->DetachAll());
-    EXPECT_EQ(host.umounts.size(), 4u);
+    EXPECT_EQ(host.umounts, (Strings{"/tmp/TES001", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD"}));
     EXPECT_EQ(host.sleeps, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(host.commands, (Strings{kUmountTes001, "rm -rf /tmp/TES001 > /dev/null 2>&1", kRemoveLinks,
+                                      "rm -rf /tmp/SECUPD > /dev/null 2>&1", kRemoveLinks}));
+    EXPECT_FALSE(Contains(Log(), "umountStatPartition volumeLabel NOT found"));
+    EXPECT_EQ(framesSinceSetUp(), Strings{kDetachAllFrame});
+}
+
+// A numbered partition still in use keeps its folder; the detach goes on.
+TEST_F(DetachPartition, NumberedPartitionStillMountedKeepsItsFolder)
+{
+    host.answer(kUmountTes001, 8192);
+    host.answerPrefix("rm ", 0);
+    host.scriptUmount({EBUSY});
+    ASSERT_TRUE(client->DetachAll());
     EXPECT_EQ(host.commands,
               (Strings{kUmountTes001, kRemoveLinks, "rm -rf /tmp/SECUPD > /dev/null 2>&1", kRemoveLinks}));
     EXPECT_TRUE(Contains(Log(), "umountStatPartition volumeLabel NOT found"));
@@ -74,15 +90,27 @@ TEST_F(DetachPartition, DropBoxStillBusyAfterAMinuteIsLeftInPlace)
 // any command, umount or frame, whatever the words.
 TEST_F(DetachPartition, RowBeyondTheTableIsRefusedOnEveryPath)
 {
-    for (unsigned short staticWord : {0x0400, 0x0000}) {
-        client->storeErrorInfo(0);
-        EXPECT_FALSE(client->DetachPartition(staticWord, 0x0200, 300, false));
-        EXPECT_EQ(client->getKOLTError(), KOLT_INVALIDPARTITION);
+    // 257 is one past the last row (256).
+    for (unsigned short row : {257, 300, 0xFFFF}) {
+        for (unsigned short staticWord : {0x0400, 0x0000}) {
+            client->storeErrorInfo(0);
+            EXPECT_FALSE(client->DetachPartition(staticWord, 0x0200, row, false)) << row;
+            EXPECT_EQ(client->getKOLTError(), KOLT_INVALIDPARTITION) << row;
+        }
     }
     EXPECT_TRUE(Contains(Log(), "Invalid partition Id specfied"));
     EXPECT_TRUE(framesSinceSetUp().empty());
     EXPECT_TRUE(host.commands.empty());
     EXPECT_TRUE(host.umounts.empty());
+}
+
+TEST_F(DetachPartition, LastRowOfTheTableIsDetached)
+{
+    host.answerPrefix("rm ", 0);
+    tessaPartInfo[256].mountPath = "/tmp/TES256/";
+    ASSERT_TRUE(client->DetachPartition(0, tessaPartInfo[0].partIdWord, 256, false));
+    EXPECT_EQ(framesSinceSetUp(), Strings{"30 A2 06 34 12 00 00 00 00 00 02 00 00"});
+    EXPECT_EQ(tessaPartInfo[256].mountPath, "");
 }
 
 TEST_F(DetachPartition, WithoutSessionNothingIsSent)
@@ -163,6 +191,17 @@ INSTANTIATE_TEST_SUITE_P(
                         "echo \"scsi remove-single-entry 2  00 00 00\" > /proc/scsi/scsi"},
         ScsiListingCase{"TwoDigitHost", "Host: scsi10 Channel: 00 Id: 01 Lun: 02\n",
                         "echo \"scsi remove-single-entry 10 00 01 02\" > /proc/scsi/scsi"},
+        // Each number is read whole: a part of it names another disk.
+        ScsiListingCase{"ThreeDigitHost", "Host: scsi123 Channel: 00 Id: 00 Lun: 00\n",
+                        "echo \"scsi remove-single-entry 123 00 00 00\" > /proc/scsi/scsi"},
+        ScsiListingCase{"LongNumbersEverywhere", "Host: scsi100 Channel: 100 Id: 255 Lun: 1024\n",
+                        "echo \"scsi remove-single-entry 100 100 255 1024\" > /proc/scsi/scsi"},
+        ScsiListingCase{"OneDigitLunEndsTheLine", "Host: scsi2 Channel: 00 Id: 00 Lun: 0\n",
+                        "echo \"scsi remove-single-entry 2  00 00 0\" > /proc/scsi/scsi"},
+        ScsiListingCase{"OneDigitLunEndsTheText", "Host: scsi2 Channel: 00 Id: 00 Lun: 0",
+                        "echo \"scsi remove-single-entry 2  00 00 0\" > /proc/scsi/scsi"},
+        ScsiListingCase{"HostNumberRunsIntoText", "Host: scsi12x Channel: 00 Id: 00 Lun: 00\n", nullptr},
+        ScsiListingCase{"ThreeDigitIdRunsIntoText", "Host: scsi2 Channel: 00 Id: 123; Lun: 00\n", nullptr},
         ScsiListingCase{"NoLun", "Host: scsi2 Channel: 00 Id: 00\n", nullptr},
         ScsiListingCase{"NoHostNumber", "Host: scsi Channel: 00 Id: 00 Lun: 00\n", nullptr},
         ScsiListingCase{"ShellTextInAField", "Host: scsi2 Channel: 00 Id: 0`reboot` Lun: 00\n", nullptr},

@@ -112,6 +112,9 @@ const FailedGenerationCase kFailedGenerations[] = {
     {"CompletionCode", SimIpmiStep::Code(0xC1), 1},
     {"NoAnswer", SimIpmiStep::Silence(), 1},
     {"SendRefused", SimIpmiStep::SendFailure(EIO), 0},
+    // Completion code and data bytes 0 to 4: data byte 5 left out.
+    {"AnswerEndsBeforeDataByteFive", SimIpmiStep::Short(6), 1},
+    {"AnswerWithoutACompletionCode", SimIpmiStep::Short(0), 1},
 };
 
 class FailedGeneration : public ControllerIdentityTest,
@@ -180,6 +183,36 @@ TEST_F(ControllerIdentityTest, AFailedTypeQueryMeansNoManagedStorage)
 
     EXPECT_EQ(client->getKOLTError(), KOLT_NOTESSAPRESENT);
     EXPECT_TRUE(Contains(Log(), "There is no tessa present on this system."));
+}
+
+// An answer that ends before the data byte a query reads is a failed
+// query: the byte left out would read as 0, "standard" or "enabled". The
+// completion code and the data byte alone are a whole answer.
+TEST_F(ControllerIdentityTest, AnAnswerWithoutItsDataByteIsAFailedQuery)
+{
+    tessa.SetTypeByte(1);     // Lite
+    tessa.SetAccessState(1);  // disabled
+    for (size_t bytes : {0, 1}) {
+        controller.Script(0x30, 0xAD, SimIpmiStep::Short(bytes));
+        controller.Script(0x30, 0xAE, SimIpmiStep::Short(bytes));
+        client->storeErrorInfo(KOLT_SUCCESS);
+        EXPECT_EQ(client->GetTessaType(), 0) << bytes;
+        EXPECT_EQ(client->getKOLTError(), KOLT_NOTESSAPRESENT) << bytes;
+        client->accessState = 0x55;
+        EXPECT_FALSE(client->IsTessaEnabled()) << bytes;
+        EXPECT_EQ(client->getKOLTError(), KOLT_ACCESSSTATEFAILED) << bytes;
+        EXPECT_EQ(client->accessState, 0x55) << bytes;
+    }
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "There is no tessa present on this system."));
+    EXPECT_TRUE(Contains(log, "The getTessaAccessState IPMI command failed."));
+
+    controller.Script(0x30, 0xAD, SimIpmiStep::Short(2));
+    controller.Script(0x30, 0xAE, SimIpmiStep::Short(2));
+    EXPECT_EQ(client->GetTessaType(), 2);
+    EXPECT_FALSE(client->IsTessaEnabled());
+    EXPECT_EQ(client->getKOLTError(), KOLT_SUCCESS);
+    EXPECT_EQ(client->accessState, 1);
 }
 
 TEST_F(ControllerIdentityTest, IsTessaPresentGivesTheKnownType)

@@ -157,7 +157,7 @@ TEST_P(HostDetection, FromKernelNameAndReleaseFiles)
 
     EXPECT_TRUE(tessa.getLinuxOSVer());
     EXPECT_EQ(tessa.hostOsIndex, host.index);
-    EXPECT_EQ(log.messagesFrom("LinuxUtils.cpp"), host.messages);
+    EXPECT_EQ(log.messagesFrom("QueryVCL.cpp"), host.messages);
     EXPECT_EQ(tessa.isESXiOS(), host.index == ESXi);
 }
 
@@ -176,7 +176,7 @@ TEST_F(Host, SecondCallKeepsTheFirstAnswer)
     log.skipToEnd();
     EXPECT_TRUE(tessa.getLinuxOSVer());
     EXPECT_EQ(tessa.hostOsIndex, CENTOS);
-    EXPECT_EQ(log.messagesFrom("LinuxUtils.cpp"),
+    EXPECT_EQ(log.messagesFrom("QueryVCL.cpp"),
               (std::vector<std::string>{"getLinuxOSVer OS Version previously set"}));
 }
 
@@ -185,7 +185,7 @@ TEST_F(Host, IsESXiOSLogsItsWay)
     platform.kernelName = "VMkernel";
     secureTessa& tessa = newClient();
     EXPECT_TRUE(tessa.isESXiOS());
-    EXPECT_EQ(log.messagesFrom("LinuxUtils.cpp"),
+    EXPECT_EQ(log.messagesFrom("QueryVCL.cpp"),
               (std::vector<std::string>{"Enter secureTessa::isESXiOS", "getLinuxOSVer: ESXi Found", "ESXi OS Found",
                                         "Exit secureTessa::isESXiOS"}));
 }
@@ -210,7 +210,7 @@ TEST_F(Host, ProcessThatCannotBecomeRootDetectsNothing)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(tessa.hostOsIndex, -1);
-    EXPECT_EQ(log.messagesFrom("LinuxUtils.cpp"),
+    EXPECT_EQ(log.messagesFrom("QueryVCL.cpp"),
               (std::vector<std::string>{"getLinuxOSVer:user is not root", "getLinuxOSVer:user is not root",
                                         "Enter secureTessa::isESXiOS", "getLinuxOSVer:user is not root",
                                         "Exit secureTessa::isESXiOS"}));

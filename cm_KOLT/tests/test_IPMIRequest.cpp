@@ -103,6 +103,20 @@ const CodeCase kCodeCases[] = {
     {"PendingThenStatusQueryFails",
      [](TessaFamilyStub& t, SimManagementController&) { t.Codes(kSub, {2}); t.Codes(10, {1}); },
      2, 1, 1, {1}, "GetTESSAStatus Command returned: FAILURE.  Breaking out of Poll Loop"},
+    // A status answer that ends before its status byte tells nothing; the
+    // byte left out must not read as "done".
+    {"PendingThenStatusAnswerWithoutItsStatus",
+     [](TessaFamilyStub& t, SimManagementController& c) {
+         t.Codes(kSub, {2});
+         c.ScriptSub(0x30, 0xA2, 10, SimIpmiStep::Short(3));
+     },
+     2, 1, 1, {1}, "GetTESSAStatus Command returned: FAILURE.  Breaking out of Poll Loop"},
+    {"PendingThenStatusAnswerEndingWithItsStatus",
+     [](TessaFamilyStub& t, SimManagementController& c) {
+         t.Codes(kSub, {2});
+         c.ScriptSub(0x30, 0xA2, 10, SimIpmiStep::Short(4));
+     },
+     0, 1, 1, {1}, "SubCmdStatus: 00"},
     {"PendingThenStatusQueryBusyOnce",
      [](TessaFamilyStub& t, SimManagementController&) { t.Codes(kSub, {2}); t.Codes(10, {8, 0}); },
      0, 1, 2, {1, 2}, "ESM_STATUS_DEVICE_BUSY"},

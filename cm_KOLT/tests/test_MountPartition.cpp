@@ -319,8 +319,29 @@ TEST_F(MountPartition, NumberedPartitionIsRemovedOnlyWhenUnmounted)
     EXPECT_EQ(host.take(), (Strings{umount, "rm -rf /tmp/TES022 > /dev/null 2>&1", kRemoveLinks}));
     EXPECT_EQ(client->currentDropBox, "");
 
-    host.answer(umount, 8192);
-    EXPECT_FALSE(client->unmountStatPartition("TES022"));
-    EXPECT_EQ(host.take(), (Strings{umount, kRemoveLinks}));
+    EXPECT_TRUE(host.umounts.empty());
     EXPECT_TRUE(Contains(Log(), "static partition umounted."));
+}
+
+// When the shell's umount fails, umount(2) tells why: a folder that is no
+// mount point (the usual case at session start) or is gone is the stale
+// one to remove; a partition still mounted keeps its folder.
+TEST_F(MountPartition, FailedShellUnmountRemovesTheFolderOnlyWhenNothingIsMountedThere)
+{
+    const char* const umount = "umount /tmp/TES022 > /dev/null 2>&1";
+    const char* const remove = "rm -rf /tmp/TES022 > /dev/null 2>&1";
+    host.answer(umount, 8192);
+    const struct {
+        int kernelAnswer;
+        bool result;
+    } cases[] = {{EINVAL, true}, {ENOENT, true}, {0, true}, {EBUSY, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kernelAnswer);
+        host.scriptUmount({c.kernelAnswer});
+        host.umounts.clear();
+        EXPECT_EQ(client->unmountStatPartition("TES022"), c.result);
+        EXPECT_EQ(host.umounts, Strings{"/tmp/TES022"});
+        const Strings expected = c.result ? Strings{umount, remove, kRemoveLinks} : Strings{umount, kRemoveLinks};
+        EXPECT_EQ(host.take(), expected);
+    }
 }

@@ -42,6 +42,41 @@ TEST_F(PartitionQueryTest, FailedIndexInfoReturnsTheWordsHeldAndStoresNoError)
     EXPECT_EQ(t.getKOLTError(), 7);
 }
 
+// An answer that ends before the bytes a query reads is a failed query:
+// the words or name characters left out would read as zeros. The index
+// answer needs 9 bytes (completion code, handle, words up to byte 10 of the
+// record), the name's answer 11 (its last character at byte 12).
+TEST_F(PartitionQueryTest, AnswersEndingBeforeTheBytesReadAreFailedQueries)
+{
+    secureTessa& t = OpenClient();
+    tessa.AddDynamicPartition(1, "SECUPD");
+    t.session.staticBits = 0x0011;
+    t.session.dynamicBits = 0x0004;
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionIndexInfo, SimIpmiStep::Short(8));
+    EXPECT_EQ(t.getDynPartIndexInfo(), 0x0004);
+    EXPECT_EQ(t.session.staticBits, 0x0011);
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionIndexInfo, SimIpmiStep::Short(9));
+    EXPECT_EQ(t.getDynPartIndexInfo(), 0x0002);
+    EXPECT_EQ(t.session.staticBits, 0x0007);
+
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionInfo, SimIpmiStep::Short(10));
+    EXPECT_TRUE(t.getPartInfo(0x0004));
+    EXPECT_FALSE(tessaPartInfo[22].present);
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionInfo, SimIpmiStep::Short(10));
+    EXPECT_TRUE(t.deleteDynPartWithName(0x0002, "SECUPD"));
+    std::vector<std::string> log = NewLog();
+    EXPECT_FALSE(Contains(log, "The partition name [TES02]is inconsistent with the standard."));
+    EXPECT_FALSE(Contains(log, "deleteDynPartWithName partition name = SECUP"));
+    EXPECT_TRUE(Contains(log, "secureTessa::deleteDynPartWithName GetPartitionInfo failed"));
+
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionInfo, SimIpmiStep::Short(11));
+    EXPECT_TRUE(t.getPartInfo(0x0004));
+    EXPECT_TRUE(tessaPartInfo[22].present);
+    controller.ScriptSub(0x30, 0xA2, SimTessaController::PartitionInfo, SimIpmiStep::Short(11));
+    EXPECT_TRUE(t.deleteDynPartWithName(0x0002, "SECUPD"));
+    EXPECT_EQ(tessa.DeletedWords(), std::vector<uint16_t>{0x0002});
+}
+
 TEST_F(PartitionQueryTest, PartInfoMarksTheRowsOfTheReportedNames)
 {
     secureTessa& t = OpenClient();

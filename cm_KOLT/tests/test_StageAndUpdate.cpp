@@ -227,4 +227,23 @@ TEST_F(StageAndUpdateTest, ResetRequest)
     }
 }
 
+// Only a refusal (completion code 1) leaves out the closing line; a request
+// that never gets a reply is a failure that still ends with it.
+TEST_F(StageAndUpdateTest, ResetRequestWithoutAReplyEndsWithItsClosingLine)
+{
+    OpenSession();
+    controller.Script(0x30, 0xA2, SimIpmiStep::Silence(), 10);
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->StagevACResetRequestSIPMI());
+
+    EXPECT_EQ(Count(0x40), 0u);
+    EXPECT_EQ(NewFrames().size(), 10u);
+    EXPECT_EQ(client->getKOLTError(), 0);
+    const Strings log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Entering StagevACResetRequestSIPMI() Function - End");
+    EXPECT_FALSE(Contains(log, "Stage or Update TESSA command Is successful "));
+}
+
 } // namespace

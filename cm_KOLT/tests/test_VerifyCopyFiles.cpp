@@ -93,6 +93,23 @@ TEST_F(VerifyCopyFiles, AMismatchOrAnUnreadableFileFailsWith47)
     EXPECT_TRUE(Contains(Log(), "The file copied to the tessa did not match the original file."));
 }
 
+// The front entry names the partition that is attached; a mismatching
+// entry that names another row still leaves exactly that one detached.
+TEST_F(VerifyCopyFiles, AMismatchDetachesThePartitionThatWasAttached)
+{
+    queue(dirmake, "tes022/1234");
+    queue(filecopy, "tes001/1234/fw.bin", kMd5Abc);
+    client->cfgEntries.back().partIndex = 1;
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->VerifyCopyFiles());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_COPYMISMATCH);
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    EXPECT_EQ(tessa.CountSub(SimTessaController::DetachPartitions), 1u);
+    EXPECT_EQ(tessaPartInfo[22].mountPath, "");
+}
+
 TEST_F(VerifyCopyFiles, RefusalsBeforeAnyFileIsRead)
 {
     client->storeErrorInfo(0);

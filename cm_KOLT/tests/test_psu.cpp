@@ -148,6 +148,40 @@ TEST_F(PowerSupplyTest, ARefusedVersionQueryFailsAndLeavesTheOutputs)
     EXPECT_TRUE(Contains(Log(), "IPMI Command ERROR"));
 }
 
+// An answer that ends before the last byte a query reads fails the query:
+// the bytes left out would read as zeros. The count is answer byte 9
+// (completion code first), the version's flag byte answer byte 22.
+TEST_F(PowerSupplyTest, AnAnswerEndingBeforeTheBytesReadFailsTheQuery)
+{
+    tessa.SetPowerSupplyCount(3);
+    tessa.SetPowerSupply(1, Supply("PS-1", 0x01, 0x01, 0x00));
+    int count = -7;
+    unsigned int version = 77, flag = 9;
+    std::string text = "before";
+    for (size_t bytes : {1, 9}) {
+        controller.Script(0x06, 0x59, SimIpmiStep::Short(bytes));
+        EXPECT_EQ(client->getPSCount(count), -1) << bytes;
+        EXPECT_EQ(count, -7) << bytes;
+    }
+    for (size_t bytes : {1, 14, 22}) {
+        controller.Script(0x30, 0xB0, SimIpmiStep::Short(bytes));
+        EXPECT_EQ(client->getPSUVersion(1, version, text, flag), -1) << bytes;
+        EXPECT_EQ(version, 77u) << bytes;
+        EXPECT_EQ(text, "before") << bytes;
+        EXPECT_EQ(flag, 9u) << bytes;
+    }
+    EXPECT_TRUE(Contains(Log(), "IPMI Command ERROR"));
+
+    controller.Script(0x06, 0x59, SimIpmiStep::Short(10));
+    EXPECT_EQ(client->getPSCount(count), 0);
+    EXPECT_EQ(count, 3);
+    controller.Script(0x30, 0xB0, SimIpmiStep::Short(23));
+    EXPECT_EQ(client->getPSUVersion(1, version, text, flag), 0);
+    EXPECT_EQ(version, 0x0A0B0C0Du);
+    EXPECT_EQ(text, "PS-1");
+    EXPECT_EQ(flag, 1u);
+}
+
 TEST_F(PowerSupplyTest, QueriesUseTheirOwnRecordAndLeaveTheSharedOneAlone)
 {
     tessa.SetPowerSupplyCount(2);

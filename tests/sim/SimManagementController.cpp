@@ -34,6 +34,14 @@ SimIpmiStep SimIpmiStep::OverLong(size_t answerLength)
     return s;
 }
 
+SimIpmiStep SimIpmiStep::Short(size_t answerLength)
+{
+    SimIpmiStep s;
+    s.kind = ShortAnswer;
+    s.answerLength = answerLength;
+    return s;
+}
+
 SimIpmiStep SimIpmiStep::SendFailure(int err)
 {
     SimIpmiStep s;
@@ -185,6 +193,13 @@ int SimManagementController::Send(const struct ipmi_req* req)
         a.data.assign(step.answerLength, kOverLongFill);
         if (!a.data.empty())
             a.data[0] = 0x00;
+        QueueAnswer(a);
+        break;
+    }
+    case SimIpmiStep::ShortAnswer: {
+        Answer a = MakeAnswer(r, reply);
+        if (a.data.size() > step.answerLength)
+            a.data.resize(step.answerLength);
         QueueAnswer(a);
         break;
     }

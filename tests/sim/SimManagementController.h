@@ -52,6 +52,7 @@ struct SimIpmiStep {
         NoAnswer,         // accept the request, never answer
         StaleAnswer,      // first an answer carrying a foreign message id
         OverLongAnswer,   // answer whose data part (code included) has answerLength bytes
+        ShortAnswer,      // the handler's answer cut to answerLength bytes (code included)
         SendError         // refuse the send with sendErrno
     };
     Kind kind = CompletionCode;
@@ -64,6 +65,9 @@ struct SimIpmiStep {
     static SimIpmiStep Silence();
     static SimIpmiStep Stale(bool thenAnswer = true);
     static SimIpmiStep OverLong(size_t answerLength);
+    // The request is carried out as usual, but its answer ends after
+    // answerLength bytes, completion code included (0: an empty answer).
+    static SimIpmiStep Short(size_t answerLength);
     static SimIpmiStep SendFailure(int err);
 };
 

@@ -28,9 +28,10 @@
 // Faults are scripted per request: completion-code sequences per
 // sub-command (ScriptCodes), status sequences for GetTESSAStatus polling
 // (ScriptStatuses), refused begins, a create that changes nothing. Faults
-// of the transport (no answer, refused send, stale or over-long answers)
-// are the base model's: controller.ScriptSub(0x30, 0xA2, sub, step) or
-// controller.Script(0x30, cmd, step). The base model logs every frame
+// of the transport (no answer, refused send, stale, over-long or short
+// answers) are the base model's: controller.ScriptSub(0x30, 0xA2, sub,
+// step) or controller.Script(0x30, cmd, step); SimIpmiStep::Short(n) cuts
+// the model's own answer to n bytes, completion code included. The base model logs every frame
 // (controller.Frames(), controller.Requests() with the answers).
 //
 // Thread-safe: the handlers may run on umockdev's thread while a test reads

@@ -34,23 +34,29 @@ struct CommandCloser {
     void operator()(FILE* stream) const { CScsiHostAccess::Get()->closeCommand(stream); }
 };
 
-// The two characters `skip` characters after the first `key` in text
-// (fewer where the text ends); empty when the key is missing.
-std::string addressField(const std::string& text, const char* key, size_t skip)
+// One number of a /proc/scsi/scsi address, starting `skip` characters
+// after the first `key` in text: its digits, read whole. A number of one or
+// two digits is given as the two characters the listing prints there (a
+// one-digit number keeps the blank after it), so the removal command reads
+// as it always has; a longer number comes whole. Empty when the key is
+// missing or no whole number stands there: no digit, or digits running
+// into something that is neither a blank nor the end of the line.
+std::string addressNumber(const std::string& text, const char* key, size_t skip)
 {
     const size_t at = text.find(key);
     if (at == std::string::npos || at + skip >= text.size())
         return std::string();
-    return text.substr(at + skip, 2);
-}
-
-// A number as /proc/scsi/scsi prints it: a digit, then a digit or the blank
-// that ends a one-digit number.
-bool isAddressNumber(const std::string& field)
-{
-    if (field.empty() || !std::isdigit(static_cast<unsigned char>(field[0])))
-        return false;
-    return field.size() == 1 || std::isdigit(static_cast<unsigned char>(field[1])) || field[1] == ' ';
+    const size_t start = at + skip;
+    size_t end = start;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end == start)
+        return std::string();
+    if (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])))
+        return std::string();
+    if (end - start == 1 && end < text.size() && text[end] == ' ')
+        ++end;
+    return text.substr(start, end - start);
 }
 
 } // namespace
@@ -130,15 +136,15 @@ void secureTessa::ESX_RemoveEntries(unsigned short staticWord, unsigned short dy
             if (got > 0) {
                 const std::string text(buffer, strnlen(buffer, got));
                 TESSA_LOG("HBTL (" + volumeLabel + " ): " + text);
-                const std::string host = addressField(text, "Host: ", 10);
-                const std::string channel = addressField(text, "Channel: ", 9);
-                const std::string id = addressField(text, "Id: ", 4);
-                const std::string lun = addressField(text, "Lun: ", 5);
+                const std::string host = addressNumber(text, "Host: ", 10);
+                const std::string channel = addressNumber(text, "Channel: ", 9);
+                const std::string id = addressNumber(text, "Id: ", 4);
+                const std::string lun = addressNumber(text, "Lun: ", 5);
                 TESSA_LOG("HBTL (" + host + ", " + channel + ", " + id + ", " + lun + ")");
-                // Without all four numbers there is no address to remove, and
-                // anything else would end up in a shell command.
-                if (isAddressNumber(host) && isAddressNumber(channel) && isAddressNumber(id) &&
-                    isAddressNumber(lun)) {
+                // Without all four numbers there is no address to remove: a
+                // part of one would name another disk, and anything else
+                // would end up in a shell command.
+                if (!host.empty() && !channel.empty() && !id.empty() && !lun.empty()) {
                     runShell(std::string("echo \"scsi remove-single-entry ") + host + " " + channel + " " + id +
                              " " + lun + "\" > /proc/scsi/scsi");
                 } else {

@@ -3,12 +3,16 @@
 #include <cstring>
 #include <sstream>
 
+#include "TessaRequestBytes.h"
+
 namespace {
 
 const unsigned char kOEMNetFn = 0x30;
 const unsigned char kGetSystemGeneration = 0xBD;
 // Response byte of the generation answer's data byte 5.
 const unsigned int kGenerationByte = 3 + 5;
+// Response byte of the type and access-state answers' data byte 0.
+const unsigned int kAnswerDataByte0 = 3;
 const unsigned char kCapabilityQuery = 4;
 const unsigned char kAccessStateRecovery = 2;
 // The only package allowed to use managed storage in recovery state.
@@ -55,9 +59,9 @@ int QuerySystemGeneration()
     IPMIReqBuf.responseLength = 9;
     // Without a reply the library leaves the response cleared, which would
     // read as completion code 0 and a pre-WaveB answer: only a delivered
-    // reply is judged.
+    // reply that reaches the generation byte is judged.
     const bool delivered = ProcessIPMIReuestResponseUsingQRMIPMI(&IPMIReqBuf);
-    if (!delivered || IPMIReqBuf.response[2] != 0) {
+    if (!delivered || !tessaAnswerHolds(IPMIReqBuf, kGenerationByte) || IPMIReqBuf.response[2] != 0) {
         TESSA_LOG("Get System Generation Failed");
         return 0;
     }
@@ -79,13 +83,14 @@ int secureTessa::GetTessaType()
 {
     try {
         std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
-        if (OEMIPMIRequest(eGetTessaType, 0, &IPMIReqBuf, 4, 6) != 0) {
+        if (OEMIPMIRequest(eGetTessaType, 0, &IPMIReqBuf, 4, 6) != 0 ||
+            !tessaAnswerHolds(IPMIReqBuf, kAnswerDataByte0)) {
             TESSA_LOG("There is no tessa present on this system.");
             storeErrorInfo(KOLT_NOTESSAPRESENT);
             return 0;
         }
         storeErrorInfo(KOLT_SUCCESS);
-        switch (IPMIReqBuf.response[3]) {
+        switch (IPMIReqBuf.response[kAnswerDataByte0]) {
         case 0: return 1;   // standard
         case 1: return 2;   // Lite
         case 2: return 3;   // Liter
@@ -102,12 +107,13 @@ bool secureTessa::IsTessaEnabled()
 {
     try {
         std::memset(&IPMIReqBuf, 0, sizeof(IPMIReqBuf));
-        if (OEMIPMIRequest(eGetTessaAccessState, 0, &IPMIReqBuf, 4, 6) != 0) {
+        if (OEMIPMIRequest(eGetTessaAccessState, 0, &IPMIReqBuf, 4, 6) != 0 ||
+            !tessaAnswerHolds(IPMIReqBuf, kAnswerDataByte0)) {
             TESSA_LOG("The getTessaAccessState IPMI command failed.");
             storeErrorInfo(KOLT_ACCESSSTATEFAILED);
             return false;
         }
-        const unsigned char state = IPMIReqBuf.response[3];
+        const unsigned char state = IPMIReqBuf.response[kAnswerDataByte0];
         if (state == 0) {
             accessState = 0;
             storeErrorInfo(KOLT_SUCCESS);
@@ -118,7 +124,7 @@ bool secureTessa::IsTessaEnabled()
             if (state == kAccessStateRecovery) {
                 TESSA_LOG("VC is in recovery state.");
                 // Later readers of the answer see an enabled controller.
-                IPMIReqBuf.response[3] = 0;
+                IPMIReqBuf.response[kAnswerDataByte0] = 0;
                 accessState = 0;
                 storeErrorInfo(KOLT_SUCCESS);
                 return true;

@@ -60,7 +60,8 @@ std::string getLabel(std::string path);
 
 // Runs command through the shell and gives the start of its output (at
 // most 512 bytes, up to the first zero byte); empty when it could not be
-// started or printed nothing. Its exit status is not looked at.
+// started or printed nothing. Its exit status is not looked at. It belongs
+// to the device search and logs as such (QueryVCL.cpp).
 std::string executeCmd(const std::string& command);
 
 // Checks a text before it goes into a shell command: a partition label is

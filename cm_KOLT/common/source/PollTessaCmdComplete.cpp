@@ -5,6 +5,7 @@
 
 #include "PlatformLayer.h"
 #include "TessaIPMIDump.h"
+#include "TessaRequestBytes.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ namespace {
 // Its status byte outlives a call: a call that sends nothing judges the
 // last answer of an earlier one.
 _QRMIPMICommandData PollReqBuf;
+
+// Whether the last poll's answer reached its status byte. One that ended
+// before it tells nothing: the byte it left out would read as 0, "done".
+bool LastAnswerHeldStatus = true;
 
 const unsigned char kGetTessaStatus = 10;
 const int kStatusByte = 5;   // response data byte 2
@@ -32,7 +37,10 @@ bool secureTessa::PollTessaCmdComplete(int maxPolls, unsigned char subCommand)
                 PollReqBuf.request[3] = static_cast<unsigned char>(session.handle & 0xFF);
                 PollReqBuf.request[4] = static_cast<unsigned char>(session.handle >> 8);
                 PollReqBuf.request[5] = subCommand;
-                const unsigned char rc = OEMIPMIRequest(eTessaCommand, kGetTessaStatus, &PollReqBuf, 8, 7);
+                unsigned char rc = OEMIPMIRequest(eTessaCommand, kGetTessaStatus, &PollReqBuf, 8, 7);
+                LastAnswerHeldStatus = rc != 0 || tessaAnswerHolds(PollReqBuf, kStatusByte);
+                if (!LastAnswerHeldStatus)
+                    rc = 1;
                 const unsigned char status = PollReqBuf.response[kStatusByte];
 
                 if (bTessaDebugLog)
@@ -52,7 +60,7 @@ bool secureTessa::PollTessaCmdComplete(int maxPolls, unsigned char subCommand)
                     break;
             }
         }
-        return PollReqBuf.response[kStatusByte] == 0;
+        return LastAnswerHeldStatus && PollReqBuf.response[kStatusByte] == 0;
     } catch (unsigned char error) {
         storeErrorInfo(error);
     } catch (const std::exception& e) {

@@ -1,4 +1,8 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -9,9 +13,11 @@
 #include "DependencyAnswer.h"
 #include "FileIO.h"
 #include "LinuxEnumerateDevices.h"
+#include "LinuxImpl.h"
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
 #include "PlatformLayer.h"
+#include "ScsiHostAccess.h"
 #include "SecureTessa.h"
 
 // The ESXi search: the hypervisor mounts the partition's volume itself once
@@ -600,4 +606,426 @@ int secureTessa::isMonolithic()
     }
     TESSA_LOG("Monolithic Tomel System");
     return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Shell output for the device search
+
+std::string executeCmd(const std::string& command)
+{
+    TESSA_LOG(command);
+    std::string result;
+    IScsiHostAccess* host = CScsiHostAccess::Get();
+    FILE* stream = host->openCommand(command.c_str());
+    if (stream == nullptr) {
+        TESSA_LOG("executeCmd : popen failed");
+    } else {
+        char buffer[513] = {0};
+        size_t got = std::fread(buffer, 1, 512, stream);
+        host->closeCommand(stream);
+        result.assign(buffer, strnlen(buffer, got));
+    }
+    TESSA_LOG(result);
+    return result;
+}
+
+// Host operating-system detection.
+
+const char* ESXiKernel = "VMkernel";
+
+namespace {
+
+// Release files are read a line at a time into a buffer of this size.
+const std::streamsize kReleaseLineBuffer = 1024;
+
+bool pathExists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Reads the next line of at most kReleaseLineBuffer - 1 characters. A longer
+// line cannot be compared whole, and neither can anything after a read
+// error: both end the scan of the file as "no more lines", so such a file
+// simply does not match.
+bool nextReleaseLine(std::ifstream& in, std::string& line)
+{
+    line.clear();
+    if (!in.is_open() || !in.good())
+        return false;
+    char buffer[kReleaseLineBuffer];
+    in.getline(buffer, kReleaseLineBuffer);
+    if (in.fail())
+        return false;
+    // gcount() counts the newline too, unless the file ended first.
+    std::streamsize stored = in.gcount();
+    if (!in.eof() && stored > 0)
+        --stored;
+    line.assign(buffer, static_cast<size_t>(stored));
+    return true;
+}
+
+// The first line of an existing file; empty when it is too long or cannot
+// be read.
+std::string firstReleaseLine(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    nextReleaseLine(in, line);
+    return line;
+}
+
+// Whether any line of the file contains `text`.
+bool anyReleaseLineContains(const std::string& path, const std::string& text)
+{
+    std::ifstream in(path);
+    std::string line;
+    while (nextReleaseLine(in, line))
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
+
+// The kernel name is one fact of the host: the platform layer holds it (and
+// tests replace it there, as no mount namespace can change uname()).
+bool kernelIsVMkernel()
+{
+    CLinuxImpl* platform = dynamic_cast<CLinuxImpl*>(CPlatformLayer::GetPlatform());
+    return platform != nullptr && platform->isESXiSystem();
+}
+
+// The host: its index and the line that says why (none for a host that
+// nothing recognised).
+struct DetectedHost {
+    int index;
+    const char* message;
+};
+
+// VMware release lines, tested in this order: a 4.1 line also holds
+// "VMware ESX 4".
+const struct {
+    const char* text;
+    int index;
+    const char* message;
+} kVMwareReleases[] = {
+    {"VMware ESX Server 3", ESX, "getLinuxOSVer: ESX 3 Found"},
+    {"VMware ESX 4.1", ESX4_1, "getLinuxOSVer: ESX 4 Found"},
+    {"VMware ESX 4", ESX4, "getLinuxOSVer: ESX 4 Found"},
+};
+
+// The kernel name first, then the release files in their order of
+// precedence; an unrecognised host is handled as Red Hat.
+DetectedHost detectHost()
+{
+    if (kernelIsVMkernel())
+        return {ESXi, "getLinuxOSVer: ESXi Found"};
+
+    if (pathExists(ESXRel)) {
+        const std::string line = firstReleaseLine(ESXRel);
+        for (const auto& release : kVMwareReleases)
+            if (contains(line, release.text))
+                return {release.index, release.message};
+        TESSA_LOG("getLinuxOSVer: Unrecognized VMWare Found");
+    }
+
+    if (pathExists(RedHatRel)) {
+        const std::string line = firstReleaseLine(RedHatRel);
+        if (contains(line, "Red Hat"))
+            return {REDHAT, "getLinuxOSVer REDHAT found"};
+        if (contains(line, "XenServer"))
+            return {XENSERVER, "getLinuxOSVer Xenserver found"};
+        if (pathExists(NewPNBRel)) {
+            // The newer image carries a CentOS-like release line; its own
+            // file decides, and the CentOS test is not made.
+            if (anyReleaseLineContains(NewPNBRel, "RVX_MAJOR_VERSION"))
+                return {UVO_NEW, "getLinuxOSVer: NEW UVO(PNB) Found"};
+        } else if (contains(line, "Cent")) {
+            return {CENTOS, "getLinuxOSVer CentOS found"};
+        }
+    }
+
+    if (pathExists(SuseRel))
+        return {SUSE, "getLinuxOSVer: SLES Found"};
+    // A missing file has no lines.
+    if (anyReleaseLineContains(RVXRel, "RVX_MAJOR_VERSION"))
+        return {UVO, "getLinuxOSVer: UVO(RVX) Found"};
+    if (anyReleaseLineContains(PNBRel, "PNB_MAJOR_VERSION"))
+        return {UVO, "getLinuxOSVer: UVO(PNB) Found"};
+    return {REDHAT, nullptr};
+}
+
+} // namespace
+
+bool secureTessa::getLinuxOSVer()
+{
+    if (hostOsIndex != -1) {
+        TESSA_LOG("getLinuxOSVer OS Version previously set");
+        return true;
+    }
+    if (setuid(0) != 0) {
+        TESSA_LOG("getLinuxOSVer:user is not root");
+        return false;
+    }
+    const DetectedHost host = detectHost();
+    hostOsIndex = host.index;
+    if (host.message != nullptr)
+        TESSA_LOG(host.message);
+    return true;
+}
+
+bool secureTessa::isESXiOS()
+{
+    TESSA_LOG("Enter secureTessa::isESXiOS");
+    bool esxi = false;
+    getLinuxOSVer();
+    if (hostOsIndex == ESXi) {
+        TESSA_LOG("ESXi OS Found");
+        esxi = true;
+    }
+    TESSA_LOG("Exit secureTessa::isESXiOS");
+    return esxi;
+}
+
+// ---------------------------------------------------------------------------
+// Mount points, mounting and unmounting
+
+namespace {
+
+const char* const kESXiVolumes = "/vmfs/volumes/";
+const int kMountAttempts = 60;
+const int kMountPauseSeconds = 1;
+// How long a busy drop box is waited for before it is left mounted.
+const int kBusyUnmountWaits = 60;
+const int kBusyPauseSeconds = 1;
+const char* const kRemoveDeviceLinks = "rm -f /dev/sectesupd-* > /dev/null 2>&1";
+
+std::string mountPointOf(int hostOsIndex, const std::string& name)
+{
+    return (hostOsIndex == ESXi ? std::string(kESXiVolumes) : RHatPartDir) + name + "/";
+}
+
+// The mount folders have fixed names in a folder every user may write to.
+// Whatever another user put there first (a link pointing elsewhere, a file,
+// a folder of their own) must never receive a mount or a later "rm -rf".
+// A link or file is removed (the link itself, never what it points to); a
+// folder of another owner is refused.
+bool clearMountFolder(const std::string& folder)
+{
+    struct stat info;
+    if (lstat(folder.c_str(), &info) != 0)
+        return errno == ENOENT;
+    if (S_ISDIR(info.st_mode))
+        return info.st_uid == 0;
+    TESSA_LOG("Removing " + folder + ": it is not a folder");
+    return unlink(folder.c_str()) == 0 || errno == ENOENT;
+}
+
+bool isOwnFolder(const std::string& folder)
+{
+    struct stat info;
+    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == 0;
+}
+
+// A folder that is still a mount point (its file system differs from its
+// parent's): removing its tree would delete the partition's files.
+bool isMountedFolder(const std::string& folder)
+{
+    struct stat info;
+    struct stat parent;
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if (stat((folder + "/..").c_str(), &parent) != 0)
+        return true;
+    return info.st_dev != parent.st_dev;
+}
+
+void removeMountFolder(const std::string& folder, const std::string& redirect)
+{
+    if (isMountedFolder(folder)) {
+        TESSA_LOG(folder + " is still mounted and is not removed");
+        return;
+    }
+    runShell("rm -rf " + folder + redirect);
+}
+
+// The steps both mounts share; the drop box is mounted read-write, a
+// numbered partition read-only.
+bool mountPartition(secureTessa& client, std::string label, bool dropBox)
+{
+    TESSA_LOG(dropBox ? "mountDynPartition" : "mountStatPartition");
+    if (!isSafePartitionLabel(label)) {
+        TESSA_LOG("Not a partition label: " + label + ".  Partition Not Mounted");
+        return false;
+    }
+    const std::string link = StatSecTesDev + label;
+    const std::string device = client.getDevicePath(label);
+    if (device.empty()) {
+        TESSA_LOG("Correct Volume Label not found.  Partition Not Mounted");
+        return false;
+    }
+    // The hypervisor mounts the volume itself.
+    if (dropBox && client.hostOsIndex == ESXi)
+        return true;
+    if (!isSafeDiskDevicePath(device)) {
+        TESSA_LOG("Not a disk device: " + device + ".  Partition Not Mounted");
+        return false;
+    }
+
+    const std::string folder = RHatPartDir + label;
+    if (!clearMountFolder(folder)) {
+        TESSA_LOG(folder + " is not a folder of its own.  Partition Not Mounted");
+        return false;
+    }
+    const std::string mkdirCommand = "mkdir -p " + folder;
+    TESSA_LOG("Creating directory " + (dropBox ? mkdirCommand : std::string("mkdir -p ")));
+    if (runShell(mkdirCommand) != 0) {
+        TESSA_LOG("mkdir failed");
+        return false;
+    }
+    TESSA_LOG("Directory Created");
+    // Made again in the window between the check and mkdir: not ours to
+    // mount on, nor to remove.
+    if (!isOwnFolder(folder)) {
+        TESSA_LOG(folder + " is not a folder of its own.  Partition Not Mounted");
+        return false;
+    }
+
+    const std::string linkCommand = "ln -sf " + device + " " + link;
+    TESSA_LOG("Creating Link " + linkCommand);
+    if (runShell(linkCommand) != 0) {
+        TESSA_LOG("Link creation failed");
+        removeMountFolder(folder, "");
+        return false;
+    }
+    TESSA_LOG("Link created");
+
+    TESSA_LOG("Mounting partition " + link + " on " + folder);
+    const std::string mountCommand = dropBox
+        ? "mount -n -t vfat -oshortname=mixed,rw " + link + " " + folder
+        : "mount -t vfat -oshortname=mixed,ro " + link + " " + folder + " > /dev/null 2>&1";
+    TESSA_LOG(mountCommand);
+    for (int attempt = 0; attempt < kMountAttempts; ++attempt) {
+        CPlatformLayer::Sleep(kMountPauseSeconds);
+        if (runShell(mountCommand) == 0) {
+            TESSA_LOG(dropBox ? "Dynamic Partition Mounted" : "Partition Mounted");
+            client.currentDropBox = link;
+            return true;
+        }
+        TESSA_LOG("Mount Failed. Re-trying");
+    }
+    TESSA_LOG("mount failed");
+    removeMountFolder(folder, "");
+    runShell("rm -f " + link);
+    return false;
+}
+
+} // namespace
+
+bool secureTessa::getPartDrive(std::string name, std::string* mountPoint)
+{
+    if (mountPoint != nullptr)
+        *mountPoint = mountPointOf(hostOsIndex, name);
+    return true;
+}
+
+bool secureTessa::getDynPartDrive(const char* name, char* buffer, size_t bufferSize)
+{
+    if (buffer == nullptr || bufferSize == 0)
+        return false;
+    buffer[0] = '\0';
+    if (name == nullptr)
+        return false;
+    const std::string mountPoint = mountPointOf(hostOsIndex, name);
+    if (mountPoint.size() >= bufferSize) {
+        TESSA_LOG("Mount point does not fit its buffer: " + mountPoint);
+        return false;
+    }
+    std::memcpy(buffer, mountPoint.c_str(), mountPoint.size() + 1);
+    return true;
+}
+
+bool secureTessa::mountDynPartition()
+{
+    return mountPartition(*this, dynDriveName, true);
+}
+
+bool secureTessa::mountStatPartition(std::string label)
+{
+    return mountPartition(*this, label, false);
+}
+
+bool secureTessa::unmountDynPartition()
+{
+    TESSA_LOG("-- umountDynPartition Entry");
+    if (!getLinuxOSVer()) {
+        TESSA_LOG("getLinuxOSVer failed");
+        return false;
+    }
+    if (hostOsIndex == ESXi) {
+        TESSA_LOG("Unmount not needed for ESXi");
+        currentDropBox.clear();
+        return true;
+    }
+
+    // Stacked mounts come off one per call; the call after the last one
+    // fails (EINVAL: nothing mounted there).
+    const std::string folder = RHatPartDir + dynDriveName;
+    int error = 0;
+    int busyWaits = 0;
+    for (;;) {
+        TESSA_LOG("Unmounting dir -> " + folder);
+        error = CPlatformLayer::Umount(folder);
+        if (error == 0) {
+            TESSA_LOG("Umount Successful");
+            continue;
+        }
+        TESSA_LOG("Umount Error Num = " + std::to_string(error));
+        if (error != EBUSY || busyWaits == kBusyUnmountWaits)
+            break;
+        ++busyWaits;
+        CPlatformLayer::Sleep(kBusyPauseSeconds);
+    }
+
+    // Only a folder known to be unmounted (or gone) may be removed: "rm -rf"
+    // on a mounted drop box would empty the partition.
+    const bool unmounted = error == EINVAL || error == ENOENT;
+    if (unmounted)
+        removeMountFolder(folder, " > /dev/null 2>&1");
+    runShell(kRemoveDeviceLinks);
+    if (!unmounted) {
+        TESSA_LOG(folder + " is left mounted");
+        return false;
+    }
+    currentDropBox.clear();
+    return true;
+}
+
+bool secureTessa::unmountStatPartition(std::string label)
+{
+    TESSA_LOG("-- umountStatPartition Entry");
+    if (!getLinuxOSVer())
+        return false;
+    if (!isSafePartitionLabel(label)) {
+        TESSA_LOG("Not a partition label: " + label);
+        return false;
+    }
+    const std::string folder = RHatPartDir + label;
+    bool unmounted = runShell("umount " + folder + " > /dev/null 2>&1") == 0;
+    TESSA_LOG("static partition umounted.");
+    // The shell's umount mostly fails because nothing is mounted there (the
+    // detach of everything at each session start), and then the folder is
+    // the stale one to remove. umount(2) tells that apart from a partition
+    // still mounted, which must keep its folder: it answers EINVAL for a
+    // folder that is no mount point and ENOENT for one that is gone.
+    if (!unmounted) {
+        const int error = CPlatformLayer::Umount(folder);
+        unmounted = error == 0 || error == EINVAL || error == ENOENT;
+    }
+    if (unmounted)
+        removeMountFolder(folder, " > /dev/null 2>&1");
+    runShell(kRemoveDeviceLinks);
+    currentDropBox.clear();
+    return unmounted;
 }

@@ -255,17 +255,19 @@ bool secureTessa::StagevACResetRequestSIPMI()
         fillSingleCommand(record, session.handle, kResetRequest);
         record.requestLength = 8;
         record.responseLength = 8;
-        if (!ProcessIPMICommand(&record))
-            return false;
-        TESSA_LOG("Stage or Update TESSA command Is successful ");
+        // Without a reply the result is false, and the call still ends with
+        // its closing line.
         bool result = false;
-        if (record.response[kCompletionCode] == 0) {
-            result = record.response[kResponseData2] == 9;
-        } else if (record.response[kCompletionCode] == 1) {
-            TESSA_LOG("sendIPMICommandToStageAndUpdate request Not Accepted and Stage Only Failed");
-            storeErrorInfo(kKoltStageFailed);
-            TESSA_LOG("Stage or Update Command is failed");
-            return false;
+        if (ProcessIPMICommand(&record)) {
+            TESSA_LOG("Stage or Update TESSA command Is successful ");
+            if (record.response[kCompletionCode] == 1) {
+                TESSA_LOG("sendIPMICommandToStageAndUpdate request Not Accepted and Stage Only Failed");
+                storeErrorInfo(kKoltStageFailed);
+                TESSA_LOG("Stage or Update Command is failed");
+                return false;
+            }
+            result = record.response[kCompletionCode] == 0 && tessaAnswerHolds(record, kResponseData2) &&
+                     record.response[kResponseData2] == 9;
         }
         TESSA_LOG("Entering StagevACResetRequestSIPMI() Function - End");
         return result;

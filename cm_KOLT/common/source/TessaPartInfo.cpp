@@ -101,16 +101,22 @@ const unsigned char kDynamicClass = 0x80;
 // Only bits 0 to 7 of a bit word name partitions this client works with.
 const unsigned int kPartitionBits = 8;
 
+// Response bytes of the two bit words of a GetPartitionIndexInfo answer.
+const unsigned int kStaticWordByte = 5;
+const unsigned int kDynamicWordByte = 9;
+
 // Sends GetPartitionIndexInfo and keeps both words in the session record;
-// false when the controller did not answer it.
+// false when the controller did not answer it, or not with both words.
 bool queryPartitionWords(secureTessa& client)
 {
     tessaClearRecord(IPMIReqBuf);
     tessaPutHandle(IPMIReqBuf, client.session.handle);
     if (client.IPMIRequest(kGetPartitionIndexInfo, &IPMIReqBuf, 7, 13) != 0)
         return false;
-    client.session.staticBits = tessaBigEndianAnswerWord(IPMIReqBuf, 5);
-    client.session.dynamicBits = tessaBigEndianAnswerWord(IPMIReqBuf, 9);
+    if (!tessaAnswerHolds(IPMIReqBuf, kDynamicWordByte + 1))
+        return false;
+    client.session.staticBits = tessaBigEndianAnswerWord(IPMIReqBuf, kStaticWordByte);
+    client.session.dynamicBits = tessaBigEndianAnswerWord(IPMIReqBuf, kDynamicWordByte);
     return true;
 }
 
@@ -174,10 +180,11 @@ bool secureTessa::getPartInfo(unsigned short staticWord)
         for (unsigned int bit = 0; bit < kPartitionBits; ++bit) {
             if ((staticWord & tessaBitWord(bit)) == 0)
                 continue;
-            // An unanswered bit simply stays unmarked.
-            if (!queryPartitionInfo(*this, kStaticClass, bit))
+            // An unanswered bit, or one answered without its name, simply
+            // stays unmarked.
+            std::string name;
+            if (!queryPartitionInfo(*this, kStaticClass, bit) || !tessaAnswerPartitionName(IPMIReqBuf, name))
                 continue;
-            const std::string name = tessaAnswerPartitionName(IPMIReqBuf);
             const unsigned short row = getPartIndex(name);
             // The name's digits may give up to 999: only rows of the table
             // are marked.
@@ -236,11 +243,12 @@ bool secureTessa::deleteDynPartWithName(const unsigned short& dynamicWord, const
         for (unsigned int bit = 0; bit < kPartitionBits; ++bit) {
             if ((word & tessaBitWord(bit)) == 0)
                 continue;
-            if (!queryPartitionInfo(*this, kDynamicClass, bit)) {
+            std::string partitionName;
+            if (!queryPartitionInfo(*this, kDynamicClass, bit) ||
+                !tessaAnswerPartitionName(IPMIReqBuf, partitionName)) {
                 TESSA_LOG("secureTessa::deleteDynPartWithName GetPartitionInfo failed");
                 continue;
             }
-            const std::string partitionName = tessaAnswerPartitionName(IPMIReqBuf);
             TESSA_LOG("deleteDynPartWithName partition name = " + partitionName);
             if (strcasecmp(partitionName.c_str(), name.c_str()) != 0)
                 continue;

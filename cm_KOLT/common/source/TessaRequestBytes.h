@@ -38,17 +38,36 @@ inline void tessaPutLittleEndian(_QRMIPMICommandData& record, unsigned int posit
     record.request[position + 1] = static_cast<unsigned char>(word >> 8);
 }
 
+// Whether the answer reaches response byte `position`. A controller may
+// answer with fewer bytes than the request asked for, and the bytes it did
+// not send read as 0, which would pass for an answer ("standard managed
+// storage", "enabled", no partitions): a reader of a fixed byte checks
+// this first and takes a short answer as a failed request. The length
+// counts NetFn and command, as the response bytes do.
+inline bool tessaAnswerHolds(const _QRMIPMICommandData& record, unsigned int position)
+{
+    return record.responseLength > position;
+}
+
 inline uint16_t tessaBigEndianAnswerWord(const _QRMIPMICommandData& record, unsigned int position)
 {
     return static_cast<uint16_t>((record.response[position] << 8) | record.response[position + 1]);
 }
 
-// The six-character partition name of a GetPartitionInfo answer (bytes
-// 7-12), shorter when a zero byte comes first.
-inline std::string tessaAnswerPartitionName(const _QRMIPMICommandData& record)
+// Bytes 7-12 of a GetPartitionInfo answer: the partition name.
+const unsigned int kTessaAnswerNameByte = 7;
+const unsigned int kTessaAnswerNameLength = 6;
+
+// The six-character partition name of a GetPartitionInfo answer, shorter
+// when a zero byte comes first; false when the answer ends before the
+// name's field does.
+inline bool tessaAnswerPartitionName(const _QRMIPMICommandData& record, std::string& name)
 {
-    const char* name = reinterpret_cast<const char*>(&record.response[7]);
-    return std::string(name, strnlen(name, 6));
+    if (!tessaAnswerHolds(record, kTessaAnswerNameByte + kTessaAnswerNameLength - 1))
+        return false;
+    const char* field = reinterpret_cast<const char*>(&record.response[kTessaAnswerNameByte]);
+    name.assign(field, strnlen(field, kTessaAnswerNameLength));
+    return true;
 }
 
 // The plain word of bit i.

@@ -27,7 +27,8 @@ bool isMd5Text(const std::string& text)
 bool secureTessa::VerifyCopyFiles()
 {
     static md5wrapper hasher;
-    unsigned short failingRow = 0;
+    // The partition attached for the check, detached again on a mismatch.
+    std::string label;
     try {
         if (cfgEntries.empty()) {
             TESSA_LOG("VerifyCopyFiles: nothing was queued, nothing to verify");
@@ -36,7 +37,7 @@ bool secureTessa::VerifyCopyFiles()
         for (const cfgEntry& entry : cfgEntries)
             if (entry.partIndex >= TESSA_PARTITION_ROWS)
                 throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
-        const std::string label = tessaPartInfo[cfgEntries.front().partIndex].volumeLabel;
+        label = tessaPartInfo[cfgEntries.front().partIndex].volumeLabel;
         if (!AttachTessaPartition(label)) {
             TESSA_LOG("Attach partition failed");
             throw static_cast<unsigned char>(KOLT_ATTACHFAILED);
@@ -63,7 +64,6 @@ bool secureTessa::VerifyCopyFiles()
             }
             TESSA_LOG("File: " + target + "Target File Hash: " + digest + ", Payload File Hash: " + entry.hash);
             TESSA_LOG("The file copied to the tessa did not match the original file.");
-            failingRow = entry.partIndex;
             throw static_cast<unsigned char>(KOLT_COPYMISMATCH);
         }
         if (!DetachTessaPartition(label)) {
@@ -77,7 +77,7 @@ bool secureTessa::VerifyCopyFiles()
         storeErrorInfo(error);
         TESSA_LOG("Verification failed.");
         if (error == KOLT_COPYMISMATCH)
-            DetachTessaPartition(tessaPartInfo[failingRow].volumeLabel);
+            DetachTessaPartition(label);
         return false;
     } catch (...) {
         TESSA_LOG("Verification failed.");

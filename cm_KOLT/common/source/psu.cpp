@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "TessaRequestBytes.h"
+
 namespace {
 
 const unsigned int kCompletionCode = 2;
@@ -29,11 +31,13 @@ _QRMIPMICommandData emptyRecord()
     return record;
 }
 
-// A reply arrived and the controller accepted the request: a refusal (an
-// unknown power supply, say) carries no data worth reading.
-bool answered(_QRMIPMICommandData& record)
+// A reply arrived, the controller accepted the request and its answer
+// reaches lastByte: a refusal (an unknown power supply, say) carries no
+// data worth reading, and bytes a short answer left out read as 0.
+bool answered(_QRMIPMICommandData& record, unsigned int lastByte)
 {
-    if (ProcessIPMICommand(&record) && record.response[kCompletionCode] == 0)
+    if (ProcessIPMICommand(&record) && tessaAnswerHolds(record, lastByte) &&
+        record.response[kCompletionCode] == 0)
         return true;
     TESSA_LOG("IPMI Command ERROR");
     return false;
@@ -49,7 +53,7 @@ int secureTessa::getPSCount(int& count)
     record.request[3] = kPowerSupplyCountParameter;
     record.requestLength = 6;
     record.responseLength = 30;
-    if (!answered(record))
+    if (!answered(record, kPowerSupplyCountByte))
         return -1;
     count = record.response[kPowerSupplyCountByte];
     return 0;
@@ -64,7 +68,7 @@ int secureTessa::getPSUVersion(unsigned char psu, unsigned int& version, std::st
     record.request[3] = psu;
     record.requestLength = 4;
     record.responseLength = 30;
-    if (!answered(record))
+    if (!answered(record, kFlagsByte))
         return -1;
 
     const unsigned char* r = record.response;
