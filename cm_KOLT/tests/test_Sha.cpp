@@ -158,40 +158,26 @@ TEST(Sha, FileDigestsMatchSha256sum)
     }
 }
 
-// Messages of n letters 'a' around the padding limits (55 bytes pad within
-// their block, 56 to 63 need a second one) and the block size, as file and
-// as text; the digests were taken with sha256sum. An empty file has the
-// digest of the empty message, as an empty text has: a payload of no bytes
-// is staged like any other.
+// Files and texts around the padding limits and the block size give the
+// digests sha256sum gave. An empty file has the digest of the empty
+// message, as an empty text has: a payload of no bytes is staged like any
+// other.
 TEST(Sha, DigestsAtTheBlockBoundariesMatchKnownValues)
 {
-    const struct {
-        size_t length;
-        const char* digest;
-    } known[] = {
-        {0, kEmptySha256},
-        {55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
-        {56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
-        {63, "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
-        {64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
-        {65, "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
-        {119, "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
-        {120, "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
-    };
     TempDir dir;
     CSHA sha;
-    for (const auto& k : known) {
+    for (const KnownDigests& k : kLettersADigests) {
         SCOPED_TRACE(k.length);
         const std::string message(k.length, 'a');
         dir.write("m.bin", message);
         char output[65];
         std::memset(output, 'X', sizeof(output));
         EXPECT_EQ(Thrown([&] { sha.CalculateSHA256(dir.file("m.bin"), true, output); }), "<nothing thrown>");
-        EXPECT_STREQ(output, k.digest);
+        EXPECT_STREQ(output, k.sha256);
         char binary[32];
         sha.DigestFile(dir.file("m.bin"), binary);
-        EXPECT_EQ(HexOf(binary, 32), k.digest);
-        EXPECT_EQ(TextDigest(sha, message), k.digest);
+        EXPECT_EQ(HexOf(binary, 32), k.sha256);
+        EXPECT_EQ(TextDigest(sha, message), k.sha256);
     }
     // The empty file leaves the engine as every digest does: ready for the
     // next one, and refusing a digest of nothing added.
