@@ -800,27 +800,28 @@ std::string UpdRollbackWrapper::removeCurrentDirComponents(std::string path)
     // A "." before a separator of either kind is a component of its own only
     // at the start or right after a separator: "x./" and "../" keep their
     // dots.
+    std::string out;
+    out.reserve(path.size());
     std::string::size_type position = 0;
     while (position < path.size()) {
-        const bool componentStart = position == 0 || isSeparator(path[position - 1]);
+        const bool componentStart = out.empty() || isSeparator(out.back());
         if (componentStart && path[position] == '.' && position + 1 < path.size() &&
             isSeparator(path[position + 1])) {
             // Separators doubled after it go too: ".//x" is "x", not "/x".
-            std::string::size_type end = position + 2;
-            while (end < path.size() && isSeparator(path[end]))
-                ++end;
-            path.erase(position, end - position);
+            position += 2;
+            while (position < path.size() && isSeparator(path[position]))
+                ++position;
             continue;
         }
-        ++position;
+        out.push_back(path[position++]);
     }
     // A final "." names the folder before it; after the root that is the
     // root itself, never "no folder".
-    if (path == ".")
+    if (out == ".")
         return std::string();
-    if (path.size() >= 2 && path.back() == '.' && isSeparator(path[path.size() - 2]))
-        path.erase(path.size() == 2 ? 1 : path.size() - 2);
-    return path;
+    if (out.size() >= 2 && out.back() == '.' && isSeparator(out[out.size() - 2]))
+        out.erase(out.size() == 2 ? 1 : out.size() - 2);
+    return out;
 }
 
 bool UpdRollbackWrapper::isAbsolutePath(std::string path)
