@@ -19,7 +19,7 @@ BUILD_DIR=${BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 timeout=${FUZZ_TIMEOUT:-10}
 cmake -S . -B "$BUILD_DIR" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZAGO_FUZZ=ON -DZAGO_TESTS=OFF -DZAGO_WERROR="${ZAGO_WERROR:-OFF}" >/dev/null
+  -DZAGO_FUZZ=ON -DZAGO_TESTS=OFF -DZAGO_SANITIZE=OFF -DZAGO_WERROR="${ZAGO_WERROR:-OFF}" >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for src in fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done

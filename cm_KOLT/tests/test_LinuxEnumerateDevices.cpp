@@ -242,14 +242,56 @@ TEST(DeviceName, LinuxDiskNamingOrder)
         EXPECT_EQ(deviceName("/dev/sd", row.n, false), std::string("/dev/sd") + row.name) << row.n;
         char buffer[32];
         std::memset(buffer, '#', sizeof buffer);
-        MakeDeviceName(buffer, nullptr, row.n, 0);
+        EXPECT_TRUE(MakeDeviceName(buffer, sizeof buffer, nullptr, row.n, 0));
         EXPECT_STREQ(buffer, (std::string("/dev/sg") + row.name).c_str()) << row.n;
     }
     char buffer[32];
-    MakeDeviceName(buffer, "/dev/sg", 17, 1);
+    EXPECT_TRUE(MakeDeviceName(buffer, sizeof buffer, "/dev/sg", 17, 1));
     EXPECT_STREQ(buffer, "/dev/sg17");
-    MakeDeviceName(buffer, "/dev/sd", 18278, 1);
+    EXPECT_TRUE(MakeDeviceName(buffer, sizeof buffer, "/dev/sd", 18278, 1));
     EXPECT_STREQ(buffer, "/dev/sd18278");
+}
+
+// The name goes whole into the buffer or not at all: never past its size,
+// never cut short into the name of another device.
+TEST(DeviceName, MakeDeviceNameKeepsToTheBufferSize)
+{
+    const struct {
+        const char* prefix;
+        int n;
+        int numeric;
+        size_t size;
+        bool fits;
+        const char* name;
+    } cases[] = {
+        {"/dev/sg", 1234, 1, 12, true, "/dev/sg1234"},
+        {"/dev/sg", 12345, 1, 12, false, ""},
+        {"/dev/sg", 12345, 1, 13, true, "/dev/sg12345"},
+        {"/dev/sg", 2147483647, 1, 12, false, ""},
+        {"/dev/sg", -2147483647 - 1, 1, 19, true, "/dev/sg-2147483648"},
+        {"/dev/sg", -2147483647 - 1, 1, 18, false, ""},
+        {nullptr, 18278, 0, 12, true, "/dev/sgxxxx"},
+        {nullptr, 18278, 0, 11, false, ""},
+        {"/dev/sd", 702, 0, 11, true, "/dev/sdaaa"},
+        {"", 0, 1, 2, true, "0"},
+        {"", 10, 1, 2, false, ""},
+        {"/a/very/long/prefix/that/does/not/fit/", 0, 0, 12, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.prefix ? c.prefix : "(default)") + " " + std::to_string(c.n) + " in " +
+                     std::to_string(c.size));
+        char area[64];
+        std::memset(area, '#', sizeof area);
+        EXPECT_EQ(MakeDeviceName(area, c.size, c.prefix, c.n, c.numeric), c.fits);
+        EXPECT_STREQ(area, c.name);
+        for (size_t i = c.size; i < sizeof area; ++i)
+            ASSERT_EQ(area[i], '#') << "byte " << i << " written past the buffer";
+    }
+    // No buffer, or one of no bytes, takes nothing.
+    char untouched = '#';
+    EXPECT_FALSE(MakeDeviceName(&untouched, 0, "/dev/sg", 1, 1));
+    EXPECT_EQ(untouched, '#');
+    EXPECT_FALSE(MakeDeviceName(nullptr, 16, "/dev/sg", 1, 1));
 }
 
 TEST(DeviceName, NamesAreUniqueAndSortedWithinEachLength)

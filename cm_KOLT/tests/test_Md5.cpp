@@ -131,6 +131,21 @@ TEST(Md5, FileDigestsMatchMd5sum)
     EXPECT_EQ(wrapper.getHashFromFile(dir.file("empty")), kEmptyMd5);
 }
 
+// Files and texts around the padding limits and the block size give the
+// digests md5sum gave.
+TEST(Md5, DigestsAtTheBlockBoundariesMatchKnownValues)
+{
+    TempDir dir;
+    md5wrapper wrapper;
+    for (const KnownDigests& k : kLettersADigests) {
+        SCOPED_TRACE(k.length);
+        const std::string message(k.length, 'a');
+        dir.write("m.bin", message);
+        EXPECT_EQ(wrapper.getHashFromFile(dir.file("m.bin")), k.md5);
+        EXPECT_EQ(wrapper.getHashFromString(message), k.md5);
+    }
+}
+
 // "-1" stands in for the digest of a file that cannot be read: never the
 // digest of the bytes that happened to come before the failure. A
 // directory opens but fails its first read, which once gave the digest of

@@ -35,10 +35,13 @@ TEST_F(PathHelpers, SplitTable)
         {"c.bin", "", "c.bin", "", "c.bin", false},
         {"", "", "", "", "", false},
         {"/", "", "", "", "", true},
-        // A backslash separates as well; the first '/' wins over it.
+        // A backslash separates as well; whichever separator comes first
+        // ends the first folder.
         {"payload\\a\\b.bin", "payload", "a\\b.bin", "payload\\a", "b.bin", false},
-        {"a\\b/c.bin", "a\\b", "c.bin", "a\\b", "c.bin", false},
+        {"a\\b/c.bin", "a", "b/c.bin", "a\\b", "c.bin", false},
         {"a/b\\c.bin", "a", "b\\c.bin", "a/b", "c.bin", false},
+        {"payload\\sub/x.bin", "payload", "sub/x.bin", "payload\\sub", "x.bin", false},
+        {"\\x/y", "", "x/y", "\\x", "y", false},
         {"E/payload/fw.bin", "E", "payload/fw.bin", "E/payload", "fw.bin", false},
     };
     for (const PathCase& c : cases) {
@@ -65,6 +68,17 @@ TEST_F(PathHelpers, OnlyWholeCurrentFolderComponentsAreRemoved)
         {"a/.//b", "a/b"},
         {"a/.", "a"},
         {".", ""},
+        // The root stays the root.
+        {"/.", "/"},
+        {"/./.", "/"},
+        {"/.//", "/"},
+        // Either separator, in one call.
+        {".\\.", ""},
+        {".\\x.bin", "x.bin"},
+        {"a\\.\\b", "a\\b"},
+        {"a/.\\.", "a"},
+        {".\\/x", "x"},
+        {"\\.", "\\"},
         // Dots that end a longer name are part of it.
         {"../payload/x.bin", "../payload/x.bin"},
         {"x./y.bin", "x./y.bin"},
@@ -81,6 +95,33 @@ TEST_F(PathHelpers, OnlyWholeCurrentFolderComponentsAreRemoved)
     }
 }
 
+// Whatever the path, one call leaves nothing for a second call to remove,
+// keeps an absolute path absolute and never makes a relative one absolute.
+TEST_F(PathHelpers, CurrentFolderComponentsGoInOneCall)
+{
+    UpdRollbackWrapper& w = NewWrapper();
+    const char alphabet[] = {'.', '/', '\\', 'a'};
+    std::vector<std::string> paths{""};
+    for (size_t begin = 0, length = 0; length < 7; ++length) {
+        const size_t end = paths.size();
+        for (size_t i = begin; i < end; ++i)
+            for (char c : alphabet)
+                paths.push_back(paths[i] + c);
+        begin = end;
+    }
+    for (const std::string& path : paths) {
+        const std::string once = w.removeCurrentDirComponents(path);
+        ASSERT_EQ(w.removeCurrentDirComponents(once), once) << "path \"" << path << "\"";
+        ASSERT_EQ(!once.empty() && once[0] == '/', !path.empty() && path[0] == '/') << "path \"" << path << "\"";
+    }
+    // Long paths take one pass, not one pass per component.
+    std::string many;
+    for (int i = 0; i < 200000; ++i)
+        many += "./";
+    EXPECT_EQ(w.removeCurrentDirComponents(many + "x.bin"), "x.bin");
+    EXPECT_EQ(w.removeCurrentDirComponents("/" + many + "."), "/");
+}
+
 TEST_F(PathHelpers, ReplaceWithReplacesUntilNoneIsLeft)
 {
     UpdRollbackWrapper& w = NewWrapper();
@@ -94,6 +135,19 @@ TEST_F(PathHelpers, ReplaceWithReplacesUntilNoneIsLeft)
     // instead of growing for ever.
     EXPECT_EQ(w.replaceWith("a/b/c", "/", "//"), "a//b//c");
     EXPECT_EQ(w.replaceWith("xx", "x", "xy"), "xyxy");
+    // Nor does a replacement that builds the searched text with what
+    // follows it: what a replacement wrote is not searched again, so the
+    // result grows by the replacements alone.
+    EXPECT_EQ(w.replaceWith("/..", "/.", ".//"), ".//.");
+    ASSERT_EQ(w.replaceWith("/" + std::string(12, '.'), "/.", ".//"), ".//" + std::string(11, '.'));
+    ASSERT_EQ(w.replaceWith("x/" + std::string(12, '.') + "/.", "/.", ".//"),
+              "x.//" + std::string(11, '.') + ".//");
+    const std::string many = "/" + std::string(100000, '.');
+    EXPECT_EQ(w.replaceWith(many, "/.", ".//"), ".//" + std::string(99999, '.'));
+    std::string alternating;
+    for (int i = 0; i < 50000; ++i)
+        alternating += "/.";
+    EXPECT_EQ(w.replaceWith(alternating, "/.", ".//").size(), 150000u);
 }
 
 TEST_F(PathHelpers, CurrentDirectoryWithoutTrailingSeparator)

@@ -31,12 +31,19 @@ std::string deviceName(const char* prefix, int n, bool numeric)
     return name;
 }
 
-void MakeDeviceName(char* buffer, const char* prefix, int n, int numeric)
+bool MakeDeviceName(char* buffer, size_t size, const char* prefix, int n, int numeric)
 {
-    if (buffer == nullptr)
-        return;
-    std::string name = deviceName(prefix, n, numeric != 0);
+    if (buffer == nullptr || size == 0)
+        return false;
+    const std::string name = deviceName(prefix, n, numeric != 0);
+    // A name cut short would name another device ("/dev/sg12" for
+    // "/dev/sg1234"): one that does not fit is not written at all.
+    if (name.size() >= size) {
+        buffer[0] = '\0';
+        return false;
+    }
     std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return true;
 }
 
 bool volumeLabelMatches(const std::string& volumeLabel, const std::string& wanted)

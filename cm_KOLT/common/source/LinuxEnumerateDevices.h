@@ -3,6 +3,7 @@
 
 #include <scsi/sg.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -69,8 +70,9 @@ const int kDiskNameProbes = 18278;
 // non-zero, else by the Linux disk-name letters of n: a..z, aa..zz,
 // aaa..zzz, and "xxxx" beyond (and for negative n).
 std::string deviceName(const char* prefix, int n, bool numeric);
-// The same into buffer, which must hold the prefix and five more bytes.
-void MakeDeviceName(char* buffer, const char* prefix, int n, int numeric);
+// The same into buffer of size bytes, zero byte included. A name that does
+// not fit leaves an empty text (size permitting) and gives false.
+bool MakeDeviceName(char* buffer, size_t size, const char* prefix, int n, int numeric);
 
 // True when a volume label read from a disk names the wanted partition:
 // the whole label, without its blank padding, byte for byte.

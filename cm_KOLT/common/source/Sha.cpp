@@ -299,6 +299,9 @@ void CSHA::DigestFile(const std::string& path, char* digest)
         throw std::string(kCannotRead) + path + "!";
     }
     file.close();
+    // A file read to its end is a message, also one of no bytes: an empty
+    // payload has a digest like any other file.
+    m_bAddData = true;
     FinalDigest(digest);
 }
 

@@ -28,8 +28,8 @@ public:
     void FinalDigest(char* digest);
     // Compresses the block buffer into the state words.
     void Transform();
-    // The 32 binary digest bytes of the file; throws when it cannot be
-    // opened or read to its end.
+    // The 32 binary digest bytes of the file (an empty file included);
+    // throws when it cannot be opened or read to its end.
     void DigestFile(const std::string& path, char* digest);
     // Digest of the file named by input (isFile) or of input's bytes, as 64
     // lower-case hexadecimal characters and a zero byte: output holds 65.

@@ -744,17 +744,15 @@ void UpdRollbackWrapper::freeUpList(std::vector<fDetails*>& list)
 
 std::string UpdRollbackWrapper::getBaseFolder(std::string path)
 {
-    std::string::size_type position = path.find('/');
-    if (position == std::string::npos)
-        position = path.find('\\');
+    // Whichever separator comes first ends the first folder: in a\b/c that
+    // is a, never a\b.
+    const std::string::size_type position = path.find_first_of("/\\");
     return position == std::string::npos ? std::string() : path.substr(0, position);
 }
 
 std::string UpdRollbackWrapper::stripBaseFolder(std::string path)
 {
-    std::string::size_type position = path.find('/');
-    if (position == std::string::npos)
-        position = path.find('\\');
+    const std::string::size_type position = path.find_first_of("/\\");
     return position == std::string::npos ? path : path.substr(position + 1);
 }
 
@@ -780,43 +778,58 @@ std::string UpdRollbackWrapper::replaceWith(std::string text, std::string from, 
 {
     if (from.empty())
         return text;
-    if (to.find(from) != std::string::npos) {
-        // Searching again from the start would find the replacement itself
-        // for ever: one pass from left to right instead.
-        for (std::string::size_type position = text.find(from); position != std::string::npos;
-             position = text.find(from, position + to.size()))
-            text.replace(position, from.size(), to);
-        return text;
+    // One pass from left to right. Text that a replacement wrote is never
+    // searched again: a replacement that holds or builds the searched text
+    // ("/." by ".//" before more dots) would otherwise grow without end.
+    // Pieces of the original text that a removal brings together are found,
+    // as a search from the start would find them ("aabb" without "ab" is
+    // empty).
+    std::string out;
+    out.reserve(text.size());
+    // For each character of out: how many characters of the original text
+    // end there without a replacement's character among them.
+    std::vector<std::string::size_type> originalRun;
+    originalRun.reserve(text.size());
+    for (char c : text) {
+        out.push_back(c);
+        originalRun.push_back(originalRun.empty() ? 1 : originalRun.back() + 1);
+        if (originalRun.back() >= from.size() && out.compare(out.size() - from.size(), from.size(), from) == 0) {
+            out.resize(out.size() - from.size());
+            originalRun.resize(originalRun.size() - from.size());
+            out += to;
+            originalRun.insert(originalRun.end(), to.size(), 0);
+        }
     }
-    for (std::string::size_type position = text.find(from); position != std::string::npos;
-         position = text.find(from))
-        text.replace(position, from.size(), to);
-    return text;
+    return out;
 }
 
 std::string UpdRollbackWrapper::removeCurrentDirComponents(std::string path)
 {
-    // A "./" is a component of its own only at the start or right after a
-    // separator: "x./" and "../" keep their dots.
+    // A "." before a separator of either kind is a component of its own only
+    // at the start or right after a separator: "x./" and "../" keep their
+    // dots.
+    std::string out;
+    out.reserve(path.size());
     std::string::size_type position = 0;
     while (position < path.size()) {
-        const bool componentStart = position == 0 || isSeparator(path[position - 1]);
-        if (componentStart && path.compare(position, 2, "./") == 0) {
+        const bool componentStart = out.empty() || isSeparator(out.back());
+        if (componentStart && path[position] == '.' && position + 1 < path.size() &&
+            isSeparator(path[position + 1])) {
             // Separators doubled after it go too: ".//x" is "x", not "/x".
-            std::string::size_type end = position + 2;
-            while (end < path.size() && path[end] == '/')
-                ++end;
-            path.erase(position, end - position);
+            position += 2;
+            while (position < path.size() && isSeparator(path[position]))
+                ++position;
             continue;
         }
-        ++position;
+        out.push_back(path[position++]);
     }
-    // A final "." names the folder before it.
-    if (path == ".")
+    // A final "." names the folder before it; after the root that is the
+    // root itself, never "no folder".
+    if (out == ".")
         return std::string();
-    if (path.size() >= 2 && path.back() == '.' && isSeparator(path[path.size() - 2]))
-        path.erase(path.size() - 2);
-    return path;
+    if (out.size() >= 2 && out.back() == '.' && isSeparator(out[out.size() - 2]))
+        out.erase(out.size() == 2 ? 1 : out.size() - 2);
+    return out;
 }
 
 bool UpdRollbackWrapper::isAbsolutePath(std::string path)

@@ -107,9 +107,9 @@ public:
     std::string getDirectoryFromPath(std::string& path);
     std::string getFileNameFromPath(std::string& path);
     std::string replaceWith(std::string text, std::string from, std::string to);
-    // path without its "./" components ("./a/./b" gives "a/b", ".//b" gives
-    // "b", "a/." gives "a"); a "./" that ends a longer name ("x./", "../")
-    // stays.
+    // path without its "." components, in one call whichever separators
+    // follow them ("./a/./b" gives "a/b", ".//b" gives "b", "a/." gives "a",
+    // "/." gives "/"); a "./" that ends a longer name ("x./", "../") stays.
     std::string removeCurrentDirComponents(std::string path);
     bool isAbsolutePath(std::string path);
     std::string getCurrentDir();
