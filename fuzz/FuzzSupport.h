@@ -77,7 +77,7 @@ inline void EnterScratchDirectory()
     std::atexit(RemoveScratch);
 
     static NoShellPlatform platform;
-    CPlatformLayer::SetPlatformImplForTesting(&platform);
+    CPlatformLayer::SetForTesting(&platform);
     xmlSetGenericErrorFunc(nullptr, IgnoreXmlError);
     xmlInitParser();  // registers the default readers, which ours must follow
     xmlRegisterInputCallbacks(MatchAnyFile, OpenPlainFile, ReadPlainFile, ClosePlainFile);

@@ -13,7 +13,7 @@ IPlatformImpl* CPlatformLayer::impl()
     return m_pPlatformImpl;
 }
 
-IPlatformImpl* CPlatformLayer::SetPlatformImplForTesting(IPlatformImpl* impl)
+IPlatformImpl* CPlatformLayer::SetForTesting(IPlatformImpl* impl)
 {
     IPlatformImpl* previous = m_pPlatformImpl;
     m_pPlatformImpl = impl;

@@ -41,7 +41,7 @@ public:
     // Test seam: replaces the process-wide implementation (tests only; the
     // program itself always runs on the lazily created CLinuxImpl). Returns
     // the previous one.
-    static IPlatformImpl* SetPlatformImplForTesting(IPlatformImpl* impl);
+    static IPlatformImpl* SetForTesting(IPlatformImpl* impl);
 
 private:
     static IPlatformImpl* impl();

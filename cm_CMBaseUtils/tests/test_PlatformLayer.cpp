@@ -83,10 +83,10 @@ TEST(PlatformLayer, FileTestsResolveAndLog)
 TEST(PlatformLayer, IsFileExitsAlwaysAppendsAfterWorkingDirectory)
 {
     RecordingFileTests fake;
-    CPlatformLayer::SetPlatformImplForTesting(&fake);
+    CPlatformLayer::SetForTesting(&fake);
     CPlatformLayer::IsFileExits("/etc/x");
     CPlatformLayer::IsFileExits("package.xml");
-    CPlatformLayer::SetPlatformImplForTesting(nullptr);
+    CPlatformLayer::SetForTesting(nullptr);
     EXPECT_EQ(fake.asked, (std::vector<std::string>{"/tmp/run//etc/x", "/tmp/run/package.xml"}));
 }
 

@@ -448,10 +448,10 @@ TEST_F(UsbStorageModule, FacadeReachesTheInstalledImplementation)
 {
     SimulatedHost host;
     host.modprobeWorks = false;
-    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
+    IPlatformImpl* previous = CPlatformLayer::SetForTesting(&host);
     EXPECT_TRUE(CPlatformLayer::isUSBblocklisted());
     CPlatformLayer::unloadUSB();
-    CPlatformLayer::SetPlatformImplForTesting(previous);
+    CPlatformLayer::SetForTesting(previous);
     EXPECT_EQ(host.commands, (Cmds{B, L, M}));
     expectFlags(false, false, false);
 }

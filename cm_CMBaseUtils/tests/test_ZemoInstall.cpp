@@ -325,11 +325,11 @@ TEST_F(ZemoInstall, LoadZemoLibraryOnEsxiNamesTheStandardFolderWhenNothingLoads)
 
 TEST_F(ZemoInstall, FacadeReachesTheInstalledImplementation)
 {
-    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
+    IPlatformImpl* previous = CPlatformLayer::SetForTesting(&host);
     EXPECT_FALSE(CPlatformLayer::isZEMOInstalled());
     EXPECT_EQ(CPlatformLayer::InstallZemo(), 0);
     EXPECT_EQ(CPlatformLayer::UninstallZemo(), 0);
     EXPECT_EQ(CPlatformLayer::LoadZemoLibrary("libzurmel.so"), nullptr);
-    CPlatformLayer::SetPlatformImplForTesting(previous);
+    CPlatformLayer::SetForTesting(previous);
     EXPECT_EQ(scriptCalls(), (Strings{"install", "uninstall"}));
 }

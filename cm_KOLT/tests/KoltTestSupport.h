@@ -97,8 +97,8 @@ private:
 // Installs a platform layer for the lifetime of a scope.
 class ScopedPlatform {
 public:
-    explicit ScopedPlatform(IPlatformImpl* platform) : mPrevious(CPlatformLayer::SetPlatformImplForTesting(platform)) {}
-    ~ScopedPlatform() { CPlatformLayer::SetPlatformImplForTesting(mPrevious); }
+    explicit ScopedPlatform(IPlatformImpl* platform) : mPrevious(CPlatformLayer::SetForTesting(platform)) {}
+    ~ScopedPlatform() { CPlatformLayer::SetForTesting(mPrevious); }
     ScopedPlatform(const ScopedPlatform&) = delete;
     ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 
@@ -415,7 +415,7 @@ protected:
         // none.
         offlineDevice.existingPaths.clear();
         work.write("zordebuglog", "");
-        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
+        previous = CPlatformLayer::SetForTesting(&platform);
     }
     void TearDown() override
     {
@@ -423,7 +423,7 @@ protected:
             ScopedPlatform ending(&offline);
             client.reset();
         }
-        CPlatformLayer::SetPlatformImplForTesting(previous);
+        CPlatformLayer::SetForTesting(previous);
         sigaction(SIGINT, &previousSigint, nullptr);
     }
 

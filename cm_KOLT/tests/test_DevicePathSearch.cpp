@@ -32,12 +32,12 @@ protected:
         ASSERT_TRUE(makeFat(scratch.file("SECUPD.img"), 12, 1024, "SECUPD"));
         ASSERT_TRUE(makeFat(scratch.file("SECUPD2.img"), 12, 1024, "SECUPD2"));
         ASSERT_TRUE(makeMbrDisk(scratch.file("mbr.img"), scratch.file("SECUPD.img"), 1));
-        previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&platform);
+        previousPlatform = CPlatformLayer::SetForTesting(&platform);
         platform.answer(kBlockdev, 0);
         host.commandOutput[kSgProbe] = "0\n";
         client.hostOsIndex = REDHAT;
     }
-    void TearDown() override { CPlatformLayer::SetPlatformImplForTesting(previousPlatform); }
+    void TearDown() override { CPlatformLayer::SetForTesting(previousPlatform); }
 
     std::string search(std::string label) { return client.getDevicePath(label); }
 

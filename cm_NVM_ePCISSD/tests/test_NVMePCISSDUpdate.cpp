@@ -108,14 +108,14 @@ protected:
         ASSERT_TRUE(CLogger::GetInstance()->Initialize(start.file("debug.log")));
         start.write("package.xml", kPackage);
         platform.processDirectory = exe.path() + "/";
-        previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&platform);
+        previousPlatform = CPlatformLayer::SetForTesting(&platform);
         g_record = &record;
         previousFactory = CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(makeRecordingStaging);
     }
     void TearDown() override
     {
         CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(previousFactory);
-        CPlatformLayer::SetPlatformImplForTesting(previousPlatform);
+        CPlatformLayer::SetForTesting(previousPlatform);
         g_record = nullptr;
     }
 

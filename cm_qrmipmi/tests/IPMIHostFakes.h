@@ -74,7 +74,7 @@ inline int FailingUname(struct utsname*) { return -1; }
 class FakeHostGuard {
 public:
     FakeHostGuard(FakeModuleHost& host, HostNamespace& ns)
-        : mPrevPlatform(CPlatformLayer::SetPlatformImplForTesting(&host)),
+        : mPrevPlatform(CPlatformLayer::SetForTesting(&host)),
           mPrevUname(QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname))
     {
         FakeSysname() = "Linux";
@@ -83,7 +83,7 @@ public:
     }
     ~FakeHostGuard()
     {
-        CPlatformLayer::SetPlatformImplForTesting(mPrevPlatform);
+        CPlatformLayer::SetForTesting(mPrevPlatform);
         QRMLXOperatingSystemVersion::SetUnameForTesting(mPrevUname);
     }
 

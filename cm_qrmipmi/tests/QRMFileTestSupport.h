@@ -45,12 +45,12 @@ protected:
         ASSERT_NE(nullptr, getcwd(m_previous, sizeof(m_previous)));
         ASSERT_EQ(0, chdir(m_dir.c_str()));
         m_platform.answerOthers(0);
-        m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
+        m_previousPlatform = CPlatformLayer::SetForTesting(&m_platform);
     }
 
     void TearDown() override
     {
-        CPlatformLayer::SetPlatformImplForTesting(m_previousPlatform);
+        CPlatformLayer::SetForTesting(m_previousPlatform);
         if (chdir(m_previous) != 0)
             ADD_FAILURE() << "cannot return to " << m_previous;
         const std::string command = "rm -rf '" + m_dir + "'";

@@ -52,10 +52,10 @@ void resetBaseUtilities()
     // The layer's own Linux implementation, created once and kept, so that a
     // fake a test forgot to take out is never called after its end.
     static IPlatformImpl* const linuxPlatform = [] {
-        CPlatformLayer::SetPlatformImplForTesting(nullptr);
+        CPlatformLayer::SetForTesting(nullptr);
         return CPlatformLayer::GetPlatform();
     }();
-    CPlatformLayer::SetPlatformImplForTesting(linuxPlatform);
+    CPlatformLayer::SetForTesting(linuxPlatform);
     CLinuxImpl::bUSBDriverNotLoaded = false;
     CLinuxImpl::bUSBDriverLoadedByZOR = false;
     CLinuxImpl::bUSBBlocklistCheckDone = false;

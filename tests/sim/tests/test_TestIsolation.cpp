@@ -171,7 +171,7 @@ TEST(StateReset, A_TestLeavesItsStateBehind)
     gDirectoryAtStart = currentDirectory();
     gAbandonedDirectory.reset(new TempDir(true));  // entered and never left
     ASSERT_TRUE(CLogger::GetInstance()->Initialize(gAbandonedDirectory->file("first.log")));
-    CPlatformLayer::SetPlatformImplForTesting(&gForgottenPlatform);
+    CPlatformLayer::SetForTesting(&gForgottenPlatform);
     static UseLinuxNVMeHostAccess* const forgottenHost = new UseLinuxNVMeHostAccess;
     (void)forgottenHost;
     static SimManagementController controller;
