@@ -6,17 +6,25 @@
 
 IPlatformImpl* CPlatformLayer::m_pPlatformImpl = nullptr;
 
+static IPlatformImpl* linuxPlatform()
+{
+    // Created on first use and never deleted: the layer may still be used
+    // from static destructors of other units' objects.
+    static IPlatformImpl* instance = new CLinuxImpl();
+    return instance;
+}
+
 IPlatformImpl* CPlatformLayer::impl()
 {
     if (m_pPlatformImpl == nullptr)
-        m_pPlatformImpl = new CLinuxImpl();
+        m_pPlatformImpl = linuxPlatform();
     return m_pPlatformImpl;
 }
 
-IPlatformImpl* CPlatformLayer::SetForTesting(IPlatformImpl* impl)
+IPlatformImpl* CPlatformLayer::SetForTesting(IPlatformImpl* platform)
 {
-    IPlatformImpl* previous = m_pPlatformImpl;
-    m_pPlatformImpl = impl;
+    IPlatformImpl* previous = impl();
+    m_pPlatformImpl = platform != nullptr ? platform : linuxPlatform();
     return previous;
 }
 

@@ -38,10 +38,10 @@ public:
 
     static bool CreateEmptyZORDebuLogFile();
 
-    // Test seam: replaces the process-wide implementation (tests only; the
-    // program itself always runs on the lazily created CLinuxImpl). Returns
-    // the previous one.
-    static IPlatformImpl* SetForTesting(IPlatformImpl* impl);
+    // Test seam: installs another implementation (not owned) and returns
+    // the previous one; null restores the Linux implementation, the one the
+    // program itself always runs on.
+    static IPlatformImpl* SetForTesting(IPlatformImpl* platform);
 
 private:
     static IPlatformImpl* impl();

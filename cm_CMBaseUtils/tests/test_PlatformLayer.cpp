@@ -60,6 +60,19 @@ TEST(PlatformLayer, CreatesOneImplementationOnFirstUse)
     EXPECT_EQ(CPlatformLayer::GetPlatform(), first);
 }
 
+TEST(PlatformLayer, SetForTestingHandsBackThePreviousAndNullRestoresTheLinuxOne)
+{
+    IPlatformImpl* linuxPlatform = CPlatformLayer::GetPlatform();
+    RecordingFileTests first, second;
+    EXPECT_EQ(CPlatformLayer::SetForTesting(&first), linuxPlatform);
+    EXPECT_EQ(CPlatformLayer::GetPlatform(), &first);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(&second), &first);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(nullptr), &second);
+    // The same object again, with whatever state the run gave it.
+    EXPECT_EQ(CPlatformLayer::GetPlatform(), linuxPlatform);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(nullptr), linuxPlatform);
+}
+
 TEST(PlatformLayer, FileTestsResolveAndLog)
 {
     TempDir dir;
