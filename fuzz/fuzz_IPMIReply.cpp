@@ -162,7 +162,7 @@ NoSleeper gSleeper;
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::EnterScratchDirectory();
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&gDevice);
+    QRMIPMIDeviceAccess::SetForTesting(&gDevice);
     QRMIPMIDeviceAccess::SetSleeperForTesting(&gSleeper);
     return 0;
 }

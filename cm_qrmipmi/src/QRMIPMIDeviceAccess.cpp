@@ -82,7 +82,7 @@ IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper()
     return sleeper ? *sleeper : gLinuxSleeper;
 }
 
-IQRMIPMIDevice* QRMIPMIDeviceAccess::SetDeviceForTesting(IQRMIPMIDevice* device)
+IQRMIPMIDevice* QRMIPMIDeviceAccess::SetForTesting(IQRMIPMIDevice* device)
 {
     return gTestDevice.exchange(device);
 }

@@ -40,7 +40,7 @@ public:
 
     // Test seams: install a replacement (null restores the real one) and
     // return the one installed before (null when it was the real one).
-    static IQRMIPMIDevice* SetDeviceForTesting(IQRMIPMIDevice* device);
+    static IQRMIPMIDevice* SetForTesting(IQRMIPMIDevice* device);
     static IQRMIPMISleeper* SetSleeperForTesting(IQRMIPMISleeper* sleeper);
 };
 

@@ -133,13 +133,13 @@ private:
 class SimIPMISeamGuard {
 public:
     SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper)
-        : mPrevDevice(QRMIPMIDeviceAccess::SetDeviceForTesting(device)),
+        : mPrevDevice(QRMIPMIDeviceAccess::SetForTesting(device)),
           mPrevSleeper(QRMIPMIDeviceAccess::SetSleeperForTesting(sleeper))
     {
     }
     ~SimIPMISeamGuard()
     {
-        QRMIPMIDeviceAccess::SetDeviceForTesting(mPrevDevice);
+        QRMIPMIDeviceAccess::SetForTesting(mPrevDevice);
         QRMIPMIDeviceAccess::SetSleeperForTesting(mPrevSleeper);
     }
 

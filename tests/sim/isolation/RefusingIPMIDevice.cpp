@@ -40,7 +40,7 @@ public:
 void resetIPMILibrary()
 {
     static ClosingIPMIDevice closing;
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&closing);
+    QRMIPMIDeviceAccess::SetForTesting(&closing);
     QRMIPMIDeviceAccess::SetSleeperForTesting(nullptr);
     QRMLXOperatingSystemVersion::SetUnameForTesting(nullptr);
     QRMIPMISessionHandler::DestroyInstance();
@@ -49,11 +49,11 @@ void resetIPMILibrary()
     QRMLogger::Terminate();
     // Terminate leaves a user log on the standard error stream in place.
     QRMLogger::mUserLogFile = nullptr;
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&RefusingIPMIDevice::instance());
+    QRMIPMIDeviceAccess::SetForTesting(&RefusingIPMIDevice::instance());
 }
 
 // The seam is a constant-initialised pointer: safe to set before main.
-[[maybe_unused]] const bool installed = (QRMIPMIDeviceAccess::SetDeviceForTesting(&RefusingIPMIDevice::instance()), true),
+[[maybe_unused]] const bool installed = (QRMIPMIDeviceAccess::SetForTesting(&RefusingIPMIDevice::instance()), true),
                             registered = resetBeforeEachTest(&resetIPMILibrary);
 
 } // namespace

@@ -26,8 +26,8 @@ public:
 // for the scope's lifetime.
 class UseLinuxIPMIDevice {
 public:
-    UseLinuxIPMIDevice() : m_previous(QRMIPMIDeviceAccess::SetDeviceForTesting(nullptr)) {}
-    ~UseLinuxIPMIDevice() { QRMIPMIDeviceAccess::SetDeviceForTesting(m_previous); }
+    UseLinuxIPMIDevice() : m_previous(QRMIPMIDeviceAccess::SetForTesting(nullptr)) {}
+    ~UseLinuxIPMIDevice() { QRMIPMIDeviceAccess::SetForTesting(m_previous); }
     UseLinuxIPMIDevice(const UseLinuxIPMIDevice&) = delete;
     UseLinuxIPMIDevice& operator=(const UseLinuxIPMIDevice&) = delete;
 

@@ -176,7 +176,7 @@ TEST(StateReset, A_TestLeavesItsStateBehind)
     (void)forgottenHost;
     static SimManagementController controller;
     static SimIPMIDevice forgottenDevice(controller);
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&forgottenDevice);
+    QRMIPMIDeviceAccess::SetForTesting(&forgottenDevice);
     QRMIPMIDeviceAccess::SetSleeperForTesting(&gForgottenSleeper);
 }
 
