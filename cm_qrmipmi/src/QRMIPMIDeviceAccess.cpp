@@ -65,29 +65,30 @@ public:
 
 LinuxIPMIDevice gLinuxDevice;
 LinuxIPMISleeper gLinuxSleeper;
-std::atomic<IQRMIPMIDevice*> gTestDevice{nullptr};
-std::atomic<IQRMIPMISleeper*> gTestSleeper{nullptr};
+// Constant-initialised, so a test program may install its device before
+// main; atomic, as the library keeps sessions for several threads.
+std::atomic<IQRMIPMIDevice*> gDevice{&gLinuxDevice};
+std::atomic<IQRMIPMISleeper*> gSleeper{&gLinuxSleeper};
 
 } // namespace
 
-IQRMIPMIDevice& QRMIPMIDeviceAccess::Device()
-{
-    IQRMIPMIDevice* device = gTestDevice.load();
-    return device ? *device : gLinuxDevice;
-}
-
-IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper()
-{
-    IQRMIPMISleeper* sleeper = gTestSleeper.load();
-    return sleeper ? *sleeper : gLinuxSleeper;
-}
+IQRMIPMIDevice* QRMIPMIDeviceAccess::Get() { return gDevice.load(); }
 
 IQRMIPMIDevice* QRMIPMIDeviceAccess::SetForTesting(IQRMIPMIDevice* device)
 {
-    return gTestDevice.exchange(device);
+    return gDevice.exchange(device != nullptr ? device : &gLinuxDevice);
 }
+
+IQRMIPMISleeper* QRMIPMISleeperAccess::Get() { return gSleeper.load(); }
+
+IQRMIPMISleeper* QRMIPMISleeperAccess::SetForTesting(IQRMIPMISleeper* sleeper)
+{
+    return gSleeper.exchange(sleeper != nullptr ? sleeper : &gLinuxSleeper);
+}
+
+IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper() { return *QRMIPMISleeperAccess::Get(); }
 
 IQRMIPMISleeper* QRMIPMIDeviceAccess::SetSleeperForTesting(IQRMIPMISleeper* sleeper)
 {
-    return gTestSleeper.exchange(sleeper);
+    return QRMIPMISleeperAccess::SetForTesting(sleeper);
 }
