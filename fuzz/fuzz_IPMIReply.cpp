@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::EnterScratchDirectory();
     QRMIPMIDeviceAccess::SetForTesting(&gDevice);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(&gSleeper);
+    QRMIPMISleeperAccess::SetForTesting(&gSleeper);
     return 0;
 }
 

@@ -134,13 +134,13 @@ class SimIPMISeamGuard {
 public:
     SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper)
         : mPrevDevice(QRMIPMIDeviceAccess::SetForTesting(device)),
-          mPrevSleeper(QRMIPMIDeviceAccess::SetSleeperForTesting(sleeper))
+          mPrevSleeper(QRMIPMISleeperAccess::SetForTesting(sleeper))
     {
     }
     ~SimIPMISeamGuard()
     {
         QRMIPMIDeviceAccess::SetForTesting(mPrevDevice);
-        QRMIPMIDeviceAccess::SetSleeperForTesting(mPrevSleeper);
+        QRMIPMISleeperAccess::SetForTesting(mPrevSleeper);
     }
 
 private:

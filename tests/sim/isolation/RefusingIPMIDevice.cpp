@@ -41,7 +41,7 @@ void resetIPMILibrary()
 {
     static ClosingIPMIDevice closing;
     QRMIPMIDeviceAccess::SetForTesting(&closing);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(nullptr);
+    QRMIPMISleeperAccess::SetForTesting(nullptr);
     QRMLXOperatingSystemVersion::SetUnameForTesting(nullptr);
     QRMIPMISessionHandler::DestroyInstance();
     QRMIPMISession::mIPMIXMLConfig.Release();

@@ -100,7 +100,7 @@ TEST(SeamRefusal, EveryNVMeHostCallFailsTheTestAndIsRefused)
 
 TEST(SeamRefusal, EveryIPMIDeviceCallFailsTheTestAndIsRefused)
 {
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     struct ipmi_req request = {};
     struct ipmi_recv answer = {};
     bool readable = true;
@@ -151,11 +151,11 @@ TEST(SeamRefusal, AdapterWithoutFakeFailsTheTestInsteadOfOpeningTheController)
 TEST(SeamRefusal, IPMIProcessorWithoutDeviceFailsTheTestInsteadOfOpeningTheController)
 {
     SimIPMISleepRecorder sleeps;
-    IQRMIPMISleeper* previous = QRMIPMIDeviceAccess::SetSleeperForTesting(&sleeps);
+    IQRMIPMISleeper* previous = QRMIPMISleeperAccess::SetForTesting(&sleeps);
     IPMIProcessor processor;
     QRMIPMIResult result = QRMIPMI_RESULT_SUCCESS;
     std::vector<std::string> failures = failuresOf([&] { result = processor.Initialize(); });
-    QRMIPMIDeviceAccess::SetSleeperForTesting(previous);
+    QRMIPMISleeperAccess::SetForTesting(previous);
     EXPECT_NE(result, QRMIPMI_RESULT_SUCCESS);
     ASSERT_FALSE(failures.empty());
     for (const std::string& failure : failures)
@@ -177,7 +177,7 @@ TEST(StateReset, A_TestLeavesItsStateBehind)
     static SimManagementController controller;
     static SimIPMIDevice forgottenDevice(controller);
     QRMIPMIDeviceAccess::SetForTesting(&forgottenDevice);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(&gForgottenSleeper);
+    QRMIPMISleeperAccess::SetForTesting(&gForgottenSleeper);
 }
 
 TEST(StateReset, B_NextTestFindsItPutBack)
@@ -186,8 +186,8 @@ TEST(StateReset, B_NextTestFindsItPutBack)
         EXPECT_EQ(currentDirectory(), gDirectoryAtStart);
     }
     EXPECT_NE(CPlatformLayer::GetPlatform(), &gForgottenPlatform);
-    EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &RefusingIPMIDevice::instance());
-    EXPECT_NE(&QRMIPMIDeviceAccess::Sleeper(), &gForgottenSleeper);
+    EXPECT_EQ(QRMIPMIDeviceAccess::Get(), &RefusingIPMIDevice::instance());
+    EXPECT_NE(QRMIPMISleeperAccess::Get(), &gForgottenSleeper);
     EXPECT_EQ(CNVMeHostAccess::Get(), &RefusingNVMeHost::instance());
 
     // The debug log of the earlier test is closed: this test's log opens.
