@@ -85,10 +85,3 @@ IQRMIPMISleeper* QRMIPMISleeperAccess::SetForTesting(IQRMIPMISleeper* sleeper)
 {
     return gSleeper.exchange(sleeper != nullptr ? sleeper : &gLinuxSleeper);
 }
-
-IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper() { return *QRMIPMISleeperAccess::Get(); }
-
-IQRMIPMISleeper* QRMIPMIDeviceAccess::SetSleeperForTesting(IQRMIPMISleeper* sleeper)
-{
-    return QRMIPMISleeperAccess::SetForTesting(sleeper);
-}

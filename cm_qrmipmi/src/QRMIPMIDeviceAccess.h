@@ -41,11 +41,6 @@ public:
     // Test seam: installs another device (not owned) and returns the
     // previous one; null restores the Linux device.
     static IQRMIPMIDevice* SetForTesting(IQRMIPMIDevice* device);
-
-    // Being replaced by Get() and QRMIPMISleeperAccess.
-    static IQRMIPMIDevice& Device() { return *Get(); }
-    static IQRMIPMISleeper& Sleeper();
-    static IQRMIPMISleeper* SetSleeperForTesting(IQRMIPMISleeper* sleeper);
 };
 
 // The process-wide pauses of the library, real ones unless a test installed
