@@ -16,6 +16,7 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "TempDir.h"
 
 namespace {
@@ -96,10 +97,11 @@ TEST(PlatformLayer, FileTestsResolveAndLog)
 TEST(PlatformLayer, IsFileExitsAlwaysAppendsAfterWorkingDirectory)
 {
     RecordingFileTests fake;
-    CPlatformLayer::SetForTesting(&fake);
-    CPlatformLayer::IsFileExits("/etc/x");
-    CPlatformLayer::IsFileExits("package.xml");
-    CPlatformLayer::SetForTesting(nullptr);
+    {
+        ScopedSeam<CPlatformLayer> installed(&fake);
+        CPlatformLayer::IsFileExits("/etc/x");
+        CPlatformLayer::IsFileExits("package.xml");
+    }
     EXPECT_EQ(fake.asked, (std::vector<std::string>{"/tmp/run//etc/x", "/tmp/run/package.xml"}));
 }
 

@@ -27,6 +27,7 @@
 #include "HostNamespace.h"
 #include "IPMIHostFakes.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "SecureTessa.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
@@ -94,17 +95,7 @@ private:
     }
 };
 
-// Installs a platform layer for the lifetime of a scope.
-class ScopedPlatform {
-public:
-    explicit ScopedPlatform(IPlatformImpl* platform) : mPrevious(CPlatformLayer::SetForTesting(platform)) {}
-    ~ScopedPlatform() { CPlatformLayer::SetForTesting(mPrevious); }
-    ScopedPlatform(const ScopedPlatform&) = delete;
-    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
-private:
-    IPlatformImpl* mPrevious;
-};
+using ScopedPlatform = ScopedSeam<CPlatformLayer>;
 
 // The host a client is built on in tests of single operations: the IPMI
 // driver modules are missing and cannot be loaded, so construction stops at

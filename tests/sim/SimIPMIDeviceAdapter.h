@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QRMIPMIDeviceAccess.h"
+#include "ScopedSeam.h"
 #include "SimManagementController.h"
 
 class SimIPMIDevice : public IQRMIPMIDevice {
@@ -132,23 +133,11 @@ private:
 // Installs a device and a sleep recorder for the lifetime of a scope.
 class SimIPMISeamGuard {
 public:
-    SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper)
-        : mPrevDevice(QRMIPMIDeviceAccess::SetForTesting(device)),
-          mPrevSleeper(QRMIPMISleeperAccess::SetForTesting(sleeper))
-    {
-    }
-    ~SimIPMISeamGuard()
-    {
-        QRMIPMIDeviceAccess::SetForTesting(mPrevDevice);
-        QRMIPMISleeperAccess::SetForTesting(mPrevSleeper);
-    }
+    SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper) : mDevice(device), mSleeper(sleeper) {}
 
 private:
-    SimIPMISeamGuard(const SimIPMISeamGuard&) = delete;
-    SimIPMISeamGuard& operator=(const SimIPMISeamGuard&) = delete;
-
-    IQRMIPMIDevice* mPrevDevice;
-    IQRMIPMISleeper* mPrevSleeper;
+    ScopedSeam<QRMIPMIDeviceAccess> mDevice;
+    ScopedSeam<QRMIPMISleeperAccess> mSleeper;
 };
 
 #endif

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedSeam.h"
 #include "ScsiHostAccess.h"
 #include "ScsiNodeModel.h"
 
@@ -67,15 +68,6 @@ private:
     std::list<std::string> m_outputs;
 };
 
-class ScopedFakeScsiHost {
-public:
-    explicit ScopedFakeScsiHost(FakeScsiHost& fake) : m_previous(CScsiHostAccess::SetForTesting(&fake)) {}
-    ~ScopedFakeScsiHost() { CScsiHostAccess::SetForTesting(m_previous); }
-    ScopedFakeScsiHost(const ScopedFakeScsiHost&) = delete;
-    ScopedFakeScsiHost& operator=(const ScopedFakeScsiHost&) = delete;
-
-private:
-    IScsiHostAccess* m_previous;
-};
+using ScopedFakeScsiHost = ScopedSeam<CScsiHostAccess>;
 
 #endif

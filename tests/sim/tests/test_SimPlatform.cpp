@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "SimPlatform.h"
 #include "TempDir.h"
 
@@ -88,9 +89,10 @@ TEST(SimPlatform, SleepsAreRecordedNotTaken)
     const auto start = std::chrono::steady_clock::now();
     host.Sleep(1);
     host.Sleep(59);
-    IPlatformImpl* previous = CPlatformLayer::SetForTesting(&host);
-    CPlatformLayer::Sleep(3);
-    CPlatformLayer::SetForTesting(previous);
+    {
+        ScopedSeam<CPlatformLayer> installed(&host);
+        CPlatformLayer::Sleep(3);
+    }
     // Taken, they would last 63 seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(host.sleeps, (std::vector<int>{1, 59, 3}));
@@ -129,11 +131,12 @@ TEST(SimPlatform, UmountCallsAreRecordedAndScripted)
     SimPlatform host;
     host.scriptUmount({0, EBUSY});
     host.scriptUmount(EPERM, 2);
-    IPlatformImpl* previous = CPlatformLayer::SetForTesting(&host);
     std::vector<int> answers;
-    for (int i = 0; i < 5; ++i)
-        answers.push_back(CPlatformLayer::Umount("/tmp/SECUPD"));
-    CPlatformLayer::SetForTesting(previous);
+    {
+        ScopedSeam<CPlatformLayer> installed(&host);
+        for (int i = 0; i < 5; ++i)
+            answers.push_back(CPlatformLayer::Umount("/tmp/SECUPD"));
+    }
     // Past the script: nothing is mounted there, as the kernel would say.
     EXPECT_EQ(answers, (std::vector<int>{0, EBUSY, EPERM, EPERM, EINVAL}));
     EXPECT_EQ(host.umounts, std::vector<std::string>(5, "/tmp/SECUPD"));

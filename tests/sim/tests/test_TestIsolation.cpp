@@ -22,6 +22,7 @@
 #include "QRMIPMIDeviceAccess.h"
 #include "RefusingIPMIDevice.h"
 #include "RefusingNVMeHost.h"
+#include "ScopedSeam.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
 #include "SimPlatform.h"
@@ -151,11 +152,13 @@ TEST(SeamRefusal, AdapterWithoutFakeFailsTheTestInsteadOfOpeningTheController)
 TEST(SeamRefusal, IPMIProcessorWithoutDeviceFailsTheTestInsteadOfOpeningTheController)
 {
     SimIPMISleepRecorder sleeps;
-    IQRMIPMISleeper* previous = QRMIPMISleeperAccess::SetForTesting(&sleeps);
-    IPMIProcessor processor;
     QRMIPMIResult result = QRMIPMI_RESULT_SUCCESS;
-    std::vector<std::string> failures = failuresOf([&] { result = processor.Initialize(); });
-    QRMIPMISleeperAccess::SetForTesting(previous);
+    std::vector<std::string> failures;
+    {
+        ScopedSeam<QRMIPMISleeperAccess> installed(&sleeps);
+        IPMIProcessor processor;
+        failures = failuresOf([&] { result = processor.Initialize(); });
+    }
     EXPECT_NE(result, QRMIPMI_RESULT_SUCCESS);
     ASSERT_FALSE(failures.empty());
     for (const std::string& failure : failures)
