@@ -46,7 +46,7 @@ protected:
     SimPlatform platform;
     IPlatformImpl* previousPlatform = nullptr;
     FakeScsiHost host;
-    ScopedFakeScsiHost installed{host};
+    ScopedSeam<CScsiHostAccess> installed{host};
     secureTessa client;
 };
 

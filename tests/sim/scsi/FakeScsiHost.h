@@ -16,7 +16,7 @@
 // device nodes at their /dev paths (models of ScsiNodeModel), the sysfs
 // listing of generic devices, and scripted output of shell probes. Every
 // open and request is recorded; nothing reaches a real device. Install with
-// CScsiHostAccess::SetForTesting (ScopedFakeScsiHost does it for a scope).
+// CScsiHostAccess::SetForTesting (ScopedSeam<CScsiHostAccess> does it for a scope).
 class FakeScsiHost : public IScsiHostAccess {
 public:
     // A USB disk as usb-storage shows it: generic node /dev/<sg> on an
@@ -68,6 +68,5 @@ private:
     std::list<std::string> m_outputs;
 };
 
-using ScopedFakeScsiHost = ScopedSeam<CScsiHostAccess>;
 
 #endif
