@@ -95,7 +95,6 @@ private:
     }
 };
 
-using ScopedPlatform = ScopedSeam<CPlatformLayer>;
 
 // The host a client is built on in tests of single operations: the IPMI
 // driver modules are missing and cannot be loaded, so construction stops at
@@ -411,7 +410,7 @@ protected:
     void TearDown() override
     {
         {
-            ScopedPlatform ending(&offline);
+            ScopedSeam<CPlatformLayer> ending(&offline);
             client.reset();
         }
         CPlatformLayer::SetForTesting(previous);
@@ -423,7 +422,7 @@ protected:
     secureTessa& newClient()
     {
         {
-            ScopedPlatform building(&offline);
+            ScopedSeam<CPlatformLayer> building(&offline);
             client.reset();
             client = std::make_unique<secureTessa>();
         }

@@ -157,7 +157,7 @@ TEST_F(DevicePathSearch, KoltLogTellsTheSearch)
         // test's platform.
         std::unique_ptr<secureTessa> logging;
         {
-            ScopedPlatform building(&offline.host);
+            ScopedSeam<CPlatformLayer> building(&offline.host);
             logging.reset(new secureTessa);
         }
         logging->hostOsIndex = REDHAT;
@@ -165,7 +165,7 @@ TEST_F(DevicePathSearch, KoltLogTellsTheSearch)
         EXPECT_EQ(logging->getDevicePath(label), "/dev/sdb");
         label = "TES001";
         EXPECT_EQ(logging->getDevicePath(label), "");
-        ScopedPlatform ending(&offline.host);
+        ScopedSeam<CPlatformLayer> ending(&offline.host);
         logging.reset();
     }
     std::string log = scratch.read("KOLT_DBG.log");
