@@ -95,7 +95,6 @@ private:
     }
 };
 
-
 // The host a client is built on in tests of single operations: the IPMI
 // driver modules are missing and cannot be loaded, so construction stops at
 // the library (KOLT error 46): no host detection, no udev rules, nothing

@@ -68,5 +68,4 @@ private:
     std::list<std::string> m_outputs;
 };
 
-
 #endif
