@@ -42,7 +42,7 @@ void resetIPMILibrary()
     static ClosingIPMIDevice closing;
     QRMIPMIDeviceAccess::SetForTesting(&closing);
     QRMIPMISleeperAccess::SetForTesting(nullptr);
-    QRMLXOperatingSystemVersion::SetUnameForTesting(nullptr);
+    QRMUnameAccess::SetForTesting(nullptr);
     QRMIPMISessionHandler::DestroyInstance();
     QRMIPMISession::mIPMIXMLConfig.Release();
     QRMIPMISession::SetConfigurationFileName(QRMString("QRMIPMIConfig.xml", QRMString::QRM_ENCODING_UTF8));
