@@ -33,6 +33,9 @@ public:
     // unmounted, otherwise the errno value of the failed call (EBUSY while
     // a file on it is open, EINVAL when nothing is mounted there).
     virtual int Umount(const std::string& directory) = 0;
+    // Whether the host is VMware ESXi: uname()'s system name is "VMkernel",
+    // ignoring case (false when uname() fails).
+    virtual bool isESXiSystem() = 0;
 
 protected:
     ~IPlatformImpl() = default;

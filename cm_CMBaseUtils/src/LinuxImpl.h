@@ -32,9 +32,9 @@ public:
     void unloadUSB() override;
     void* LoadLibrarywithoutCustomization(const std::string& libraryName) override;
     int Umount(const std::string& directory) override;
+    bool isESXiSystem() override;
 
     // USB storage module handling and ESX detection.
-    bool isESXiSystem();
     bool isESXSystem();
     bool isUSBStorageStaticallyLinked();
     // Hardware-access library installation.

@@ -65,6 +65,7 @@ void* CPlatformLayer::LoadZemoLibrary(const std::string& libraryFile) { return i
 bool CPlatformLayer::isUSBblocklisted() { return impl()->isUSBblocklisted(); }
 void CPlatformLayer::unloadUSB() { impl()->unloadUSB(); }
 int CPlatformLayer::Umount(const std::string& directory) { return impl()->Umount(directory); }
+bool CPlatformLayer::isESXiSystem() { return impl()->isESXiSystem(); }
 
 bool CPlatformLayer::CreateEmptyZORDebuLogFile()
 {

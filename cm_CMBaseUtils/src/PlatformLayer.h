@@ -34,6 +34,7 @@ public:
     static bool isUSBblocklisted();
     static void unloadUSB();
     static int Umount(const std::string& directory);
+    static bool isESXiSystem();
     static IPlatformImpl* GetPlatform();
 
     static bool CreateEmptyZORDebuLogFile();

@@ -17,6 +17,7 @@
 #include "Logger.h"
 #include "PlatformLayer.h"
 #include "ScopedSeam.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 namespace {
@@ -72,6 +73,17 @@ TEST(PlatformLayer, SetForTestingHandsBackThePreviousAndNullRestoresTheLinuxOne)
     // The same object again, with whatever state the run gave it.
     EXPECT_EQ(CPlatformLayer::GetPlatform(), linuxPlatform);
     EXPECT_EQ(CPlatformLayer::SetForTesting(nullptr), linuxPlatform);
+}
+
+TEST(PlatformLayer, TheInstalledImplementationSaysWhetherTheHostIsESXi)
+{
+    SimPlatform host;
+    ScopedSeam<CPlatformLayer> installed(&host);
+    EXPECT_FALSE(CPlatformLayer::isESXiSystem());
+    host.kernelName = "VMkernel";
+    EXPECT_TRUE(CPlatformLayer::isESXiSystem());
+    host.unameWorks = false;
+    EXPECT_FALSE(CPlatformLayer::isESXiSystem());
 }
 
 TEST(PlatformLayer, FileTestsResolveAndLog)

@@ -366,11 +366,7 @@ bool contains(const std::string& line, const char* text) { return line.find(text
 
 // The kernel name is one fact of the host: the platform layer holds it (and
 // tests replace it there, as no mount namespace can change uname()).
-bool kernelIsVMkernel()
-{
-    CLinuxImpl* platform = dynamic_cast<CLinuxImpl*>(CPlatformLayer::GetPlatform());
-    return platform != nullptr && platform->isESXiSystem();
-}
+bool kernelIsVMkernel() { return CPlatformLayer::isESXiSystem(); }
 
 // The host: its index and the line that says why (none for a host that
 // nothing recognised).
