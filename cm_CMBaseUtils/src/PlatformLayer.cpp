@@ -50,6 +50,10 @@ int CPlatformLayer::ExecuteCmdNoWait(const std::string& command, bool flag, cons
 {
     return impl()->ExecuteCmdNoWait(command, flag, value);
 }
+int CPlatformLayer::ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output)
+{
+    return impl()->ExecuteCmdCapture(command, maxBytes, output);
+}
 void CPlatformLayer::Sleep(int seconds) { impl()->Sleep(seconds); }
 std::string CPlatformLayer::getCurrentDirectory() { return impl()->getCurrentDirectory(); }
 std::string CPlatformLayer::getCurrentProcessDirectory() { return impl()->getCurrentProcessDirectory(); }

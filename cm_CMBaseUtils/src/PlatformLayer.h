@@ -22,6 +22,7 @@ public:
     static void* GetProcAddress(void* handle, const std::string& symbol);
     static int ExecuteCmd(const std::string& command, bool flag, const long& value);
     static int ExecuteCmdNoWait(const std::string& command, bool flag, const long& value);
+    static int ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output);
     static void Sleep(int seconds);
     static std::string getCurrentDirectory();
     static std::string getCurrentProcessDirectory();
