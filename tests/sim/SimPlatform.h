@@ -13,8 +13,8 @@
 // The platform layer of a simulated host: every shell command is recorded
 // and answered from a script instead of a shell, pauses are recorded and not
 // taken, and the kernel name is scripted. Everything else is the real
-// Linux implementation. Install it with CPlatformLayer::SetForTesting,
-// or call its operations directly.
+// Linux implementation. Install it with ScopedSeam<CPlatformLayer>, or call
+// its operations directly.
 //
 // A command is answered by the answer for its exact text, else by the one
 // for its longest matching prefix, else by the answer for all others. A
