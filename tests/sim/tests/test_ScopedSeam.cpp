@@ -30,41 +30,17 @@ public:
     IRollbackStaging* createStaging() override { return nullptr; }
 };
 
-// A stand-in of each seam's interface; none of them is ever called here.
-template <class Seam>
-struct StandIn;
-template <>
-struct StandIn<CPlatformLayer> {
-    using Type = CLinuxImpl;
-};
-template <>
-struct StandIn<CNVMeHostAccess> {
-    using Type = RefusingNVMeHost;
-};
-template <>
-struct StandIn<CScsiHostAccess> {
-    using Type = RefusingScsiHost;
-};
-template <>
-struct StandIn<QRMIPMIDeviceAccess> {
-    using Type = RefusingIPMIDevice;
-};
-template <>
-struct StandIn<QRMIPMISleeperAccess> {
-    using Type = SimIPMISleepRecorder;
-};
-template <>
-struct StandIn<QRMUnameAccess> {
-    using Type = NoUname;
-};
-template <>
-struct StandIn<CRollbackStagingAccess> {
-    using Type = NoStaging;
+// A seam and a stand-in for its interface; no stand-in is ever called here.
+template <class Accessor, class StandInType>
+struct SeamWith {
+    using Seam = Accessor;
+    using StandIn = StandInType;
 };
 
-template <class Seam>
+template <class Param>
 class EverySeam : public testing::Test {
 protected:
+    using Seam = typename Param::Seam;
     using Interface = typename ScopedSeam<Seam>::Interface;
 
     // What is installed now, left installed.
@@ -75,36 +51,41 @@ protected:
         return installed;
     }
 
-    typename StandIn<Seam>::Type first, second;
+    typename Param::StandIn first, second;
     // Whatever the test started with comes back at its end.
     ScopedSeam<Seam> atStart{current()};
 };
 
-using Seams = testing::Types<CPlatformLayer, CNVMeHostAccess, CScsiHostAccess, QRMIPMIDeviceAccess,
-                             QRMIPMISleeperAccess, QRMUnameAccess, CRollbackStagingAccess>;
+using Seams = testing::Types<SeamWith<CPlatformLayer, CLinuxImpl>, SeamWith<CNVMeHostAccess, RefusingNVMeHost>,
+                             SeamWith<CScsiHostAccess, RefusingScsiHost>,
+                             SeamWith<QRMIPMIDeviceAccess, RefusingIPMIDevice>,
+                             SeamWith<QRMIPMISleeperAccess, SimIPMISleepRecorder>, SeamWith<QRMUnameAccess, NoUname>,
+                             SeamWith<CRollbackStagingAccess, NoStaging>>;
 TYPED_TEST_SUITE(EverySeam, Seams);
 
 } // namespace
 
 TYPED_TEST(EverySeam, SetForTestingHandsBackThePreviousAndNullRestoresTheProductionOne)
 {
-    TypeParam::SetForTesting(nullptr);
-    auto* production = TypeParam::SetForTesting(nullptr);
+    using Seam = typename TestFixture::Seam;
+    Seam::SetForTesting(nullptr);
+    auto* production = Seam::SetForTesting(nullptr);
     ASSERT_NE(production, nullptr);
-    EXPECT_EQ(TypeParam::SetForTesting(&this->first), production);
-    EXPECT_EQ(TypeParam::SetForTesting(&this->second), &this->first);
-    EXPECT_EQ(TypeParam::SetForTesting(nullptr), &this->second);
+    EXPECT_EQ(Seam::SetForTesting(&this->first), production);
+    EXPECT_EQ(Seam::SetForTesting(&this->second), &this->first);
+    EXPECT_EQ(Seam::SetForTesting(nullptr), &this->second);
     EXPECT_EQ(this->current(), production) << "the same production object each time";
 }
 
 TYPED_TEST(EverySeam, ScopedSeamPutsBackWhatWasInstalledBefore)
 {
-    TypeParam::SetForTesting(&this->first);
+    using Seam = typename TestFixture::Seam;
+    Seam::SetForTesting(&this->first);
     {
-        ScopedSeam<TypeParam> outer(this->second);
+        ScopedSeam<Seam> outer(this->second);
         EXPECT_EQ(this->current(), &this->second);
         {
-            ScopedSeam<TypeParam> production(nullptr);
+            ScopedSeam<Seam> production(nullptr);
             EXPECT_NE(this->current(), &this->first);
             EXPECT_NE(this->current(), &this->second);
         }
@@ -114,7 +95,7 @@ TYPED_TEST(EverySeam, ScopedSeamPutsBackWhatWasInstalledBefore)
 
     EXPECT_THROW(
         {
-            ScopedSeam<TypeParam> leaving(&this->second);
+            ScopedSeam<Seam> leaving(&this->second);
             throw std::runtime_error("the test step fails");
         },
         std::runtime_error);
