@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,6 +29,11 @@ class NoShellPlatform : public CLinuxImpl {
 public:
     int ExecuteCmd(const std::string&, bool, const long&) override { return 127 << 8; }
     int ExecuteCmdNoWait(const std::string&, bool, const long&) override { return -1; }
+    int ExecuteCmdCapture(const std::string&, std::size_t, std::string& output) override
+    {
+        output.clear();
+        return 127 << 8;
+    }
     void Sleep(int) override {}
     void* LoadLibrary(const std::string&) override { return nullptr; }
     void* LoadZemoLibrary(const std::string&) override { return nullptr; }
@@ -77,7 +83,7 @@ inline void EnterScratchDirectory()
     std::atexit(RemoveScratch);
 
     static NoShellPlatform platform;
-    CPlatformLayer::SetPlatformImplForTesting(&platform);
+    CPlatformLayer::SetForTesting(&platform);
     xmlSetGenericErrorFunc(nullptr, IgnoreXmlError);
     xmlInitParser();  // registers the default readers, which ours must follow
     xmlRegisterInputCallbacks(MatchAnyFile, OpenPlainFile, ReadPlainFile, ClosePlainFile);

@@ -162,8 +162,8 @@ NoSleeper gSleeper;
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::EnterScratchDirectory();
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&gDevice);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(&gSleeper);
+    QRMIPMIDeviceAccess::SetForTesting(&gDevice);
+    QRMIPMISleeperAccess::SetForTesting(&gSleeper);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #ifndef CM_CMBASEUTILS_IPLATFORMIMPL_H
 #define CM_CMBASEUTILS_IPLATFORMIMPL_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,18 @@ public:
     // unmounted, otherwise the errno value of the failed call (EBUSY while
     // a file on it is open, EINVAL when nothing is mounted there).
     virtual int Umount(const std::string& directory) = 0;
+    // Whether the host is VMware ESXi: uname()'s system name is "VMkernel",
+    // ignoring case (false when uname() fails).
+    virtual bool isESXiSystem() = 0;
+    // Runs `command` through the shell as ExecuteCmd does, but hands back
+    // what it writes to its standard output instead of passing it on:
+    // `output` gets the first `maxBytes` bytes, as written (all of it when
+    // there is less). Output beyond the bound is not read: the pipe is
+    // closed, so a command still writing ends on a broken pipe instead of
+    // blocking. Standard error is not captured. The result is the exit
+    // status as pclose() reports it (the same form as system()'s), or -1
+    // when no shell could be started.
+    virtual int ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output) = 0;
 
 protected:
     ~IPlatformImpl() = default;

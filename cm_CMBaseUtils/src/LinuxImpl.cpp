@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -63,6 +64,32 @@ int CLinuxImpl::ExecuteCmdNoWait(const std::string& command, bool, const long&)
 {
     std::string background = command + " &";
     return system(background.c_str());
+}
+
+int CLinuxImpl::ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output)
+{
+    output.clear();
+    // Close-on-exec: the pipe is this call's alone, no command started
+    // meanwhile inherits it.
+    FILE* stream = popen(command.c_str(), "re");
+    if (stream == nullptr)
+        return -1;
+    char block[4096];
+    while (output.size() < maxBytes) {
+        const size_t want = std::min(sizeof(block), maxBytes - output.size());
+        const size_t got = std::fread(block, 1, want, stream);
+        output.append(block, got);
+        if (got < want) {
+            if (std::ferror(stream) && errno == EINTR) {
+                std::clearerr(stream);
+                continue;
+            }
+            break;
+        }
+    }
+    // pclose closes the pipe before it waits, so a command with more to say
+    // gets a broken pipe rather than waiting for a reader forever.
+    return pclose(stream);
 }
 
 int CLinuxImpl::Umount(const std::string& directory)

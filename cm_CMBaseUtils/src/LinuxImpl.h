@@ -32,9 +32,10 @@ public:
     void unloadUSB() override;
     void* LoadLibrarywithoutCustomization(const std::string& libraryName) override;
     int Umount(const std::string& directory) override;
+    bool isESXiSystem() override;
+    int ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output) override;
 
     // USB storage module handling and ESX detection.
-    bool isESXiSystem();
     bool isESXSystem();
     bool isUSBStorageStaticallyLinked();
     // Hardware-access library installation.

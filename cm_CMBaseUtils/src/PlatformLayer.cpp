@@ -6,17 +6,25 @@
 
 IPlatformImpl* CPlatformLayer::m_pPlatformImpl = nullptr;
 
+static IPlatformImpl* linuxPlatform()
+{
+    // Created on first use and never deleted: the layer may still be used
+    // from static destructors of other units' objects.
+    static IPlatformImpl* instance = new CLinuxImpl();
+    return instance;
+}
+
 IPlatformImpl* CPlatformLayer::impl()
 {
     if (m_pPlatformImpl == nullptr)
-        m_pPlatformImpl = new CLinuxImpl();
+        m_pPlatformImpl = linuxPlatform();
     return m_pPlatformImpl;
 }
 
-IPlatformImpl* CPlatformLayer::SetPlatformImplForTesting(IPlatformImpl* impl)
+IPlatformImpl* CPlatformLayer::SetForTesting(IPlatformImpl* platform)
 {
-    IPlatformImpl* previous = m_pPlatformImpl;
-    m_pPlatformImpl = impl;
+    IPlatformImpl* previous = impl();
+    m_pPlatformImpl = platform != nullptr ? platform : linuxPlatform();
     return previous;
 }
 
@@ -42,6 +50,10 @@ int CPlatformLayer::ExecuteCmdNoWait(const std::string& command, bool flag, cons
 {
     return impl()->ExecuteCmdNoWait(command, flag, value);
 }
+int CPlatformLayer::ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output)
+{
+    return impl()->ExecuteCmdCapture(command, maxBytes, output);
+}
 void CPlatformLayer::Sleep(int seconds) { impl()->Sleep(seconds); }
 std::string CPlatformLayer::getCurrentDirectory() { return impl()->getCurrentDirectory(); }
 std::string CPlatformLayer::getCurrentProcessDirectory() { return impl()->getCurrentProcessDirectory(); }
@@ -57,6 +69,7 @@ void* CPlatformLayer::LoadZemoLibrary(const std::string& libraryFile) { return i
 bool CPlatformLayer::isUSBblocklisted() { return impl()->isUSBblocklisted(); }
 void CPlatformLayer::unloadUSB() { impl()->unloadUSB(); }
 int CPlatformLayer::Umount(const std::string& directory) { return impl()->Umount(directory); }
+bool CPlatformLayer::isESXiSystem() { return impl()->isESXiSystem(); }
 
 bool CPlatformLayer::CreateEmptyZORDebuLogFile()
 {

@@ -22,6 +22,7 @@ public:
     static void* GetProcAddress(void* handle, const std::string& symbol);
     static int ExecuteCmd(const std::string& command, bool flag, const long& value);
     static int ExecuteCmdNoWait(const std::string& command, bool flag, const long& value);
+    static int ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output);
     static void Sleep(int seconds);
     static std::string getCurrentDirectory();
     static std::string getCurrentProcessDirectory();
@@ -34,14 +35,15 @@ public:
     static bool isUSBblocklisted();
     static void unloadUSB();
     static int Umount(const std::string& directory);
+    static bool isESXiSystem();
     static IPlatformImpl* GetPlatform();
 
     static bool CreateEmptyZORDebuLogFile();
 
-    // Test seam: replaces the process-wide implementation (tests only; the
-    // program itself always runs on the lazily created CLinuxImpl). Returns
-    // the previous one.
-    static IPlatformImpl* SetPlatformImplForTesting(IPlatformImpl* impl);
+    // Test seam: installs another implementation (not owned) and returns
+    // the previous one; null restores the Linux implementation, the one the
+    // program itself always runs on.
+    static IPlatformImpl* SetForTesting(IPlatformImpl* platform);
 
 private:
     static IPlatformImpl* impl();

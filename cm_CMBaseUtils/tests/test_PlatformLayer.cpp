@@ -16,6 +16,8 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 namespace {
@@ -60,6 +62,30 @@ TEST(PlatformLayer, CreatesOneImplementationOnFirstUse)
     EXPECT_EQ(CPlatformLayer::GetPlatform(), first);
 }
 
+TEST(PlatformLayer, SetForTestingHandsBackThePreviousAndNullRestoresTheLinuxOne)
+{
+    IPlatformImpl* linuxPlatform = CPlatformLayer::GetPlatform();
+    RecordingFileTests first, second;
+    EXPECT_EQ(CPlatformLayer::SetForTesting(&first), linuxPlatform);
+    EXPECT_EQ(CPlatformLayer::GetPlatform(), &first);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(&second), &first);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(nullptr), &second);
+    // The same object again, with whatever state the run gave it.
+    EXPECT_EQ(CPlatformLayer::GetPlatform(), linuxPlatform);
+    EXPECT_EQ(CPlatformLayer::SetForTesting(nullptr), linuxPlatform);
+}
+
+TEST(PlatformLayer, TheInstalledImplementationSaysWhetherTheHostIsESXi)
+{
+    SimPlatform host;
+    ScopedSeam<CPlatformLayer> installed(&host);
+    EXPECT_FALSE(CPlatformLayer::isESXiSystem());
+    host.kernelName = "VMkernel";
+    EXPECT_TRUE(CPlatformLayer::isESXiSystem());
+    host.unameWorks = false;
+    EXPECT_FALSE(CPlatformLayer::isESXiSystem());
+}
+
 TEST(PlatformLayer, FileTestsResolveAndLog)
 {
     TempDir dir;
@@ -83,10 +109,11 @@ TEST(PlatformLayer, FileTestsResolveAndLog)
 TEST(PlatformLayer, IsFileExitsAlwaysAppendsAfterWorkingDirectory)
 {
     RecordingFileTests fake;
-    CPlatformLayer::SetPlatformImplForTesting(&fake);
-    CPlatformLayer::IsFileExits("/etc/x");
-    CPlatformLayer::IsFileExits("package.xml");
-    CPlatformLayer::SetPlatformImplForTesting(nullptr);
+    {
+        ScopedSeam<CPlatformLayer> installed(&fake);
+        CPlatformLayer::IsFileExits("/etc/x");
+        CPlatformLayer::IsFileExits("package.xml");
+    }
     EXPECT_EQ(fake.asked, (std::vector<std::string>{"/tmp/run//etc/x", "/tmp/run/package.xml"}));
 }
 

@@ -18,6 +18,7 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "SimPlatform.h"
 #include "DebugLogMessages.h"
 #include "TempDir.h"
@@ -448,10 +449,11 @@ TEST_F(UsbStorageModule, FacadeReachesTheInstalledImplementation)
 {
     SimulatedHost host;
     host.modprobeWorks = false;
-    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
-    EXPECT_TRUE(CPlatformLayer::isUSBblocklisted());
-    CPlatformLayer::unloadUSB();
-    CPlatformLayer::SetPlatformImplForTesting(previous);
+    {
+        ScopedSeam<CPlatformLayer> installed(&host);
+        EXPECT_TRUE(CPlatformLayer::isUSBblocklisted());
+        CPlatformLayer::unloadUSB();
+    }
     EXPECT_EQ(host.commands, (Cmds{B, L, M}));
     expectFlags(false, false, false);
 }

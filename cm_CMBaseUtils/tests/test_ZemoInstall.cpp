@@ -17,6 +17,7 @@
 #include "LinuxImpl.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "SimPlatform.h"
 #include "DebugLogMessages.h"
 #include "TempDir.h"
@@ -325,11 +326,12 @@ TEST_F(ZemoInstall, LoadZemoLibraryOnEsxiNamesTheStandardFolderWhenNothingLoads)
 
 TEST_F(ZemoInstall, FacadeReachesTheInstalledImplementation)
 {
-    IPlatformImpl* previous = CPlatformLayer::SetPlatformImplForTesting(&host);
-    EXPECT_FALSE(CPlatformLayer::isZEMOInstalled());
-    EXPECT_EQ(CPlatformLayer::InstallZemo(), 0);
-    EXPECT_EQ(CPlatformLayer::UninstallZemo(), 0);
-    EXPECT_EQ(CPlatformLayer::LoadZemoLibrary("libzurmel.so"), nullptr);
-    CPlatformLayer::SetPlatformImplForTesting(previous);
+    {
+        ScopedSeam<CPlatformLayer> installed(&host);
+        EXPECT_FALSE(CPlatformLayer::isZEMOInstalled());
+        EXPECT_EQ(CPlatformLayer::InstallZemo(), 0);
+        EXPECT_EQ(CPlatformLayer::UninstallZemo(), 0);
+        EXPECT_EQ(CPlatformLayer::LoadZemoLibrary("libzurmel.so"), nullptr);
+    }
     EXPECT_EQ(scriptCalls(), (Strings{"install", "uninstall"}));
 }

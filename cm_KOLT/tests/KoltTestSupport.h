@@ -27,6 +27,7 @@
 #include "HostNamespace.h"
 #include "IPMIHostFakes.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "SecureTessa.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
@@ -92,18 +93,6 @@ private:
         reply.data.insert(reply.data.end(), extra.begin(), extra.end());
         return reply;
     }
-};
-
-// Installs a platform layer for the lifetime of a scope.
-class ScopedPlatform {
-public:
-    explicit ScopedPlatform(IPlatformImpl* platform) : mPrevious(CPlatformLayer::SetPlatformImplForTesting(platform)) {}
-    ~ScopedPlatform() { CPlatformLayer::SetPlatformImplForTesting(mPrevious); }
-    ScopedPlatform(const ScopedPlatform&) = delete;
-    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
-private:
-    IPlatformImpl* mPrevious;
 };
 
 // The host a client is built on in tests of single operations: the IPMI
@@ -416,15 +405,15 @@ protected:
         // none.
         offlineDevice.existingPaths.clear();
         work.write("zordebuglog", "");
-        previous = CPlatformLayer::SetPlatformImplForTesting(&platform);
+        previous = CPlatformLayer::SetForTesting(&platform);
     }
     void TearDown() override
     {
         {
-            ScopedPlatform ending(&offline);
+            ScopedSeam<CPlatformLayer> ending(&offline);
             client.reset();
         }
-        CPlatformLayer::SetPlatformImplForTesting(previous);
+        CPlatformLayer::SetForTesting(previous);
         sigaction(SIGINT, &previousSigint, nullptr);
     }
 
@@ -433,7 +422,7 @@ protected:
     secureTessa& newClient()
     {
         {
-            ScopedPlatform building(&offline);
+            ScopedSeam<CPlatformLayer> building(&offline);
             client.reset();
             client = std::make_unique<secureTessa>();
         }

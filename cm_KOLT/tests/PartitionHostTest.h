@@ -171,7 +171,7 @@ protected:
 
     SimTessaController tessa;
     FakeScsiHost scsi;
-    ScopedFakeScsiHost scsiInstalled{scsi};
+    ScopedSeam<CScsiHostAccess> scsiInstalled{scsi};
     std::unique_ptr<parthost::PrivateTmp> tmp;
     std::unique_ptr<secureTessa> client;
     size_t firstFrame = 0;

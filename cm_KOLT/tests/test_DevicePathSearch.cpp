@@ -32,12 +32,12 @@ protected:
         ASSERT_TRUE(makeFat(scratch.file("SECUPD.img"), 12, 1024, "SECUPD"));
         ASSERT_TRUE(makeFat(scratch.file("SECUPD2.img"), 12, 1024, "SECUPD2"));
         ASSERT_TRUE(makeMbrDisk(scratch.file("mbr.img"), scratch.file("SECUPD.img"), 1));
-        previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&platform);
+        previousPlatform = CPlatformLayer::SetForTesting(&platform);
         platform.answer(kBlockdev, 0);
         host.commandOutput[kSgProbe] = "0\n";
         client.hostOsIndex = REDHAT;
     }
-    void TearDown() override { CPlatformLayer::SetPlatformImplForTesting(previousPlatform); }
+    void TearDown() override { CPlatformLayer::SetForTesting(previousPlatform); }
 
     std::string search(std::string label) { return client.getDevicePath(label); }
 
@@ -46,7 +46,7 @@ protected:
     SimPlatform platform;
     IPlatformImpl* previousPlatform = nullptr;
     FakeScsiHost host;
-    ScopedFakeScsiHost installed{host};
+    ScopedSeam<CScsiHostAccess> installed{host};
     secureTessa client;
 };
 
@@ -157,7 +157,7 @@ TEST_F(DevicePathSearch, KoltLogTellsTheSearch)
         // test's platform.
         std::unique_ptr<secureTessa> logging;
         {
-            ScopedPlatform building(&offline.host);
+            ScopedSeam<CPlatformLayer> building(&offline.host);
             logging.reset(new secureTessa);
         }
         logging->hostOsIndex = REDHAT;
@@ -165,7 +165,7 @@ TEST_F(DevicePathSearch, KoltLogTellsTheSearch)
         EXPECT_EQ(logging->getDevicePath(label), "/dev/sdb");
         label = "TES001";
         EXPECT_EQ(logging->getDevicePath(label), "");
-        ScopedPlatform ending(&offline.host);
+        ScopedSeam<CPlatformLayer> ending(&offline.host);
         logging.reset();
     }
     std::string log = scratch.read("KOLT_DBG.log");

@@ -46,7 +46,7 @@ protected:
 
     TempDir scratch;
     FakeScsiHost host;
-    ScopedFakeScsiHost installed{host};
+    ScopedSeam<CScsiHostAccess> installed{host};
 };
 
 TEST_F(Discovery, UsbDiskWithTheLabelIsFound)
@@ -127,7 +127,7 @@ TEST_F(Discovery, PairingUsesHostChannelIdAndLun)
 
     for (auto field : {&ScsiNodeModel::host, &ScsiNodeModel::channel, &ScsiNodeModel::id, &ScsiNodeModel::lun}) {
         FakeScsiHost other;
-        ScopedFakeScsiHost swap(other);
+        ScopedSeam<CScsiHostAccess> swap(other);
         other.addUsbDisk("sg1", "/dev/sdb", 3, volume("SECUPD"));
         other.nodes["/dev/sdb"].*field = 9;
         CLinuxEnumerateDevices search(false);
@@ -174,7 +174,7 @@ TEST_F(Discovery, PassesThatFindNothingStopTheSearch)
     };
     for (const Case& c : cases) {
         FakeScsiHost other;
-        ScopedFakeScsiHost swap(other);
+        ScopedSeam<CScsiHostAccess> swap(other);
         if (std::strcmp(c.name, "no generic device at all") != 0)
             other.addUsbDisk("sg1", "/dev/sdb", 3, volume("SECUPD"));
         c.arrange(other);

@@ -76,7 +76,7 @@ TEST(ScsiHostAccess, HandleClosesOnEveryPath)
 {
     FakeScsiHost host;
     host.nodes["/dev/sdb"] = ScsiNodeModel();
-    ScopedFakeScsiHost installed(host);
+    ScopedSeam<CScsiHostAccess> installed(host);
     {
         CScsiDeviceHandle handle = CScsiDeviceHandle::openReadOnly("/dev/sdb");
         EXPECT_TRUE(handle.valid());

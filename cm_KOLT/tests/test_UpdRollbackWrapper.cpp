@@ -314,7 +314,7 @@ protected:
     }
 
     FakeScsiHost scsi;
-    ScopedFakeScsiHost scsiInstalled{scsi};
+    ScopedSeam<CScsiHostAccess> scsiInstalled{scsi};
     std::unique_ptr<parthost::PrivateTmp> tmp;
     int logFolder = -1;
 };

@@ -47,17 +47,33 @@ private:
     UpdRollbackWrapper* m_pWrapper;
 };
 
-IRollbackStaging* createRollbackStaging() { return new CRollbackStaging(); }
+class CRollbackStagingFactory : public IRollbackStagingFactory {
+public:
+    IRollbackStaging* createStaging() override { return new CRollbackStaging(); }
+};
+
+IRollbackStagingFactory& productionFactory()
+{
+    // Never destroyed, like the other seams' production implementations.
+    static CRollbackStagingFactory* instance = new CRollbackStagingFactory();
+    return *instance;
+}
 
 } // namespace
 
-CNVMePCISSDUpdate::RollbackStagingFactory CNVMePCISSDUpdate::m_rollbackStagingFactory = createRollbackStaging;
+IRollbackStagingFactory* CRollbackStagingAccess::m_pFactory = nullptr;
 
-CNVMePCISSDUpdate::RollbackStagingFactory
-CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(RollbackStagingFactory factory)
+IRollbackStagingFactory* CRollbackStagingAccess::Get()
 {
-    RollbackStagingFactory previous = m_rollbackStagingFactory;
-    m_rollbackStagingFactory = factory != nullptr ? factory : createRollbackStaging;
+    if (m_pFactory == nullptr)
+        m_pFactory = &productionFactory();
+    return m_pFactory;
+}
+
+IRollbackStagingFactory* CRollbackStagingAccess::SetForTesting(IRollbackStagingFactory* factory)
+{
+    IRollbackStagingFactory* previous = Get();
+    m_pFactory = factory != nullptr ? factory : &productionFactory();
     return previous;
 }
 
@@ -158,7 +174,7 @@ int CNVMePCISSDUpdate::populateRollbackPartition(std::vector<std::string>& paylo
             return -1;
         }
 
-        staging.reset(m_rollbackStagingFactory());
+        staging.reset(CRollbackStagingAccess::Get()->createStaging());
         staging->createWrapper();
         if (coldPowerCycleRequired)
             powerCycleAccepted = staging->regPowerCycle() != -1;

@@ -29,6 +29,25 @@ public:
     virtual void deleteWrapper() = 0;
 };
 
+// Builds the rollback staging of one hand-over; the caller owns the result.
+class IRollbackStagingFactory {
+public:
+    virtual ~IRollbackStagingFactory() {}
+    virtual IRollbackStaging* createStaging() = 0;
+};
+
+// The process-wide way the update front end builds its rollback staging.
+class CRollbackStagingAccess {
+public:
+    static IRollbackStagingFactory* Get();
+    // Test seam: installs another factory (not owned) and returns the
+    // previous one; null restores the production one.
+    static IRollbackStagingFactory* SetForTesting(IRollbackStagingFactory* factory);
+
+private:
+    static IRollbackStagingFactory* m_pFactory;
+};
+
 // Front end of an update run: flashes the payload folder's one image into
 // every supported ZAGO controller, hands a successful update to the
 // rollback staging and writes the update document.
@@ -52,11 +71,6 @@ public:
 
     void mapErrorCodeToMessage(int errorCode, std::string& message);
 
-    typedef IRollbackStaging* (*RollbackStagingFactory)();
-    // Test seam: installs another way to build the rollback staging and
-    // returns the previous one; null restores the production one.
-    static RollbackStagingFactory SetRollbackStagingFactoryForTesting(RollbackStagingFactory factory);
-
 private:
     CNVMePCISSDUpdate(const CNVMePCISSDUpdate&) = delete;
     CNVMePCISSDUpdate& operator=(const CNVMePCISSDUpdate&) = delete;
@@ -64,8 +78,6 @@ private:
     NVMEZAGOLinuxAdapter* m_pAdapter;
     std::vector<CDeviceInfo*> m_devices;
     std::string m_outputFileName;
-
-    static RollbackStagingFactory m_rollbackStagingFactory;
 };
 
 #endif

@@ -16,6 +16,7 @@
 #include "NVMeTestData.h"
 #include "NVMePCISSDUpdate.h"
 #include "PlatformLayer.h"
+#include "ScopedSeam.h"
 #include "TempDir.h"
 
 namespace {
@@ -99,7 +100,10 @@ private:
     bool m_created = false;
 };
 
-IRollbackStaging* makeRecordingStaging() { return new RecordingStaging(); }
+class RecordingStagingFactory : public IRollbackStagingFactory {
+public:
+    IRollbackStaging* createStaging() override { return new RecordingStaging(); }
+};
 
 class UpdateFrontEnd : public testing::Test {
 protected:
@@ -108,16 +112,9 @@ protected:
         ASSERT_TRUE(CLogger::GetInstance()->Initialize(start.file("debug.log")));
         start.write("package.xml", kPackage);
         platform.processDirectory = exe.path() + "/";
-        previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&platform);
         g_record = &record;
-        previousFactory = CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(makeRecordingStaging);
     }
-    void TearDown() override
-    {
-        CNVMePCISSDUpdate::SetRollbackStagingFactoryForTesting(previousFactory);
-        CPlatformLayer::SetPlatformImplForTesting(previousPlatform);
-        g_record = nullptr;
-    }
+    void TearDown() override { g_record = nullptr; }
 
     std::shared_ptr<ZagoControllerModel> addZago(const std::string& name)
     {
@@ -144,8 +141,9 @@ protected:
     TempDir exe{false};
     TempDir start; // the working directory the run starts in
     TestPlatform platform;
-    IPlatformImpl* previousPlatform = nullptr;
-    CNVMePCISSDUpdate::RollbackStagingFactory previousFactory = nullptr;
+    ScopedSeam<CPlatformLayer> platformInstalled{platform};
+    RecordingStagingFactory recordingStaging;
+    ScopedSeam<CRollbackStagingAccess> stagingInstalled{recordingStaging};
     RollbackRecord record;
     FakeNVMeHost host;
     int functions = 0;

@@ -9,12 +9,14 @@ namespace {
 
 const QRMString::QRMCharEncodingType kUTF8 = QRMString::QRM_ENCODING_UTF8;
 
-QRMLXOperatingSystemVersion::UnameFunction gUname = nullptr;
+class LinuxUname : public IQRMUname {
+public:
+    int Uname(struct utsname* name) override { return uname(name); }
+};
 
-int CallUname(struct utsname* name)
-{
-    return gUname != nullptr ? gUname(name) : uname(name);
-}
+LinuxUname gLinuxUname;
+// Constant-initialised, so a test program may install its own before main.
+IQRMUname* gUname = &gLinuxUname;
 
 // First line of the release file (without its newline); false when the file
 // is missing or unreadable.
@@ -54,10 +56,12 @@ QRMLXOperatingSystemVersion::QRMLXOperatingSystemVersion() : mVersionSuffix(), m
 
 QRMLXOperatingSystemVersion::~QRMLXOperatingSystemVersion() {}
 
-QRMLXOperatingSystemVersion::UnameFunction QRMLXOperatingSystemVersion::SetUnameForTesting(UnameFunction fn)
+IQRMUname* QRMUnameAccess::Get() { return gUname; }
+
+IQRMUname* QRMUnameAccess::SetForTesting(IQRMUname* uname)
 {
-    UnameFunction previous = gUname;
-    gUname = fn;
+    IQRMUname* previous = gUname;
+    gUname = uname != nullptr ? uname : &gLinuxUname;
     return previous;
 }
 
@@ -69,7 +73,7 @@ bool QRMLXOperatingSystemVersion::Initialize()
         mOSName = QRM_OS_VMWARE_ESX;
     }
     struct utsname name;
-    if (CallUname(&name) == 0 && strcasecmp(name.sysname, szESXiKernel) == 0) {
+    if (QRMUnameAccess::Get()->Uname(&name) == 0 && strcasecmp(name.sysname, szESXiKernel) == 0) {
         mOSName = QRM_OS_VMWARE_ESXI;
     }
     return true;

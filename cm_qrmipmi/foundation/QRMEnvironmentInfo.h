@@ -14,6 +14,24 @@ enum {
     QRM_OS_VMWARE_ESXI = 19
 };
 
+// The host's uname(), through which the library tells an ESXi host; a mount
+// namespace cannot change it, so tests install their own.
+class IQRMUname {
+public:
+    virtual ~IQRMUname() {}
+    // uname(2): 0 with the host's names filled in, or -1.
+    virtual int Uname(struct utsname* name) = 0;
+};
+
+// The process-wide uname(), the real one unless a test installed another.
+class QRMUnameAccess {
+public:
+    static IQRMUname* Get();
+    // Test seam: installs another uname() (not owned) and returns the
+    // previous one; null restores the real one.
+    static IQRMUname* SetForTesting(IQRMUname* uname);
+};
+
 // Release file present on VMware ESX service consoles.
 extern const QRMString strESXVerFile;
 // uname() system name of an ESXi host.
@@ -45,11 +63,6 @@ public:
     QRMString GetVersion() override;
     bool Initialize() override;
     QRMString GetVendorVersion();
-
-    // Test seam: the host's uname(), which a mount namespace cannot change.
-    // Returns the previous function; null restores the real one.
-    using UnameFunction = int (*)(struct utsname*);
-    static UnameFunction SetUnameForTesting(UnameFunction fn);
 
     QRMString mVersionSuffix;
     QRMString mVendorVersion;

@@ -72,7 +72,7 @@ int DriverManager::ReleaseDriver(QRMString driverName)
 {
     const std::string name = driverName.GetUTF8String();
     QRMLOG(QRM_LOG_INFO, "Entering DriverManager::ReleaseDriver() %s ", name.c_str());
-    QRMIPMIDeviceAccess::Sleeper().SleepSeconds(kReleaseDelaySeconds);
+    QRMIPMISleeperAccess::Get()->SleepSeconds(kReleaseDelaySeconds);
     QRMString command = strRmmod + driverName + strDevNull;
     const int status = RunCommand(command);
     QRMLOG(QRM_LOG_INFO, "Releasing driver, command : %s, Exit code : %d\n",

@@ -42,7 +42,7 @@ IPMIProcessor::~IPMIProcessor()
 QRMIPMIResult IPMIProcessor::Initialize()
 {
     QRMLOG(QRM_LOG_INFO, "Entering IPMIProcessor::Init()\n");
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     QRMIPMIResult result = QRMIPMI_RESULT_EXCHANGE_FAILED;
 
     for (int pass = 0; pass < kDeviceSearchPasses && result != QRMIPMI_RESULT_SUCCESS; ++pass) {
@@ -58,7 +58,7 @@ QRMIPMIResult IPMIProcessor::Initialize()
         }
         if (result != QRMIPMI_RESULT_SUCCESS) {
             QRMLOG(QRM_LOG_INFO, "Can't Open any IPMI Device, retries left : %d\n", kDeviceSearchPasses - pass);
-            QRMIPMIDeviceAccess::Sleeper().SleepSeconds(1);
+            QRMIPMISleeperAccess::Get()->SleepSeconds(1);
         }
     }
 
@@ -77,7 +77,7 @@ void IPMIProcessor::Release()
 {
     QRMLOG(QRM_LOG_INFO, "Entering IPMIProcessor::Release()\n");
     if (mFd > 0) {
-        QRMIPMIDeviceAccess::Device().Close(mFd);
+        QRMIPMIDeviceAccess::Get()->Close(mFd);
         mFd = 0;
     }
     QRMLOG(QRM_LOG_INFO, "Leaving IPMIProcessor::Release()\n");
@@ -89,7 +89,7 @@ QRMIPMIResult IPMIProcessor::Process(CQRMIPMICommandData& command)
     LogIPMIResponse(command);
 
     QRMIPMIResult result = QRMIPMI_RESULT_EXCHANGE_FAILED;
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     unsigned char* request = command.GetRequestBufferData();
     unsigned char* response = command.GetResponseBufferData(0);
     unsigned int requestLength = command.GetRequestBufferLength();

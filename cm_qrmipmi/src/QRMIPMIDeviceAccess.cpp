@@ -65,29 +65,23 @@ public:
 
 LinuxIPMIDevice gLinuxDevice;
 LinuxIPMISleeper gLinuxSleeper;
-std::atomic<IQRMIPMIDevice*> gTestDevice{nullptr};
-std::atomic<IQRMIPMISleeper*> gTestSleeper{nullptr};
+// Constant-initialised, so a test program may install its device before
+// main; atomic, as the library keeps sessions for several threads.
+std::atomic<IQRMIPMIDevice*> gDevice{&gLinuxDevice};
+std::atomic<IQRMIPMISleeper*> gSleeper{&gLinuxSleeper};
 
 } // namespace
 
-IQRMIPMIDevice& QRMIPMIDeviceAccess::Device()
+IQRMIPMIDevice* QRMIPMIDeviceAccess::Get() { return gDevice.load(); }
+
+IQRMIPMIDevice* QRMIPMIDeviceAccess::SetForTesting(IQRMIPMIDevice* device)
 {
-    IQRMIPMIDevice* device = gTestDevice.load();
-    return device ? *device : gLinuxDevice;
+    return gDevice.exchange(device != nullptr ? device : &gLinuxDevice);
 }
 
-IQRMIPMISleeper& QRMIPMIDeviceAccess::Sleeper()
-{
-    IQRMIPMISleeper* sleeper = gTestSleeper.load();
-    return sleeper ? *sleeper : gLinuxSleeper;
-}
+IQRMIPMISleeper* QRMIPMISleeperAccess::Get() { return gSleeper.load(); }
 
-IQRMIPMIDevice* QRMIPMIDeviceAccess::SetDeviceForTesting(IQRMIPMIDevice* device)
+IQRMIPMISleeper* QRMIPMISleeperAccess::SetForTesting(IQRMIPMISleeper* sleeper)
 {
-    return gTestDevice.exchange(device);
-}
-
-IQRMIPMISleeper* QRMIPMIDeviceAccess::SetSleeperForTesting(IQRMIPMISleeper* sleeper)
-{
-    return gTestSleeper.exchange(sleeper);
+    return gSleeper.exchange(sleeper != nullptr ? sleeper : &gLinuxSleeper);
 }

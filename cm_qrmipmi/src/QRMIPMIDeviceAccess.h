@@ -33,15 +33,24 @@ public:
     virtual void SleepMilliseconds(unsigned long long milliseconds) = 0;
 };
 
+// The process-wide IPMI device, the Linux one unless a test installed
+// another.
 class QRMIPMIDeviceAccess {
 public:
-    static IQRMIPMIDevice& Device();
-    static IQRMIPMISleeper& Sleeper();
+    static IQRMIPMIDevice* Get();
+    // Test seam: installs another device (not owned) and returns the
+    // previous one; null restores the Linux device.
+    static IQRMIPMIDevice* SetForTesting(IQRMIPMIDevice* device);
+};
 
-    // Test seams: install a replacement (null restores the real one) and
-    // return the one installed before (null when it was the real one).
-    static IQRMIPMIDevice* SetDeviceForTesting(IQRMIPMIDevice* device);
-    static IQRMIPMISleeper* SetSleeperForTesting(IQRMIPMISleeper* sleeper);
+// The process-wide pauses of the library, real ones unless a test installed
+// another sleeper.
+class QRMIPMISleeperAccess {
+public:
+    static IQRMIPMISleeper* Get();
+    // Test seam: installs another sleeper (not owned) and returns the
+    // previous one; null restores the real pauses.
+    static IQRMIPMISleeper* SetForTesting(IQRMIPMISleeper* sleeper);
 };
 
 #endif

@@ -35,7 +35,7 @@ void AppendBytes(std::string& text, const unsigned char* bytes, unsigned int len
 
 void sleep_in_ms(unsigned long long milliseconds)
 {
-    QRMIPMIDeviceAccess::Sleeper().SleepMilliseconds(milliseconds);
+    QRMIPMISleeperAccess::Get()->SleepMilliseconds(milliseconds);
 }
 
 std::string FormatIPMIExchange(CQRMIPMICommandData& command)

@@ -14,6 +14,7 @@
 #include "HostNamespace.h"
 #include "PlatformLayer.h"
 #include "QRMEnvironmentInfo.h"
+#include "ScopedSeam.h"
 #include "SimPlatform.h"
 
 // Host whose module state is a set of loaded module names; records every
@@ -58,14 +59,20 @@ inline std::string& FakeSysname()
     return name;
 }
 
-inline int FakeUname(struct utsname* name)
-{
-    std::memset(name, 0, sizeof(*name));
-    std::strncpy(name->sysname, FakeSysname().c_str(), sizeof(name->sysname) - 1);
-    return 0;
-}
+// uname() reporting FakeSysname(), or failing.
+class FakeUname : public IQRMUname {
+public:
+    bool works = true;
 
-inline int FailingUname(struct utsname*) { return -1; }
+    int Uname(struct utsname* name) override
+    {
+        if (!works)
+            return -1;
+        std::memset(name, 0, sizeof(*name));
+        std::strncpy(name->sysname, FakeSysname().c_str(), sizeof(name->sysname) - 1);
+        return 0;
+    }
+};
 
 // Installs the module host and an ordinary Linux identity for the lifetime
 // of a scope: uname() says "Linux", and the test's mount namespace has no
@@ -73,26 +80,17 @@ inline int FailingUname(struct utsname*) { return -1; }
 // ns.writeFile).
 class FakeHostGuard {
 public:
-    FakeHostGuard(FakeModuleHost& host, HostNamespace& ns)
-        : mPrevPlatform(CPlatformLayer::SetPlatformImplForTesting(&host)),
-          mPrevUname(QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname))
+    FakeHostGuard(FakeModuleHost& host, HostNamespace& ns) : mPlatform(host), mUnameSeam(mUname)
     {
         FakeSysname() = "Linux";
         ns.overlay("/etc");
         ns.remove(strESXVerFile.GetUTF8String());
     }
-    ~FakeHostGuard()
-    {
-        CPlatformLayer::SetPlatformImplForTesting(mPrevPlatform);
-        QRMLXOperatingSystemVersion::SetUnameForTesting(mPrevUname);
-    }
 
 private:
-    FakeHostGuard(const FakeHostGuard&) = delete;
-    FakeHostGuard& operator=(const FakeHostGuard&) = delete;
-
-    IPlatformImpl* mPrevPlatform;
-    QRMLXOperatingSystemVersion::UnameFunction mPrevUname;
+    ScopedSeam<CPlatformLayer> mPlatform;
+    FakeUname mUname;
+    ScopedSeam<QRMUnameAccess> mUnameSeam;
 };
 
 #endif

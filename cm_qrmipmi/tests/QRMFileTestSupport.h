@@ -17,6 +17,7 @@
 
 #include "PlatformLayer.h"
 #include "QRMString.h"
+#include "ScopedSeam.h"
 #include "SimPlatform.h"
 
 inline QRMString S(const std::string& text)
@@ -45,12 +46,10 @@ protected:
         ASSERT_NE(nullptr, getcwd(m_previous, sizeof(m_previous)));
         ASSERT_EQ(0, chdir(m_dir.c_str()));
         m_platform.answerOthers(0);
-        m_previousPlatform = CPlatformLayer::SetPlatformImplForTesting(&m_platform);
     }
 
     void TearDown() override
     {
-        CPlatformLayer::SetPlatformImplForTesting(m_previousPlatform);
         if (chdir(m_previous) != 0)
             ADD_FAILURE() << "cannot return to " << m_previous;
         const std::string command = "rm -rf '" + m_dir + "'";
@@ -86,7 +85,7 @@ protected:
     std::string m_dir;
     char m_previous[4096];
     SimPlatform m_platform;
-    IPlatformImpl* m_previousPlatform = nullptr;
+    ScopedSeam<CPlatformLayer> m_installed{m_platform};
 };
 
 #endif

@@ -155,12 +155,12 @@ TEST_F(DriverManagerTest, OperatingSystemCodes)
         ns.remove("/etc/vmware-release");
         if (c.releaseFile)
             ns.writeFile("/etc/vmware-release", c.releaseFile);
-        if (c.sysname) {
+        FakeUname uname;
+        ScopedSeam<QRMUnameAccess> unameInstalled(uname);
+        if (c.sysname)
             FakeSysname() = c.sysname;
-            QRMLXOperatingSystemVersion::SetUnameForTesting(FakeUname);
-        } else {
-            QRMLXOperatingSystemVersion::SetUnameForTesting(FailingUname);
-        }
+        else
+            uname.works = false;
         QRMEnvironmentInfo info;
         EXPECT_TRUE(info.Initialize());
         EXPECT_EQ(info.GetOSName(), c.code);

@@ -54,7 +54,7 @@ TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
         GTEST_SKIP() << "cannot raise the descriptor limit to 1500";
     ASSERT_EQ(p.readFd, 1500);
 
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     struct timespec shortWait = {0, 20 * 1000 * 1000};
     bool readable = true;
     EXPECT_EQ(device.WaitReadable(p.readFd, shortWait, readable), 0);
@@ -71,7 +71,7 @@ TEST(QRMIPMIDeviceAccess, RealWaitHandlesDescriptorsBeyondSelectsReach)
 TEST(QRMIPMIDeviceAccess, RealWaitAnswersAsSelectWould)
 {
     UseLinuxIPMIDevice realDevice;
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     struct timespec shortWait = {0, 20 * 1000 * 1000};
@@ -94,7 +94,7 @@ TEST(QRMIPMIDeviceAccess, RealWaitAnswersAsSelectWould)
 TEST(QRMIPMIDeviceAccess, RealCallsReportTheKernelsOutcome)
 {
     UseLinuxIPMIDevice realDevice;
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     errno = 0;
     EXPECT_EQ(device.Open("/nonexistent-zago-test/ipmi0"), -1);
     EXPECT_EQ(errno, ENOENT);
@@ -114,7 +114,7 @@ TEST(QRMIPMIDeviceAccess, RealOpenIsNotInheritedByCommands)
     UseLinuxIPMIDevice realDevice;
     TempDir dir;
     dir.write("ipmi0", "");
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     const int fd = device.Open(dir.file("ipmi0").c_str());
     ASSERT_GE(fd, 0);
     const int flags = fcntl(fd, F_GETFD);
@@ -126,7 +126,7 @@ TEST(QRMIPMIDeviceAccess, RealOpenIsNotInheritedByCommands)
 TEST(QRMIPMIDeviceAccess, RealSleeperPausesForTheGivenMilliseconds)
 {
     auto start = std::chrono::steady_clock::now();
-    QRMIPMIDeviceAccess::Sleeper().SleepMilliseconds(30);
+    QRMIPMISleeperAccess::Get()->SleepMilliseconds(30);
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(30));
     // Milliseconds, not seconds; generous for a loaded machine.
@@ -138,13 +138,13 @@ TEST(QRMIPMIDeviceAccess, TestSeamsInstallAndRestore)
     SimManagementController controller;
     SimIPMIDevice device(controller);
     SimIPMISleepRecorder sleeps;
-    IQRMIPMIDevice& real = QRMIPMIDeviceAccess::Device();
-    IQRMIPMISleeper& realSleeper = QRMIPMIDeviceAccess::Sleeper();
+    IQRMIPMIDevice& real = *QRMIPMIDeviceAccess::Get();
+    IQRMIPMISleeper& realSleeper = *QRMIPMISleeperAccess::Get();
     {
         SimIPMISeamGuard guard(&device, &sleeps);
-        EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &device);
-        EXPECT_EQ(&QRMIPMIDeviceAccess::Sleeper(), &sleeps);
+        EXPECT_EQ(QRMIPMIDeviceAccess::Get(), &device);
+        EXPECT_EQ(QRMIPMISleeperAccess::Get(), &sleeps);
     }
-    EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &real);
-    EXPECT_EQ(&QRMIPMIDeviceAccess::Sleeper(), &realSleeper);
+    EXPECT_EQ(QRMIPMIDeviceAccess::Get(), &real);
+    EXPECT_EQ(QRMIPMISleeperAccess::Get(), &realSleeper);
 }

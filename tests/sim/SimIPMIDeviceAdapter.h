@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QRMIPMIDeviceAccess.h"
+#include "ScopedSeam.h"
 #include "SimManagementController.h"
 
 class SimIPMIDevice : public IQRMIPMIDevice {
@@ -132,23 +133,11 @@ private:
 // Installs a device and a sleep recorder for the lifetime of a scope.
 class SimIPMISeamGuard {
 public:
-    SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper)
-        : mPrevDevice(QRMIPMIDeviceAccess::SetDeviceForTesting(device)),
-          mPrevSleeper(QRMIPMIDeviceAccess::SetSleeperForTesting(sleeper))
-    {
-    }
-    ~SimIPMISeamGuard()
-    {
-        QRMIPMIDeviceAccess::SetDeviceForTesting(mPrevDevice);
-        QRMIPMIDeviceAccess::SetSleeperForTesting(mPrevSleeper);
-    }
+    SimIPMISeamGuard(IQRMIPMIDevice* device, IQRMIPMISleeper* sleeper) : mDevice(device), mSleeper(sleeper) {}
 
 private:
-    SimIPMISeamGuard(const SimIPMISeamGuard&) = delete;
-    SimIPMISeamGuard& operator=(const SimIPMISeamGuard&) = delete;
-
-    IQRMIPMIDevice* mPrevDevice;
-    IQRMIPMISleeper* mPrevSleeper;
+    ScopedSeam<QRMIPMIDeviceAccess> mDevice;
+    ScopedSeam<QRMIPMISleeperAccess> mSleeper;
 };
 
 #endif

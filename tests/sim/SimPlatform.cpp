@@ -5,20 +5,26 @@
 #include <cerrno>
 #include <utility>
 
-SimPlatform::Answer SimPlatform::fixed(int status)
+SimPlatform::Answer SimPlatform::fixed(int status, const std::string& output)
 {
     Answer a;
     a.scripted = true;
     a.status = status;
+    a.output = output;
     return a;
 }
 
-SimPlatform::Answer SimPlatform::by(Handler handler)
+SimPlatform::Answer SimPlatform::by(OutputHandler handler)
 {
     Answer a;
     a.scripted = true;
     a.handler = std::move(handler);
     return a;
+}
+
+SimPlatform::Answer SimPlatform::by(Handler handler)
+{
+    return by(OutputHandler([handler](const std::string& command, std::string&) { return handler(command); }));
 }
 
 SimPlatform::Answer SimPlatform::shellAnswer()
@@ -29,10 +35,12 @@ SimPlatform::Answer SimPlatform::shellAnswer()
     return a;
 }
 
-void SimPlatform::answer(const std::string& command, int status)
+void SimPlatform::answer(const std::string& command, int status) { answer(command, status, std::string()); }
+
+void SimPlatform::answer(const std::string& command, int status, const std::string& output)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_exact[command] = fixed(status);
+    m_exact[command] = fixed(status, output);
 }
 
 void SimPlatform::answer(const std::string& command, Handler handler)
@@ -41,10 +49,18 @@ void SimPlatform::answer(const std::string& command, Handler handler)
     m_exact[command] = by(std::move(handler));
 }
 
-void SimPlatform::answerPrefix(const std::string& prefix, int status)
+void SimPlatform::answer(const std::string& command, OutputHandler handler)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_prefixes[prefix] = fixed(status);
+    m_exact[command] = by(std::move(handler));
+}
+
+void SimPlatform::answerPrefix(const std::string& prefix, int status) { answerPrefix(prefix, status, std::string()); }
+
+void SimPlatform::answerPrefix(const std::string& prefix, int status, const std::string& output)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_prefixes[prefix] = fixed(status, output);
 }
 
 void SimPlatform::answerPrefix(const std::string& prefix, Handler handler)
@@ -53,13 +69,27 @@ void SimPlatform::answerPrefix(const std::string& prefix, Handler handler)
     m_prefixes[prefix] = by(std::move(handler));
 }
 
-void SimPlatform::answerOthers(int status)
+void SimPlatform::answerPrefix(const std::string& prefix, OutputHandler handler)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_others = fixed(status);
+    m_prefixes[prefix] = by(std::move(handler));
+}
+
+void SimPlatform::answerOthers(int status) { answerOthers(status, std::string()); }
+
+void SimPlatform::answerOthers(int status, const std::string& output)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_others = fixed(status, output);
 }
 
 void SimPlatform::answerOthers(Handler handler)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_others = by(std::move(handler));
+}
+
+void SimPlatform::answerOthers(OutputHandler handler)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_others = by(std::move(handler));
@@ -91,50 +121,71 @@ std::vector<std::string> SimPlatform::take()
     return out;
 }
 
-int SimPlatform::respond(const std::string& command, bool background, bool flag, const long& value)
+const SimPlatform::Answer* SimPlatform::chosenFor(const std::string& command) const
 {
-    const Answer* chosen = nullptr;
     auto exact = m_exact.find(command);
-    if (exact != m_exact.end()) {
-        chosen = &exact->second;
-    } else {
-        size_t longest = 0;
-        for (const auto& entry : m_prefixes) {
-            if (command.compare(0, entry.first.size(), entry.first) == 0 &&
-                (chosen == nullptr || entry.first.size() > longest)) {
-                chosen = &entry.second;
-                longest = entry.first.size();
-            }
+    if (exact != m_exact.end())
+        return &exact->second;
+    const Answer* chosen = nullptr;
+    size_t longest = 0;
+    for (const auto& entry : m_prefixes) {
+        if (command.compare(0, entry.first.size(), entry.first) == 0 &&
+            (chosen == nullptr || entry.first.size() > longest)) {
+            chosen = &entry.second;
+            longest = entry.first.size();
         }
     }
     if (chosen == nullptr && m_others.scripted)
         chosen = &m_others;
+    return chosen;
+}
+
+int SimPlatform::respond(const std::string& command, Mode mode, std::size_t maxBytes, std::string* output)
+{
+    const Answer* chosen = chosenFor(command);
     if (chosen == nullptr) {
-        ADD_FAILURE() << "unexpected " << (background ? "background " : "") << "command: " << command;
+        ADD_FAILURE() << "unexpected " << (mode == Mode::Background ? "background " : "") << "command: " << command;
         return 127;
     }
     // A copy: the handler may script new answers, replacing its own.
     const Answer answer = *chosen;
-    if (answer.shell)
-        return background ? CLinuxImpl::ExecuteCmdNoWait(command, flag, value)
-                          : CLinuxImpl::ExecuteCmd(command, flag, value);
-    if (answer.handler)
-        return answer.handler(command);
-    return answer.status;
+    if (answer.shell) {
+        switch (mode) {
+        case Mode::Run:
+            return CLinuxImpl::ExecuteCmd(command, false, 0);
+        case Mode::Background:
+            return CLinuxImpl::ExecuteCmdNoWait(command, false, 0);
+        case Mode::Capture:
+            return CLinuxImpl::ExecuteCmdCapture(command, maxBytes, *output);
+        }
+    }
+    std::string written = answer.output;
+    const int status = answer.handler ? answer.handler(command, written) : answer.status;
+    if (output != nullptr)
+        output->assign(written, 0, maxBytes);
+    return status;
 }
 
-int SimPlatform::ExecuteCmd(const std::string& command, bool flag, const long& value)
+int SimPlatform::ExecuteCmd(const std::string& command, bool, const long&)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     commands.push_back(command);
-    return respond(command, false, flag, value);
+    return respond(command, Mode::Run, 0, nullptr);
 }
 
-int SimPlatform::ExecuteCmdNoWait(const std::string& command, bool flag, const long& value)
+int SimPlatform::ExecuteCmdNoWait(const std::string& command, bool, const long&)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     backgroundCommands.push_back(command);
-    return respond(command, true, flag, value);
+    return respond(command, Mode::Background, 0, nullptr);
+}
+
+int SimPlatform::ExecuteCmdCapture(const std::string& command, std::size_t maxBytes, std::string& output)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    output.clear();
+    commands.push_back(command);
+    return respond(command, Mode::Capture, maxBytes, &output);
 }
 
 void SimPlatform::Sleep(int seconds)

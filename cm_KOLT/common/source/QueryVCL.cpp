@@ -13,7 +13,6 @@
 #include "DependencyAnswer.h"
 #include "FileIO.h"
 #include "LinuxEnumerateDevices.h"
-#include "LinuxImpl.h"
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
 #include "PlatformLayer.h"
@@ -692,8 +691,7 @@ bool contains(const std::string& line, const char* text) { return line.find(text
 // tests replace it there, as no mount namespace can change uname()).
 bool kernelIsVMkernel()
 {
-    CLinuxImpl* platform = dynamic_cast<CLinuxImpl*>(CPlatformLayer::GetPlatform());
-    return platform != nullptr && platform->isESXiSystem();
+    return CPlatformLayer::isESXiSystem();
 }
 
 // The host: its index and the line that says why (none for a host that

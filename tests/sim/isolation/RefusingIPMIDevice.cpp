@@ -40,20 +40,20 @@ public:
 void resetIPMILibrary()
 {
     static ClosingIPMIDevice closing;
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&closing);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(nullptr);
-    QRMLXOperatingSystemVersion::SetUnameForTesting(nullptr);
+    QRMIPMIDeviceAccess::SetForTesting(&closing);
+    QRMIPMISleeperAccess::SetForTesting(nullptr);
+    QRMUnameAccess::SetForTesting(nullptr);
     QRMIPMISessionHandler::DestroyInstance();
     QRMIPMISession::mIPMIXMLConfig.Release();
     QRMIPMISession::SetConfigurationFileName(QRMString("QRMIPMIConfig.xml", QRMString::QRM_ENCODING_UTF8));
     QRMLogger::Terminate();
     // Terminate leaves a user log on the standard error stream in place.
     QRMLogger::mUserLogFile = nullptr;
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&RefusingIPMIDevice::instance());
+    QRMIPMIDeviceAccess::SetForTesting(&RefusingIPMIDevice::instance());
 }
 
 // The seam is a constant-initialised pointer: safe to set before main.
-[[maybe_unused]] const bool installed = (QRMIPMIDeviceAccess::SetDeviceForTesting(&RefusingIPMIDevice::instance()), true),
+[[maybe_unused]] const bool installed = (QRMIPMIDeviceAccess::SetForTesting(&RefusingIPMIDevice::instance()), true),
                             registered = resetBeforeEachTest(&resetIPMILibrary);
 
 } // namespace

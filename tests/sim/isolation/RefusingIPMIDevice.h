@@ -2,6 +2,7 @@
 #define TESTS_SIM_ISOLATION_REFUSINGIPMIDEVICE_H
 
 #include "QRMIPMIDeviceAccess.h"
+#include "ScopedSeam.h"
 
 // What the IPMI device seam holds in every test executable until a test
 // installs its own device (SimIPMISeamGuard): each call fails the running
@@ -24,15 +25,9 @@ public:
 // For tests of the Linux device itself, on descriptors and paths that can
 // never be a device (pipes, missing paths): the plain system calls answer
 // for the scope's lifetime.
-class UseLinuxIPMIDevice {
+class UseLinuxIPMIDevice : public ScopedSeam<QRMIPMIDeviceAccess> {
 public:
-    UseLinuxIPMIDevice() : m_previous(QRMIPMIDeviceAccess::SetDeviceForTesting(nullptr)) {}
-    ~UseLinuxIPMIDevice() { QRMIPMIDeviceAccess::SetDeviceForTesting(m_previous); }
-    UseLinuxIPMIDevice(const UseLinuxIPMIDevice&) = delete;
-    UseLinuxIPMIDevice& operator=(const UseLinuxIPMIDevice&) = delete;
-
-private:
-    IQRMIPMIDevice* m_previous;
+    UseLinuxIPMIDevice() : ScopedSeam(nullptr) {}
 };
 
 #endif

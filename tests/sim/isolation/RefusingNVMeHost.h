@@ -2,6 +2,7 @@
 #define TESTS_SIM_ISOLATION_REFUSINGNVMEHOST_H
 
 #include "NVMeHostAccess.h"
+#include "ScopedSeam.h"
 
 // What the NVMe host seam holds in every test executable until a test
 // installs its own fake (FakeNVMeHost): each call fails the running test and
@@ -24,15 +25,9 @@ public:
 // For tests of the Linux implementation itself, on paths that can never be
 // a device (a file of the test's temporary folder): the plain system calls
 // answer for the scope's lifetime.
-class UseLinuxNVMeHostAccess {
+class UseLinuxNVMeHostAccess : public ScopedSeam<CNVMeHostAccess> {
 public:
-    UseLinuxNVMeHostAccess() : m_previous(CNVMeHostAccess::SetForTesting(nullptr)) {}
-    ~UseLinuxNVMeHostAccess() { CNVMeHostAccess::SetForTesting(m_previous); }
-    UseLinuxNVMeHostAccess(const UseLinuxNVMeHostAccess&) = delete;
-    UseLinuxNVMeHostAccess& operator=(const UseLinuxNVMeHostAccess&) = delete;
-
-private:
-    INVMeHostAccess* m_previous;
+    UseLinuxNVMeHostAccess() : ScopedSeam(nullptr) {}
 };
 
 #endif

@@ -2,6 +2,7 @@
 #define TESTS_SIM_ISOLATION_REFUSINGSCSIHOST_H
 
 #include "ScsiHostAccess.h"
+#include "ScopedSeam.h"
 
 // What the SCSI host seam holds in every test executable until a test
 // installs its own fake (FakeScsiHost): each call fails the running test and
@@ -25,15 +26,9 @@ public:
 // For tests of the Linux calls themselves, on paths that can never be a
 // device (image files in the test's temporary folder): the plain system
 // calls answer for the scope's lifetime.
-class UseLinuxScsiHostAccess {
+class UseLinuxScsiHostAccess : public ScopedSeam<CScsiHostAccess> {
 public:
-    UseLinuxScsiHostAccess() : m_previous(CScsiHostAccess::SetForTesting(nullptr)) {}
-    ~UseLinuxScsiHostAccess() { CScsiHostAccess::SetForTesting(m_previous); }
-    UseLinuxScsiHostAccess(const UseLinuxScsiHostAccess&) = delete;
-    UseLinuxScsiHostAccess& operator=(const UseLinuxScsiHostAccess&) = delete;
-
-private:
-    IScsiHostAccess* m_previous;
+    UseLinuxScsiHostAccess() : ScopedSeam(nullptr) {}
 };
 
 #endif

@@ -49,13 +49,9 @@ void resetBaseUtilities()
     // The next Initialize opens the test's own log.
     CLogger::GetInstance()->CloseHandle();
 
-    // The layer's own Linux implementation, created once and kept, so that a
-    // fake a test forgot to take out is never called after its end.
-    static IPlatformImpl* const linuxPlatform = [] {
-        CPlatformLayer::SetPlatformImplForTesting(nullptr);
-        return CPlatformLayer::GetPlatform();
-    }();
-    CPlatformLayer::SetPlatformImplForTesting(linuxPlatform);
+    // The layer's own Linux implementation, so that a fake a test forgot to
+    // take out is never called after its end.
+    CPlatformLayer::SetForTesting(nullptr);
     CLinuxImpl::bUSBDriverNotLoaded = false;
     CLinuxImpl::bUSBDriverLoadedByZOR = false;
     CLinuxImpl::bUSBBlocklistCheckDone = false;

@@ -37,10 +37,9 @@ bool isControllerName(const std::string& name)
 FakeNVMeHost::FakeNVMeHost()
     : m_reportedSize(4096), m_listingOverridden(false), m_listingError(0), m_nextFd(1000)
 {
-    m_previous = CNVMeHostAccess::SetForTesting(this);
 }
 
-FakeNVMeHost::~FakeNVMeHost() { CNVMeHostAccess::SetForTesting(m_previous); }
+FakeNVMeHost::~FakeNVMeHost() {}
 
 void FakeNVMeHost::addController(const std::string& name, const std::string& pciAddress,
                                  std::shared_ptr<NVMeControllerModel> model, const SysfsPciIds& ids)

@@ -10,6 +10,7 @@
 
 #include "NVMeControllerModel.h"
 #include "NVMeHostAccess.h"
+#include "ScopedSeam.h"
 
 // PCI identity as sysfs presents it.
 struct SysfsPciIds {
@@ -66,7 +67,6 @@ private:
     std::string listingText() const;
     FILE* streamOf(const std::string& text);
 
-    INVMeHostAccess* m_previous;
     std::map<std::string, std::shared_ptr<NVMeControllerModel>> m_models;  // by device path
     std::vector<std::string> m_nodes;
     std::map<std::string, std::string> m_attributes;
@@ -80,6 +80,8 @@ private:
     std::vector<std::string> m_listingCommands;
     std::vector<std::string> m_openedPaths;
     std::vector<std::string> m_attributeReads;
+    // Last: the fake is complete before it is installed.
+    ScopedSeam<CNVMeHostAccess> m_installed{this};
 };
 
 #endif

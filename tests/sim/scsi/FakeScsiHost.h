@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedSeam.h"
 #include "ScsiHostAccess.h"
 #include "ScsiNodeModel.h"
 
@@ -15,7 +16,7 @@
 // device nodes at their /dev paths (models of ScsiNodeModel), the sysfs
 // listing of generic devices, and scripted output of shell probes. Every
 // open and request is recorded; nothing reaches a real device. Install with
-// CScsiHostAccess::SetForTesting (ScopedFakeScsiHost does it for a scope).
+// CScsiHostAccess::SetForTesting (ScopedSeam<CScsiHostAccess> does it for a scope).
 class FakeScsiHost : public IScsiHostAccess {
 public:
     // A USB disk as usb-storage shows it: generic node /dev/<sg> on an
@@ -65,17 +66,6 @@ private:
     std::map<int, std::string> m_open;
     int m_nextFd = 1000;
     std::list<std::string> m_outputs;
-};
-
-class ScopedFakeScsiHost {
-public:
-    explicit ScopedFakeScsiHost(FakeScsiHost& fake) : m_previous(CScsiHostAccess::SetForTesting(&fake)) {}
-    ~ScopedFakeScsiHost() { CScsiHostAccess::SetForTesting(m_previous); }
-    ScopedFakeScsiHost(const ScopedFakeScsiHost&) = delete;
-    ScopedFakeScsiHost& operator=(const ScopedFakeScsiHost&) = delete;
-
-private:
-    IScsiHostAccess* m_previous;
 };
 
 #endif

@@ -22,6 +22,7 @@
 #include "QRMIPMIDeviceAccess.h"
 #include "RefusingIPMIDevice.h"
 #include "RefusingNVMeHost.h"
+#include "ScopedSeam.h"
 #include "SimIPMIDeviceAdapter.h"
 #include "SimManagementController.h"
 #include "SimPlatform.h"
@@ -100,7 +101,7 @@ TEST(SeamRefusal, EveryNVMeHostCallFailsTheTestAndIsRefused)
 
 TEST(SeamRefusal, EveryIPMIDeviceCallFailsTheTestAndIsRefused)
 {
-    IQRMIPMIDevice& device = QRMIPMIDeviceAccess::Device();
+    IQRMIPMIDevice& device = *QRMIPMIDeviceAccess::Get();
     struct ipmi_req request = {};
     struct ipmi_recv answer = {};
     bool readable = true;
@@ -151,11 +152,13 @@ TEST(SeamRefusal, AdapterWithoutFakeFailsTheTestInsteadOfOpeningTheController)
 TEST(SeamRefusal, IPMIProcessorWithoutDeviceFailsTheTestInsteadOfOpeningTheController)
 {
     SimIPMISleepRecorder sleeps;
-    IQRMIPMISleeper* previous = QRMIPMIDeviceAccess::SetSleeperForTesting(&sleeps);
-    IPMIProcessor processor;
     QRMIPMIResult result = QRMIPMI_RESULT_SUCCESS;
-    std::vector<std::string> failures = failuresOf([&] { result = processor.Initialize(); });
-    QRMIPMIDeviceAccess::SetSleeperForTesting(previous);
+    std::vector<std::string> failures;
+    {
+        ScopedSeam<QRMIPMISleeperAccess> installed(&sleeps);
+        IPMIProcessor processor;
+        failures = failuresOf([&] { result = processor.Initialize(); });
+    }
     EXPECT_NE(result, QRMIPMI_RESULT_SUCCESS);
     ASSERT_FALSE(failures.empty());
     for (const std::string& failure : failures)
@@ -171,13 +174,13 @@ TEST(StateReset, A_TestLeavesItsStateBehind)
     gDirectoryAtStart = currentDirectory();
     gAbandonedDirectory.reset(new TempDir(true));  // entered and never left
     ASSERT_TRUE(CLogger::GetInstance()->Initialize(gAbandonedDirectory->file("first.log")));
-    CPlatformLayer::SetPlatformImplForTesting(&gForgottenPlatform);
+    CPlatformLayer::SetForTesting(&gForgottenPlatform);
     static UseLinuxNVMeHostAccess* const forgottenHost = new UseLinuxNVMeHostAccess;
     (void)forgottenHost;
     static SimManagementController controller;
     static SimIPMIDevice forgottenDevice(controller);
-    QRMIPMIDeviceAccess::SetDeviceForTesting(&forgottenDevice);
-    QRMIPMIDeviceAccess::SetSleeperForTesting(&gForgottenSleeper);
+    QRMIPMIDeviceAccess::SetForTesting(&forgottenDevice);
+    QRMIPMISleeperAccess::SetForTesting(&gForgottenSleeper);
 }
 
 TEST(StateReset, B_NextTestFindsItPutBack)
@@ -186,8 +189,8 @@ TEST(StateReset, B_NextTestFindsItPutBack)
         EXPECT_EQ(currentDirectory(), gDirectoryAtStart);
     }
     EXPECT_NE(CPlatformLayer::GetPlatform(), &gForgottenPlatform);
-    EXPECT_EQ(&QRMIPMIDeviceAccess::Device(), &RefusingIPMIDevice::instance());
-    EXPECT_NE(&QRMIPMIDeviceAccess::Sleeper(), &gForgottenSleeper);
+    EXPECT_EQ(QRMIPMIDeviceAccess::Get(), &RefusingIPMIDevice::instance());
+    EXPECT_NE(QRMIPMISleeperAccess::Get(), &gForgottenSleeper);
     EXPECT_EQ(CNVMeHostAccess::Get(), &RefusingNVMeHost::instance());
 
     // The debug log of the earlier test is closed: this test's log opens.
