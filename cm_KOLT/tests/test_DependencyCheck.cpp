@@ -75,7 +75,9 @@ protected:
 
 TEST_F(DependencyCapability, ThresholdsDependOnTheSystemKind)
 {
-    enum Kind { Modular, Monolithic, KindUnknown };
+    // KindUnknown: the system request is lost; NoCode: it is answered
+    // without a completion code, which tells no kind either.
+    enum Kind { Modular, Monolithic, KindUnknown, NoCode };
     const struct {
         Kind kind;
         uint8_t d0;
@@ -86,6 +88,7 @@ TEST_F(DependencyCapability, ThresholdsDependOnTheSystemKind)
         {Modular, 2, 19, 0},       {Modular, 3, 10, 0},       {Modular, 1, 30, 0},
         {Monolithic, 1, 30, 1},    {Monolithic, 0, 30, 0},    {Monolithic, 1, 29, 0},
         {Monolithic, 2, 20, 0},    {KindUnknown, 1, 30, 1},   {KindUnknown, 2, 20, 0},
+        {NoCode, 1, 30, 1},        {NoCode, 2, 20, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.kind << " " << int(c.d0) << "/" << int(c.d1));
@@ -95,6 +98,8 @@ TEST_F(DependencyCapability, ThresholdsDependOnTheSystemKind)
             controller.Script(0x30, 0xBD, SimIpmiStep::Code(0xC1));
         else if (c.kind == KindUnknown)
             LoseTransport(0xBD);
+        else if (c.kind == NoCode)
+            controller.Script(0x30, 0xBD, SimIpmiStep::Short(0));
         EXPECT_EQ(client->isDepCheckSupported(), c.supported);
         const Strings frames = NewFrames();
         ASSERT_FALSE(frames.empty());
@@ -125,6 +130,31 @@ TEST_F(DependencyCapability, RefusedCapabilityIsUnsupportedAndALostOneUnknown)
     EXPECT_TRUE(Contains(Log(), "IPMI Command ERROR"));
 }
 
+// An accepted capability answer that ends before data byte 1 is a failed
+// query, as a lost one is: the levels left out would read as 0, "not
+// supported", and the check would be skipped as passed.
+TEST_F(DependencyCapability, ACapabilityAnswerWithoutBothLevelsIsAFailedQuery)
+{
+    tessa.SetCapability({2, 20, 0, 0});
+    const struct {
+        size_t length;   // completion code included
+        int supported;
+    } cases[] = {{0, -1}, {1, -1}, {2, -1}, {3, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        Mark();
+        const size_t logged = Log().size();
+        controller.Script(0x30, 0xBF, SimIpmiStep::Short(c.length));
+        EXPECT_EQ(client->isDepCheckSupported(), c.supported);
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logged), all.end());
+        EXPECT_EQ(Contains(log, "IPMI Command ERROR"), c.supported < 0);
+        EXPECT_EQ(Contains(log, "Return Code 0"), c.supported >= 0);
+        const Strings frames = c.supported < 0 ? Strings{"30 BF 01"} : Strings{"30 BF 01", "30 BD"};
+        EXPECT_EQ(NewFrames(), frames);
+    }
+}
+
 TEST_F(DependencyCapability, SystemKindHasThreeAnswers)
 {
     EXPECT_EQ(client->isMonolithic(), 0);
@@ -138,6 +168,12 @@ TEST_F(DependencyCapability, SystemKindHasThreeAnswers)
     LoseTransport(0xBD);
     EXPECT_EQ(client->isMonolithic(), -1);
     EXPECT_TRUE(Contains(Log(), "IPMI Command ERROR"));
+
+    // A reply without a completion code names no kind; the code alone does.
+    controller.Script(0x30, 0xBD, SimIpmiStep::Short(0));
+    EXPECT_EQ(client->isMonolithic(), -1);
+    controller.Script(0x30, 0xBD, SimIpmiStep::Short(1));
+    EXPECT_EQ(client->isMonolithic(), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -135,6 +135,14 @@ const CodeCase kCodeCases[] = {
     {"NoAnswerFailsAtOnce",
      [](TessaFamilyStub&, SimManagementController& c) { c.Script(0x30, 0xA2, SimIpmiStep::Silence()); },
      1, 1, 0, {}, "ProcessTessaIPMICommand: ZURMELCommand ERROR "},
+    // A reply without a completion code answered nothing: its cleared
+    // code byte must not read as success. The code alone is an answer.
+    {"ReplyWithoutACompletionCodeFailsAtOnce",
+     [](TessaFamilyStub&, SimManagementController& c) { c.Script(0x30, 0xA2, SimIpmiStep::Short(0)); },
+     1, 1, 0, {}, "ProcessTessaIPMICommand: ZURMELCommand ERROR "},
+    {"ReplyOfTheCompletionCodeAloneIsJudged",
+     [](TessaFamilyStub&, SimManagementController& c) { c.Script(0x30, 0xA2, SimIpmiStep::Short(1)); },
+     0, 1, 0, {}, "TOMEL returned SUCCESS"},
 };
 
 class CompletionCodeTable : public RequestLayerTest, public ::testing::WithParamInterface<CodeCase> {};
@@ -206,6 +214,15 @@ TEST_F(RequestLayerTest, AnswersCarryTheSessionHandleUnlessItIsZero)
     tessa.Codes(kSub, {5});
     EXPECT_EQ(SendPartitionIndexQuery(), 1);
     EXPECT_EQ(client->session.handle, 0x0507);
+
+    // Nor does an answer that ends inside the handle: its low byte alone
+    // would name another session. Both bytes make a handle.
+    controller.Script(0x30, 0xA2, SimIpmiStep::Short(2));
+    EXPECT_EQ(SendPartitionIndexQuery(), 0);
+    EXPECT_EQ(client->session.handle, 0x0507);
+    controller.Script(0x30, 0xA2, SimIpmiStep::Short(3));
+    EXPECT_EQ(SendPartitionIndexQuery(), 0);
+    EXPECT_EQ(client->session.handle, 0x0999);
 }
 
 TEST_F(RequestLayerTest, DumpsNameTheSubCommandAndEndWithAnEmptyLine)
@@ -299,6 +316,32 @@ TEST_F(RequestLayerTest, PlainRequestsAreTriedTenTimesTwoSecondsApart)
     const std::vector<std::string> log = Log();
     EXPECT_TRUE(Contains(log, "ProcessIPMICommand Passed"));
     EXPECT_TRUE(Contains(log, "ProcessIPMICommand END"));
+}
+
+// The controller-reset request judges the reply's completion code: a reply
+// without one is a failed request, not "TOMEL returned SUCCESS".
+TEST_F(RequestLayerTest, TomelResetJudgesOnlyAReplyWithACompletionCode)
+{
+    const struct {
+        SimIpmiStep step;
+        unsigned char result;
+        const char* line;
+    } cases[] = {
+        {SimIpmiStep::Short(0), 1, "ZURMELCommand ERROR from Tomel reset"},
+        {SimIpmiStep::Short(1), 0, "TOMEL returned SUCCESS"},
+        {SimIpmiStep::Code(5), 5, "TOMEL returned TESSA_DISABLED"},
+    };
+    controller.SetReply(0x0B, 0xA2, 0x00);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        controller.Script(0x0B, 0xA2, c.step);
+        const size_t logged = Log().size();
+        _QRMIPMICommandData record;
+        std::memset(&record, 0, sizeof(record));
+        EXPECT_EQ(OEMIPMIRequestTomelReset(eTessaCommand, &record, 2, 3), c.result);
+        const std::vector<std::string> log = Log();
+        EXPECT_TRUE(Contains(std::vector<std::string>(log.begin() + static_cast<long>(logged), log.end()), c.line));
+    }
 }
 
 TEST_F(RequestLayerTest, ColdResetIsDeliveredWhateverItsCompletionCode)

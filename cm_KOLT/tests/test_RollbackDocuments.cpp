@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -205,6 +207,51 @@ TEST_F(RollbackDocuments, AComponentIdThatIsNoFolderNameWritesNoDocument)
     EXPECT_TRUE(wrapper->cfgEntries.empty());
     EXPECT_FALSE(dir.exists("victim.xml"));
     EXPECT_FALSE(dir.exists("out/ssibinput.xml"));
+}
+
+// The documents go into a folder others may write to: a link planted at a
+// document's name is neither followed nor emptied, and the document counts
+// as not written.
+TEST_F(RollbackDocuments, LinksPlantedAtTheDocumentNamesAreLeftAlone)
+{
+    dir.write("victim", "precious");
+    const std::string victim = dir.file("victim");
+    const std::string nowhere = dir.file("nowhere");
+    const struct {
+        const char* name;
+        std::function<int(const std::string&)> plant;
+    } cases[] = {
+        {"link", [&](const std::string& at) { return symlink(victim.c_str(), at.c_str()); }},
+        {"dangling link", [&](const std::string& at) { return symlink(nowhere.c_str(), at.c_str()); }},
+        {"hard link", [&](const std::string& at) { return link(victim.c_str(), at.c_str()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart();
+        for (const char* name : {"1234.xml", "ssibinput.xml"}) {
+            const std::string at = out + "/" + name;
+            std::remove(at.c_str());
+            ASSERT_EQ(c.plant(at), 0);
+        }
+        const size_t logged = Log().size();
+
+        EXPECT_EQ(wrapper->createComponentIdFile("BIOS", kFile, out), 82);
+        EXPECT_EQ(wrapper->createSSIBUpdateFile(kFile, out, "BIOS"), 83);
+
+        EXPECT_TRUE(wrapper->cfgEntries.empty());
+        EXPECT_EQ(dir.read("victim"), "precious");
+        EXPECT_FALSE(dir.exists("nowhere"));
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(std::min(logged, all.size())), all.end());
+        for (const char* name : {"1234.xml", "ssibinput.xml"}) {
+            const std::string at = out + "/" + name;
+            EXPECT_TRUE(Contains(log, "Could not open file " + at + " for writing")) << name;
+            const bool reason = std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+                return line.rfind("Opening " + at + " failed: ", 0) == 0;
+            });
+            EXPECT_TRUE(reason) << testing::PrintToString(log);
+        }
+    }
 }
 
 // Every failure returns its number and queues nothing.

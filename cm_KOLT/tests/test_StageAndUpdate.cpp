@@ -16,6 +16,15 @@ struct Answer {
     uint8_t schemes = 0;  // answer data byte 3
 };
 
+// Answer lengths, completion code included, for answers cut short: the
+// whole answer, one without a completion code, one that ends with the
+// handle, and one that ends with the status byte.
+const size_t kWhole = SIZE_MAX;
+const size_t kNoCode = 0;
+const size_t kUpToHandle = 3;
+const size_t kUpToStatus = 4;
+const size_t kUpToSchemes = 5;
+
 class StageAndUpdateTest : public KoltControllerTest {
 protected:
     // Answers the single command from a script per operation; an operation
@@ -39,6 +48,20 @@ protected:
         });
     }
 
+    // The next answer to the single command, cut to `length` bytes.
+    void Cut(size_t length)
+    {
+        if (length != kWhole)
+            controller.ScriptSub(0x30, 0xA2, 0x26, SimIpmiStep::Short(length));
+    }
+
+    // Log lines after the first `logged` ones.
+    Strings LogAfter(size_t logged) const
+    {
+        const Strings all = Log();
+        return Strings(all.begin() + static_cast<long>(std::min(logged, all.size())), all.end());
+    }
+
     size_t Count(uint8_t operation) const
     {
         return static_cast<size_t>(std::count(operations.begin(), operations.end(), operation));
@@ -51,21 +74,51 @@ protected:
 TEST_F(StageAndUpdateTest, CapabilityAndDigestScheme)
 {
     OpenSession();
-    Script(0x01, {{0x00, 0}});
-    EXPECT_TRUE(client->checkIfWaveCPlusIPMISupported());
-    Script(0x01, {{0x00, 1}});
-    client->storeErrorInfo(0);
-    EXPECT_FALSE(client->checkIfWaveCPlusIPMISupported());
-    EXPECT_EQ(client->getKOLTError(), 0);
+    // An answer that ends before the byte a query reads is a failed query:
+    // the byte left out would read as "supported" or "SHA-256".
+    const struct {
+        Answer answer;
+        bool supported;
+        size_t length;
+        const char* line;
+    } capabilities[] = {
+        {{0x00, 0}, true, kWhole, "checkIfWaveCPlusIPMISupported IPMI is success and also GUID check is enabled"},
+        {{0x00, 1}, false, kWhole, "checkIfWaveCPlusIPMISupported IPMI Command is false and also GUID check is false"},
+        {{0x00, 0}, false, kNoCode, "checkIfWaveCPlusIPMISupported Command is failed"},
+        {{0x00, 0}, false, kUpToHandle, "checkIfWaveCPlusIPMISupported Command is failed"},
+        {{0x00, 0}, true, kUpToStatus, "checkIfWaveCPlusIPMISupported IPMI is success and also GUID check is enabled"},
+    };
+    for (const auto& c : capabilities) {
+        SCOPED_TRACE(testing::Message() << int(c.answer.status) << " cut to " << c.length);
+        Script(0x01, {c.answer});
+        Cut(c.length);
+        client->storeErrorInfo(0);
+        const size_t logged = Log().size();
+        EXPECT_EQ(client->checkIfWaveCPlusIPMISupported(), c.supported);
+        EXPECT_EQ(client->getKOLTError(), 0);
+        const Strings log = LogAfter(logged);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), c.line);
+        EXPECT_EQ(Contains(log, "checkIfWaveCPlusIPMISupported Command is successful"),
+                  c.supported || c.length == kWhole);
+    }
 
     const struct {
         Answer answer;
         int scheme;
-    } cases[] = {{{0x00, 0, 0x03}, DIGEST_GPG}, {{0x00, 0, 0x02}, DIGEST_GPG}, {{0x00, 0, 0x01}, DIGEST_SHA256},
-                 {{0x00, 0, 0x00}, DIGEST_SHA256}, {{0xC1, 0, 0x01}, DIGEST_MD5}};
+        size_t length;
+    } cases[] = {{{0x00, 0, 0x03}, DIGEST_GPG, kWhole}, {{0x00, 0, 0x02}, DIGEST_GPG, kWhole},
+                 {{0x00, 0, 0x01}, DIGEST_SHA256, kWhole}, {{0x00, 0, 0x00}, DIGEST_SHA256, kWhole},
+                 {{0xC1, 0, 0x01}, DIGEST_MD5, kWhole},
+                 // A failed query gives MD5, not the SHA-256 of an empty
+                 // scheme byte.
+                 {{0x00, 0, 0x01}, DIGEST_MD5, kNoCode}, {{0x00, 0, 0x01}, DIGEST_MD5, kUpToStatus},
+                 {{0x00, 0, 0x02}, DIGEST_GPG, kUpToSchemes}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.answer.schemes) << " cut to " << c.length);
         Script(0x20, {c.answer});
-        EXPECT_EQ(client->QuerySupportedSecurtyMethod(), c.scheme) << int(c.answer.schemes);
+        Cut(c.length);
+        EXPECT_EQ(client->QuerySupportedSecurtyMethod(), c.scheme);
     }
     Mark();
     Script(0x01, {{0x00, 0}});
@@ -103,6 +156,22 @@ TEST_F(StageAndUpdateTest, VCStates)
     controller.Script(0x30, 0xA9, SimIpmiStep::Silence(), 10);
     EXPECT_EQ(client->pollForVCStatus(), -1);
     EXPECT_TRUE(Contains(Log(), "IPMI Command ERROR"));
+
+    // An accepted answer that ends before the state byte (data byte 1), or
+    // a reply without a completion code, is no answer: never "ready".
+    tessa.SetVCStates({1});
+    const struct {
+        size_t length;
+        int state;
+    } cut[] = {{0, -1}, {1, -1}, {2, -1}, {3, 1}};
+    for (const auto& c : cut) {
+        controller.Script(0x30, 0xA9, SimIpmiStep::Short(c.length));
+        const size_t logged = Log().size();
+        EXPECT_EQ(client->pollForVCStatus(), c.state) << c.length;
+        const Strings log = LogAfter(logged);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), c.state < 0 ? "IPMI Command ERROR" : "VC is not Ready...") << c.length;
+    }
 }
 
 // The status poll: its result, the pauses of 2 s it took, its last log line.
@@ -113,9 +182,15 @@ TEST_F(StageAndUpdateTest, StatusPollTable)
         std::vector<Answer> polls;
         int result;
         size_t pauses;
-        const char* line;
+        const char* line;      // logged last, or null
+        size_t length = kWhole;  // of the first poll's answer
     } cases[] = {
         {{{0x00, 0}}, 0, 0, " Polling Success"},
+        // A poll answered without its status failed, whatever the byte left
+        // out would read as.
+        {{{0x00, 0}}, -1, 0, nullptr, kNoCode},
+        {{{0x00, 0}}, -1, 0, nullptr, kUpToHandle},
+        {{{0x00, 0}}, 0, 0, " Polling Success", kUpToStatus},
         {{{0x00, 1}}, -1, 0, " Polling Failed"},
         {{{0x00, 2}, {0x00, 2}, {0x00, 3}}, 1, 2, "Success Update Staged and Reboot Required"},
         {{{0x00, 4}}, 0, 0, "Success Update Applied or Update Staged: Reboot not Required"},
@@ -126,12 +201,18 @@ TEST_F(StageAndUpdateTest, StatusPollTable)
         {{{0x00, 9}, {0x00, 0}}, 0, 1, "Unknow return code and continue to poll again"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(testing::Message() << (c.line ? c.line : "no line") << " cut to " << c.length);
         Script(0x08, c.polls);
+        Cut(c.length);
         host.sleeps.clear();
+        const size_t logged = Log().size();
         EXPECT_EQ(client->pollForStatus(), c.result);
         EXPECT_EQ(host.sleeps, std::vector<int>(c.pauses, 2));
-        EXPECT_TRUE(Contains(Log(), c.line));
+        const Strings log = LogAfter(logged);
+        if (c.line != nullptr)
+            EXPECT_TRUE(Contains(log, c.line));
+        else
+            EXPECT_FALSE(Contains(log, "Stage or Update TESSA command Is successful "));
     }
 }
 
@@ -154,6 +235,7 @@ TEST_F(StageAndUpdateTest, StageRequestTable)
         bool result;
         uint8_t error;
         size_t stageRequests;
+        size_t length = kWhole;   // of the first stage answer
     } cases[] = {
         {{{0x00, 3}}, {}, true, 0, 1},
         {{{0x00, 4}}, {}, true, 0, 1},
@@ -167,11 +249,17 @@ TEST_F(StageAndUpdateTest, StageRequestTable)
         {{{0x00, 38}, {0x00, 0}, {0x00, 9}, {0x00, 3}}, {}, true, 0, 4},
         // A request the controller refuses.
         {{{0xC1, 3}}, {}, false, 66, 1},
+        // An answer without its status byte is a failed request, not a
+        // status 0 to ask again about.
+        {{{0x00, 3}}, {}, false, 66, 1, kNoCode},
+        {{{0x00, 3}}, {}, false, 66, 1, kUpToHandle},
+        {{{0x00, 3}}, {}, true, 0, 1, kUpToStatus},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.stage.size());
+        SCOPED_TRACE(testing::Message() << c.stage.size() << " cut to " << c.length);
         Script(0x02, c.stage);
         Script(0x08, c.polls.empty() ? std::vector<Answer>{{0x00, 0}} : c.polls);
+        Cut(c.length);
         operations.clear();
         client->storeErrorInfo(0);
         EXPECT_EQ(client->sendIPMICommandToStageAndUpdate(false, DIGEST_SHA256), c.result);

@@ -4,6 +4,7 @@
 
 #include "PlatformLayer.h"
 #include "TessaIPMIDump.h"
+#include "TessaRequestBytes.h"
 
 _QRMIPMICommandData IPMIReqBuf;
 
@@ -14,6 +15,10 @@ const int kMaxTessaSends = 10;
 const int kBusyPauseSeconds = 2;
 const int kTomelProcessingPauseSeconds = 2;
 const int kPendingPolls = 3000;
+// Response bytes: the completion code, and the session handle of the
+// managed-storage family's answers.
+const unsigned int kCompletionCodeByte = 2;
+const unsigned int kHandleHighByte = 4;
 
 enum CodeClass { Returned, Busy, Overrun, Fails, ReturnCode };
 
@@ -130,8 +135,14 @@ unsigned char ProcessTessaIPMICommand(_QRMIPMICommandData* record)
         }
         if (bTessaDebugLog)
             TESSA_LOG(tessaResponseDump(*record));
+        // A reply without even a completion code answered nothing; the
+        // cleared byte would read as success.
+        if (!tessaAnswerHolds(*record, kCompletionCodeByte)) {
+            TESSA_LOG("ProcessTessaIPMICommand: ZURMELCommand ERROR \n");
+            return 1;
+        }
 
-        const unsigned char code = record->response[2];
+        const unsigned char code = record->response[kCompletionCodeByte];
         if (code >= sizeof(kCompletionCodes) / sizeof(kCompletionCodes[0])
             || kCompletionCodes[code].cls == ReturnCode)
             return GetErrorCode(record);
@@ -183,7 +194,7 @@ unsigned char OEMIPMIRequestTomelReset(eOEMIPMIRequestType command, _QRMIPMIComm
     record->request[1] = static_cast<unsigned char>(command);
     record->requestLength = requestLength;
     record->responseLength = responseLength;
-    if (!ProcessIPMICommand(record)) {
+    if (!ProcessIPMICommand(record) || !tessaAnswerHolds(*record, kCompletionCodeByte)) {
         TESSA_LOG("ZURMELCommand ERROR from Tomel reset\n");
         return 1;
     }
@@ -217,9 +228,12 @@ unsigned char secureTessa::IPMIRequest(unsigned char subCommand, void* requestRe
 
     if (result == 0) {
         // Every answer of the family carries the session handle; a new
-        // session's handle arrives this way.
+        // session's handle arrives this way. An answer that ends inside the
+        // handle carries none: half of one would name another session.
         const unsigned short handle =
-            static_cast<unsigned short>(record->response[3] | (record->response[4] << 8));
+            tessaAnswerHolds(*record, kHandleHighByte)
+                ? static_cast<unsigned short>(record->response[3] | (record->response[4] << 8))
+                : 0;
         if (handle != 0) {
             session.handle = handle;
             if (bTessaDebugLog)

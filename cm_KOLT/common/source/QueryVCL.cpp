@@ -18,6 +18,7 @@
 #include "PlatformLayer.h"
 #include "ScsiHostAccess.h"
 #include "SecureTessa.h"
+#include "TessaRequestBytes.h"
 
 // The ESXi search: the hypervisor mounts the partition's volume itself once
 // the controller's virtual USB device (vendor 0624, product 0250) is there.
@@ -120,6 +121,11 @@ static const unsigned char kCapabilityCommand = 0xBF;
 static const unsigned char kSystemCommand = 0xBD;
 static const unsigned char kOEMNetFn = 0x30;
 static const unsigned int kOEMResponseLength = 30;
+// Response bytes of the plain OEM answers: the completion code, and the
+// capability answer's data bytes 0 and 1.
+static const unsigned int kOEMCompletionCode = 2;
+static const unsigned int kCapabilityLevel0 = 3;
+static const unsigned int kCapabilityLevel1 = 4;
 // The answer is read in blocks of this size.
 static const size_t kAnswerBlockBytes = 65536;
 
@@ -447,7 +453,8 @@ std::string requestDocument()
     return document->str();
 }
 
-// A plain OEM request in a record of its own: true when a reply came back.
+// A plain OEM request in a record of its own: true when a reply came back
+// with a completion code (a reply without one would read as success).
 bool sendOEM(_QRMIPMICommandData& record, unsigned char command, bool withDataByte)
 {
     std::memset(&record, 0, sizeof(record));
@@ -459,7 +466,7 @@ bool sendOEM(_QRMIPMICommandData& record, unsigned char command, bool withDataBy
         record.requestLength = 3;
     }
     record.responseLength = kOEMResponseLength;
-    return ProcessIPMICommand(&record);
+    return ProcessIPMICommand(&record) && tessaAnswerHolds(record, kOEMCompletionCode);
 }
 
 } // namespace
@@ -574,16 +581,22 @@ int secureTessa::isDepCheckSupported()
         TESSA_LOG("IPMI Command ERROR");
         return -1;
     }
-    if (capability.response[2] != 0)
+    if (capability.response[kOEMCompletionCode] != 0)
         return 0;
+    // An accepted answer without both levels tells nothing: the bytes left
+    // out would read as 0, "not supported".
+    if (!tessaAnswerHolds(capability, kCapabilityLevel1)) {
+        TESSA_LOG("IPMI Command ERROR");
+        return -1;
+    }
     TESSA_LOG("Return Code 0");
-    const unsigned char level0 = capability.response[3];
-    const unsigned char level1 = capability.response[4];
+    const unsigned char level0 = capability.response[kCapabilityLevel0];
+    const unsigned char level1 = capability.response[kCapabilityLevel1];
 
     _QRMIPMICommandData system;
     if (!sendOEM(system, kSystemCommand, false)) {
         TESSA_LOG("IPMI Command ERROR");
-    } else if (system.response[2] == 0) {
+    } else if (system.response[kOEMCompletionCode] == 0) {
         TESSA_LOG("Modular Tomel System");
         return level0 >= 2 && level1 >= 20 ? 1 : 0;
     } else {
@@ -599,7 +612,7 @@ int secureTessa::isMonolithic()
         TESSA_LOG("IPMI Command ERROR");
         return -1;
     }
-    if (system.response[2] == 0) {
+    if (system.response[kOEMCompletionCode] == 0) {
         TESSA_LOG("Modular Tomel System");
         return 0;
     }

@@ -20,6 +20,7 @@ const unsigned int kSignedPackageByte = 7;
 const unsigned int kCompletionCode = 2;    // response bytes
 const unsigned int kResponseData2 = 5;
 const unsigned int kResponseData3 = 6;
+const unsigned int kVCStateByte = 4;       // response data byte 1
 
 const int kStatusPollLimit = 3000;
 const int kStatusPollPauseSeconds = 2;
@@ -48,7 +49,10 @@ bool secureTessa::checkIfWaveCPlusIPMISupported()
             return false;
         }
         fillSingleCommand(IPMIReqBuf, session.handle, kCapabilityCheck);
-        if (IPMIRequest(kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0) {
+        // An answer that ends before the byte read here tells nothing: the
+        // byte left out would read as "supported".
+        if (IPMIRequest(kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0 ||
+            !tessaAnswerHolds(IPMIReqBuf, kResponseData2)) {
             TESSA_LOG("checkIfWaveCPlusIPMISupported Command is failed");
             return false;
         }
@@ -79,7 +83,8 @@ int secureTessa::QuerySupportedSecurtyMethod()
             return DIGEST_MD5;
         }
         fillSingleCommand(IPMIReqBuf, session.handle, kDigestSchemeQuery);
-        if (IPMIRequest(kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0)
+        if (IPMIRequest(kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0 ||
+            !tessaAnswerHolds(IPMIReqBuf, kResponseData3))
             return DIGEST_MD5;
         TESSA_LOG("QuerySupportedSecurtyMethod Command is successful");
         if (IPMIReqBuf.response[kCompletionCode] != 0)
@@ -111,13 +116,17 @@ int secureTessa::pollForVCStatus()
     record.request[2] = 0x1E;
     record.requestLength = 3;
     record.responseLength = 30;
-    if (!ProcessIPMICommand(&record)) {
+    // The completion code is not looked at: older controllers answer this
+    // command with a refusal whose state byte reads as ready. An accepted
+    // answer that ends before its state byte, or a reply without even a
+    // completion code, answered nothing and must not read as ready.
+    const bool answered = ProcessIPMICommand(&record) && tessaAnswerHolds(record, kCompletionCode) &&
+                          (record.response[kCompletionCode] != 0 || tessaAnswerHolds(record, kVCStateByte));
+    if (!answered) {
         TESSA_LOG("IPMI Command ERROR");
         return -1;
     }
-    // The completion code is not looked at: older controllers answer this
-    // command with a refusal whose state byte reads as ready.
-    switch (record.response[4]) {
+    switch (record.response[kVCStateByte]) {
     case 0: TESSA_LOG("VC is  Ready..."); return 0;
     case 1: TESSA_LOG("VC is not Ready..."); return 1;
     case 2: TESSA_LOG("VC is Reloading..."); return 2;
@@ -144,7 +153,9 @@ int secureTessa::pollForStatus()
                 return -1;
             }
             fillSingleCommand(IPMIReqBuf, session.handle, kStatusPoll);
-            if (OEMIPMIRequest(eTessaCommand, kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0)
+            // A status the answer left out would read as " Polling Success".
+            if (OEMIPMIRequest(eTessaCommand, kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0 ||
+                !tessaAnswerHolds(IPMIReqBuf, kResponseData2))
                 return -1;
             if (IPMIReqBuf.response[kCompletionCode] == 0) {
                 TESSA_LOG("Stage or Update TESSA command Is successful ");
@@ -192,7 +203,8 @@ bool secureTessa::sendIPMICommandToStageAndUpdate(bool update, digestType digest
         // the same limit as the status poll.
         for (int attempts = 0;;) {
             std::memcpy(&IPMIReqBuf, &request, sizeof(request));
-            if (OEMIPMIRequest(eTessaCommand, kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0) {
+            if (OEMIPMIRequest(eTessaCommand, kSingleIPMICommand, &IPMIReqBuf, 8, 8) != 0 ||
+                !tessaAnswerHolds(IPMIReqBuf, kResponseData2)) {
                 TESSA_LOG("Stage and Update Command is failed");
                 throw kKoltStageFailed;
             }

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,22 +86,25 @@ std::string attributeValue(const std::string& text)
 }
 
 // Writes `document` and a newline to `path`, replacing what was there; false
-// (with its log line) when the file did not open or not all of it reached
-// the file (a full disk, an I/O error while flushing or closing): a cut-off
-// document must not reach the controller.
+// (with its log lines) when the file did not open or not all of it reached
+// the file (a full disk, an I/O error while closing): a cut-off document
+// must not reach the controller. The folder may be one others can write to:
+// a link or a foreign file planted at the name is refused, never written
+// through, and the descriptor is not handed to the shell commands of the run.
 bool writeDocument(const std::string& path, const std::string& document)
 {
-    std::ofstream out(path.c_str(), std::ios::out | std::ios::trunc);
-    if (!out.is_open() || out.fail()) {
+    CUniqueFd out(OpenRegularFileForWriting(path, true));
+    if (!out.valid()) {
+        const std::string reason = ErrnoText("Opening " + path);
         TESSA_LOG(noOpen + path + writing);
+        TESSA_LOG(reason);
         return false;
     }
-    out << document << '\n';
-    out.flush();
-    const bool written = !out.fail();
-    out.close();
-    if (!written || out.fail()) {
+    const std::string text = document + '\n';
+    if (!WriteFully(out.get(), text.data(), text.size()) || !out.close()) {
+        const std::string reason = ErrnoText("Writing " + path);
         TESSA_LOG("Could not write file " + path);
+        TESSA_LOG(reason);
         return false;
     }
     return true;
