@@ -198,6 +198,17 @@ TEST_F(RequestLayerTest, PollingLeavesTheAnswerInPlaceAndWritesOnlyItsCompletion
     EXPECT_TRUE(Contains(log, " PollTessaCmdComplete IPMIResponse[ 0x31 0xa2 0x00 0x34 0x12 0x02 0x00]"));
 }
 
+// Asked directly, the poll says whether the command completed: a status
+// answer without even a completion code says nothing of the kind.
+TEST_F(RequestLayerTest, PollWithoutAnyAnswerIsNoCompletion)
+{
+    controller.ScriptSub(0x30, 0xA2, 10, SimIpmiStep::Short(0));
+    EXPECT_FALSE(client->PollTessaCmdComplete(1, kSub));
+
+    tessa.statuses = {0};
+    EXPECT_TRUE(client->PollTessaCmdComplete(1, kSub));
+}
+
 TEST_F(RequestLayerTest, AnswersCarryTheSessionHandleUnlessItIsZero)
 {
     tessa.handle = 0x0507;

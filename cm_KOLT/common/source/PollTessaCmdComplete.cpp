@@ -21,6 +21,7 @@ bool LastAnswerHeldStatus = true;
 
 const unsigned char kGetTessaStatus = 10;
 const int kStatusByte = 5;   // response data byte 2
+const int kCompletionCodeByte = 2;
 const int kPollPauseSeconds = 1;
 
 } // namespace
@@ -38,7 +39,9 @@ bool secureTessa::PollTessaCmdComplete(int maxPolls, unsigned char subCommand)
                 PollReqBuf.request[4] = static_cast<unsigned char>(session.handle >> 8);
                 PollReqBuf.request[5] = subCommand;
                 unsigned char rc = OEMIPMIRequest(eTessaCommand, kGetTessaStatus, &PollReqBuf, 8, 7);
-                LastAnswerHeldStatus = rc != 0 || tessaAnswerHolds(PollReqBuf, kStatusByte);
+                // A refusal is judged by what it carries, as always; a reply
+                // without even a completion code carries nothing at all.
+                LastAnswerHeldStatus = tessaAnswerHolds(PollReqBuf, rc != 0 ? kCompletionCodeByte : kStatusByte);
                 if (!LastAnswerHeldStatus)
                     rc = 1;
                 const unsigned char status = PollReqBuf.response[kStatusByte];
