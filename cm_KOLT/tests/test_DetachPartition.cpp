@@ -235,6 +235,18 @@ TEST_F(DetachPartition, EsxLooksUpTheStaticLabelOrTheDropBox)
         EXPECT_NE(command.rfind("echo ", 0), 0u) << command;
 }
 
+// The label sits inside the sed program, which the shell must get as one
+// word whatever the row holds.
+TEST_F(DetachPartition, EsxLookupKeepsTheLabelInsideItsQuotes)
+{
+    client->hostOsIndex = ESX;
+    tessaPartInfo[22].volumeLabel = "TES'; reboot; '22";
+    const char* const lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n '/TES'\\''; reboot; '\\''22/{g;1!p;};h'";
+    host.answer(lookup, 0, "");
+    client->ESX_RemoveEntries(0x0400, 0, 22);
+    EXPECT_EQ(host.commands, Strings{lookup});
+}
+
 TEST_F(DetachPartition, Esx4RescansEveryAdapter)
 {
     client->hostOsIndex = ESX4;

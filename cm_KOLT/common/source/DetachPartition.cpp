@@ -118,7 +118,7 @@ void secureTessa::ESX_RemoveEntries(unsigned short staticWord, unsigned short dy
             label = dynDriveName;
         // Prints the line before the one naming the label: the disk's host,
         // channel, id and LUN.
-        const std::string lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n '/" + label + "/{g;1!p;};h'";
+        const std::string lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n " + shellWord("/" + label + "/{g;1!p;};h");
         std::string listing;
         captureCommand(lookup, kScsiListingBytes - 1, listing);
         if (!listing.empty()) {
