@@ -75,12 +75,6 @@ public:
         return -1;
     }
     bool listDirectory(const char*, std::vector<std::string>&) override { return false; }
-    FILE* openCommand(const char*) override
-    {
-        errno = EPERM;
-        return nullptr;
-    }
-    int closeCommand(FILE* stream) override { return stream != nullptr ? std::fclose(stream) : -1; }
 };
 
 FuzzDisk gDisk;

@@ -75,7 +75,7 @@ protected:
         ASSERT_EQ(::mkdir(kImages, 0700), 0);
         ASSERT_TRUE(fatimg::makeFat(image("SECUPD"), 12, 1024, "SECUPD"));
         ASSERT_TRUE(fatimg::makeFat(image("TES022"), 12, 1024, "TES022"));
-        scsi.commandOutput[parthost::kSgProbe] = "0\n";
+        host.answer(parthost::kSgProbe, 0, "0\n");
         host.answer(parthost::kBlockdev, 0);
 
         savedRows.assign(tessaPartInfo, tessaPartInfo + TESSA_PARTITION_ROWS);

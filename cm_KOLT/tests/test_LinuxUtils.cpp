@@ -13,7 +13,10 @@
 
 #include "FatTestImages.h"
 #include "LinuxUtils.h"
+#include "PlatformLayer.h"
 #include "RefusingScsiHost.h"
+#include "ScopedSeam.h"
+#include "SimPlatform.h"
 #include "TempDir.h"
 
 using namespace fatimg;
@@ -459,6 +462,52 @@ TEST(ShellTextChecks, DiskDevicePaths)
     for (const char* bad : {"", "/dev/sd", "/dev/sd1", "/dev/sda2", "/dev/sdaaaa", "/dev/sdA", "/dev/sg1",
                             "/dev/sda11", "/dev/sda;rm", "/dev/sda /", "dev/sda", "/dev/sdxxxx", "/dev/../sda"})
         EXPECT_FALSE(isSafeDiskDevicePath(bad)) << bad;
+}
+
+TEST(ShellTextChecks, ShellWordsQuoteOnlyWhatAShellWouldTouch)
+{
+    const struct {
+        const char* text;
+        const char* word;
+    } cases[] = {
+        {"/tmp/SECUPD/payload/fw_1.2-3+4,5:6=7@8%9.bin", "/tmp/SECUPD/payload/fw_1.2-3+4,5:6=7@8%9.bin"},
+        {"TES022", "TES022"},
+        {"", "''"},
+        {"/tmp/SECUPD/a b", "'/tmp/SECUPD/a b'"},
+        {"it's", "'it'\\''s'"},
+        {"''", "''\\'''\\'''"},
+        {"$(id)`id`;id|id&id>x<y", "'$(id)`id`;id|id&id>x<y'"},
+        {"*?[a]~{b,c}!#", "'*?[a]~{b,c}!#'"},
+        {"back\\slash \"quoted\"\nline", "'back\\slash \"quoted\"\nline'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(shellWord(c.text), c.word) << c.text;
+}
+
+// What the shell makes of a word is the text it was made from.
+TEST(ShellTextChecks, AShellReadsEachWordBackAsItsText)
+{
+    for (const std::string text : {"plain/path.bin", "", " ", "a  b", "it's", "'", "\\'", "$HOME `id` $(id)", "*",
+                                   "~", "a;b|c&d", "tab\there", "new\nline", "-n", "%s%%", "\\"}) {
+        std::string output;
+        EXPECT_EQ(captureCommand("printf '%s' " + shellWord(text), 4096, output), 0) << text;
+        EXPECT_EQ(output, text);
+    }
+}
+
+// The client's commands reach the shell through the platform layer alone,
+// where tests script them.
+TEST(ShellCommands, RunAndCaptureGoThroughThePlatformLayer)
+{
+    SimPlatform platform;
+    ScopedSeam<CPlatformLayer> installed(&platform);
+    platform.answer("sync", 0);
+    platform.answer("probe", 256, "0123456789");
+    EXPECT_EQ(runCommand("sync"), 0);
+    std::string output = "stale";
+    EXPECT_EQ(captureCommand("probe", 4, output), 256);
+    EXPECT_EQ(output, "0123");
+    EXPECT_EQ(platform.commands, (std::vector<std::string>{"sync", "probe"}));
 }
 
 } // namespace

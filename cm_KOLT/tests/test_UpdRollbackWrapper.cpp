@@ -261,7 +261,7 @@ protected:
         host.answer(parthost::kUsbBuiltin, 256);
         host.answer(parthost::kUsbLoaded, 0);
         host.answer(parthost::kBlockdev, 0);
-        scsi.commandOutput[parthost::kSgProbe] = "0\n";
+        host.answer(parthost::kSgProbe, 0, "0\n");
         NewWrapper();
         // The log stays in the test's folder, which the private /tmp hides.
         logFolder = ::open(".", O_RDONLY | O_DIRECTORY);

@@ -12,8 +12,8 @@
 
 #include <unistd.h>
 
+#include "LinuxUtils.h"
 #include "Md5Wrapper.h"
-#include "PlatformLayer.h"
 #include "Sha.h"
 
 const char* updFileName = "update.xml";
@@ -50,34 +50,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
-int runShell(const std::string& command)
-{
-    return CPlatformLayer::ExecuteCmd(command, false, 0);
-}
-
 uint64_t spaceAbove(uint64_t bytes, uint64_t reserve)
 {
     return bytes > reserve ? bytes - reserve : 0;
-}
-
-// A path as one word of a shell command. Ordinary paths go in as they are;
-// a path holding anything a shell could split, expand or run is put in
-// single quotes.
-std::string shellWord(const std::string& path)
-{
-    static const char* const plain =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+,:=@%-";
-    if (!path.empty() && path.find_first_not_of(plain) == std::string::npos)
-        return path;
-    std::string quoted = "'";
-    for (char c : path) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    quoted += "'";
-    return quoted;
 }
 
 // The path without its first component and the "/" after it; the whole
@@ -287,7 +262,7 @@ private:
             TESSA_LOG("Could not read file");
             throw kPassFailed;
         }
-        runShell("sync");
+        runCommand("sync");
         entry.stagedBytes = static_cast<int64_t>(staged + copied);
 
         static md5wrapper hasher;
@@ -457,7 +432,7 @@ int doCopy(std::string mountPoint, std::string destination, std::string source, 
         command = "mkdir " + shellWord(mountPoint + target.substr(0, slash)) + " > /dev/null 2>&1";
         TESSA_LOG("Creating directory");
         TESSA_LOG(command);
-        TESSA_LOG(runShell(command) < 0 ? "failed" : "succeeded");
+        TESSA_LOG(runCommand(command) < 0 ? "failed" : "succeeded");
     }
 
     switch (mode) {
@@ -481,7 +456,7 @@ int doCopy(std::string mountPoint, std::string destination, std::string source, 
     TESSA_LOG(command);
     if (command.empty())
         return 0;
-    return runShell(command);
+    return runCommand(command);
 }
 
 bool secureTessa::populateDynPart(std::string mountPoint, std::ostringstream* document, unsigned long& index,
@@ -597,7 +572,7 @@ void clearEarlierPasses(const std::vector<cfgEntry>& queue, unsigned long index,
         if (queue[i].mode == filecopy || queue[i].mode == fileappend)
             ::unlink((mountPoint + withoutFirstComponent(queue[i].destination)).c_str());
     }
-    runShell("rm -f " + shellWord(mountPoint) + "FileChunk*" + " > /dev/null 2>&1");
+    runCommand("rm -f " + shellWord(mountPoint) + "FileChunk*" + " > /dev/null 2>&1");
 }
 
 // Names the drop box's mount point in DynMountPoint, or throws 27.
@@ -654,7 +629,7 @@ void placeDocument(const char* name, const std::string& text)
 // Flushes what a pass wrote through to the drop box's device.
 void flushDropBox(const std::string& mountPoint)
 {
-    runShell("sync");
+    runCommand("sync");
     syncAll(mountPoint);
 }
 

@@ -1,12 +1,10 @@
 #include "SecureTessa.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "LinuxUtils.h"
 #include "PlatformLayer.h"
-#include "ScsiHostAccess.h"
 
 namespace {
 
@@ -23,16 +21,8 @@ const char* const ESXi_RESCAN_COMMAND = "esxcli storage filesystem rescan";
 const char* const ESXi_LIST_MOUNTED_DEVICES = "ls /vmfs/volumes/ | grep ";
 const int kRescanRounds = 5;
 const int kRescanPauseSeconds = 2;
+// The listing is read into a buffer of this size, kept terminated.
 const size_t kScsiListingBytes = 1024;
-
-int runShell(const std::string& command)
-{
-    return CPlatformLayer::ExecuteCmd(command, false, 0);
-}
-
-struct CommandCloser {
-    void operator()(FILE* stream) const { CScsiHostAccess::Get()->closeCommand(stream); }
-};
 
 // One number of a /proc/scsi/scsi address, starting `skip` characters
 // after the first `key` in text: its digits, read whole. A number of one or
@@ -128,32 +118,29 @@ void secureTessa::ESX_RemoveEntries(unsigned short staticWord, unsigned short dy
             label = dynDriveName;
         // Prints the line before the one naming the label: the disk's host,
         // channel, id and LUN.
-        const std::string lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n '/" + label + "/{g;1!p;};h'";
-        std::unique_ptr<FILE, CommandCloser> pipe(CScsiHostAccess::Get()->openCommand(lookup.c_str()));
-        if (pipe) {
-            char buffer[kScsiListingBytes] = {0};
-            const size_t got = std::fread(buffer, 1, sizeof(buffer) - 1, pipe.get());
-            if (got > 0) {
-                const std::string text(buffer, strnlen(buffer, got));
-                TESSA_LOG("HBTL (" + volumeLabel + " ): " + text);
-                const std::string host = addressNumber(text, "Host: ", 10);
-                const std::string channel = addressNumber(text, "Channel: ", 9);
-                const std::string id = addressNumber(text, "Id: ", 4);
-                const std::string lun = addressNumber(text, "Lun: ", 5);
-                TESSA_LOG("HBTL (" + host + ", " + channel + ", " + id + ", " + lun + ")");
-                // Without all four numbers there is no address to remove: a
-                // part of one would name another disk, and anything else
-                // would end up in a shell command.
-                if (!host.empty() && !channel.empty() && !id.empty() && !lun.empty()) {
-                    runShell(std::string("echo \"scsi remove-single-entry ") + host + " " + channel + " " + id +
-                             " " + lun + "\" > /proc/scsi/scsi");
-                } else {
-                    TESSA_LOG("No SCSI address found for " + label);
-                }
+        const std::string lookup = "/bin/cat /proc/scsi/scsi | /bin/sed -n " + shellWord("/" + label + "/{g;1!p;};h");
+        std::string listing;
+        captureCommand(lookup, kScsiListingBytes - 1, listing);
+        if (!listing.empty()) {
+            const std::string text = listing.substr(0, listing.find('\0'));
+            TESSA_LOG("HBTL (" + volumeLabel + " ): " + text);
+            const std::string host = addressNumber(text, "Host: ", 10);
+            const std::string channel = addressNumber(text, "Channel: ", 9);
+            const std::string id = addressNumber(text, "Id: ", 4);
+            const std::string lun = addressNumber(text, "Lun: ", 5);
+            TESSA_LOG("HBTL (" + host + ", " + channel + ", " + id + ", " + lun + ")");
+            // Without all four numbers there is no address to remove: a
+            // part of one would name another disk, and anything else
+            // would end up in a shell command.
+            if (!host.empty() && !channel.empty() && !id.empty() && !lun.empty()) {
+                runCommand(std::string("echo \"scsi remove-single-entry ") + host + " " + channel + " " + id + " " +
+                           lun + "\" > /proc/scsi/scsi");
+            } else {
+                TESSA_LOG("No SCSI address found for " + label);
             }
         }
     } else if (hostOsIndex == ESX4) {
-        runShell(kESX4Rescan);
+        runCommand(kESX4Rescan);
     }
     TESSA_LOG("done");
 }
@@ -163,9 +150,9 @@ void secureTessa::CleanMountedPartition()
     if (hostOsIndex == ESXi) {
         for (int round = 0; round < kRescanRounds; ++round) {
             TESSA_LOG("Running Rescan command to remove stale folder name : Try");
-            if (runShell(ESXi_RESCAN_COMMAND) != 0) {
+            if (runCommand(ESXi_RESCAN_COMMAND) != 0) {
                 TESSA_LOG("Rescan Failed.");
-            } else if (runShell(std::string(ESXi_LIST_MOUNTED_DEVICES) + dynDriveName + " > /dev/null 2>&1") != 0) {
+            } else if (runCommand(ESXi_LIST_MOUNTED_DEVICES + shellWord(dynDriveName) + " > /dev/null 2>&1") != 0) {
                 TESSA_LOG("SECUPD Removed");
                 break;
             }

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "PlatformLayer.h"
 #include "ScsiHostAccess.h"
 
 namespace {
@@ -250,6 +251,33 @@ std::string getLabel(std::string path)
         return std::string();
     const char* name = reinterpret_cast<const char*>(entry);
     return std::string(name, strnlen(name, kLabelBytes));
+}
+
+int runCommand(const std::string& command)
+{
+    return CPlatformLayer::ExecuteCmd(command, false, 0);
+}
+
+int captureCommand(const std::string& command, size_t maxBytes, std::string& output)
+{
+    return CPlatformLayer::ExecuteCmdCapture(command, maxBytes, output);
+}
+
+std::string shellWord(const std::string& text)
+{
+    static const char* const plain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+,:=@%-";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string::npos)
+        return text;
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += "'";
+    return quoted;
 }
 
 bool isSafePartitionLabel(const std::string& label)

@@ -64,6 +64,20 @@ std::string getLabel(std::string path);
 // to the device search and logs as such (QueryVCL.cpp).
 std::string executeCmd(const std::string& command);
 
+// The client's one way to a shell: every command of the managed-storage
+// client and of the rollback copy goes through these two, which hand it to
+// the platform layer. Both give the command's wait status (0 when it exited
+// with 0), or -1 when no shell could be started. captureCommand also hands
+// back the first maxBytes bytes of the command's standard output (all of it
+// when there is less); standard error is not captured.
+int runCommand(const std::string& command);
+int captureCommand(const std::string& command, size_t maxBytes, std::string& output);
+
+// A path or label as one word of a shell command. Ordinary text goes in as
+// it is; text holding anything a shell could split, expand or run (or
+// nothing at all) is put in single quotes.
+std::string shellWord(const std::string& text);
+
 // Checks a text before it goes into a shell command: a partition label is
 // six capital letters or digits ("SECUPD", "TES001"); a disk path is
 // "/dev/sd" with one to three lower-case letters, optionally followed by the

@@ -16,7 +16,6 @@
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
 #include "PlatformLayer.h"
-#include "ScsiHostAccess.h"
 #include "SecureTessa.h"
 #include "TessaRequestBytes.h"
 
@@ -35,11 +34,6 @@ static const char* const kBlockdevReport = "/sbin/blockdev --report /dev/sd* > /
 static const int kSearchAttempts = 60;
 static const int kLinuxAttemptPause = 5;
 static const int kESXiSettlePause = 2;
-
-static int runShell(const std::string& command)
-{
-    return CPlatformLayer::ExecuteCmd(command, false, 0);
-}
 
 bool secureTessa::isSGDriverLoaded()
 {
@@ -64,14 +58,14 @@ std::string secureTessa::getDevicePath(std::string& label)
     if (hostOsIndex == ESXi) {
         for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
             TESSA_LOG("getDevicePath: going through ESXi way of mounting ");
-            runShell(ESXi_RESCAN_COMMAND);
-            if (runShell(ESXi_IS_SECUPD_ATTACHED_COMMAND) != 0)
+            runCommand(ESXi_RESCAN_COMMAND);
+            if (runCommand(ESXi_IS_SECUPD_ATTACHED_COMMAND) != 0)
                 continue;
             TESSA_LOG("getDevicePAth: SECUPD attached on ESXi");
-            runShell(ESXi_AUTOMOUNT_COMMAND);
-            runShell(ESXi_RESCAN_COMMAND);
+            runCommand(ESXi_AUTOMOUNT_COMMAND);
+            runCommand(ESXi_RESCAN_COMMAND);
             CPlatformLayer::Sleep(kESXiSettlePause);
-            if (runShell(ESXi_LIST_MOUNTED_DEVICES + label + " > /dev/null") == 0) {
+            if (runCommand(ESXi_LIST_MOUNTED_DEVICES + shellWord(label) + " > /dev/null") == 0) {
                 TESSA_LOG("getDevicePath: ESXi mount path found");
                 return ESXi_DEVICE_PATH;
             }
@@ -86,7 +80,7 @@ std::string secureTessa::getDevicePath(std::string& label)
         if (hostOsIndex == ESX || hostOsIndex == ESX4 || hostOsIndex == ESX4_1)
             diskOnly = true;
         for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
-            runShell(kBlockdevReport);
+            runCommand(kBlockdevReport);
             CLinuxEnumerateDevices devices(diskOnly);
             std::string path;
             CPlatformLayer::Sleep(kLinuxAttemptPause);
@@ -323,7 +317,7 @@ public:
             TESSA_LOG("package.xml written");
             syncAll(mountPoint);
         } else {
-            runShell("sync");
+            runCommand("sync");
             TESSA_LOG("update.xml written");
             syncAll(mountPoint);
         }
@@ -623,20 +617,16 @@ int secureTessa::isMonolithic()
 // ---------------------------------------------------------------------------
 // Shell output for the device search
 
+// Only the start of a probe's output is looked at.
+static const size_t kCommandOutputBytes = 512;
+
 std::string executeCmd(const std::string& command)
 {
     TESSA_LOG(command);
-    std::string result;
-    IScsiHostAccess* host = CScsiHostAccess::Get();
-    FILE* stream = host->openCommand(command.c_str());
-    if (stream == nullptr) {
+    std::string output;
+    if (captureCommand(command, kCommandOutputBytes, output) == -1 && output.empty())
         TESSA_LOG("executeCmd : popen failed");
-    } else {
-        char buffer[513] = {0};
-        size_t got = std::fread(buffer, 1, 512, stream);
-        host->closeCommand(stream);
-        result.assign(buffer, strnlen(buffer, got));
-    }
+    const std::string result = output.substr(0, output.find('\0'));
     TESSA_LOG(result);
     return result;
 }
@@ -858,7 +848,7 @@ void removeMountFolder(const std::string& folder, const std::string& redirect)
         TESSA_LOG(folder + " is still mounted and is not removed");
         return;
     }
-    runShell("rm -rf " + folder + redirect);
+    runCommand("rm -rf " + shellWord(folder) + redirect);
 }
 
 // The steps both mounts share; the drop box is mounted read-write, a
@@ -889,9 +879,9 @@ bool mountPartition(secureTessa& client, std::string label, bool dropBox)
         TESSA_LOG(folder + " is not a folder of its own.  Partition Not Mounted");
         return false;
     }
-    const std::string mkdirCommand = "mkdir -p " + folder;
+    const std::string mkdirCommand = "mkdir -p " + shellWord(folder);
     TESSA_LOG("Creating directory " + (dropBox ? mkdirCommand : std::string("mkdir -p ")));
-    if (runShell(mkdirCommand) != 0) {
+    if (runCommand(mkdirCommand) != 0) {
         TESSA_LOG("mkdir failed");
         return false;
     }
@@ -903,9 +893,9 @@ bool mountPartition(secureTessa& client, std::string label, bool dropBox)
         return false;
     }
 
-    const std::string linkCommand = "ln -sf " + device + " " + link;
+    const std::string linkCommand = "ln -sf " + shellWord(device) + " " + shellWord(link);
     TESSA_LOG("Creating Link " + linkCommand);
-    if (runShell(linkCommand) != 0) {
+    if (runCommand(linkCommand) != 0) {
         TESSA_LOG("Link creation failed");
         removeMountFolder(folder, "");
         return false;
@@ -914,12 +904,12 @@ bool mountPartition(secureTessa& client, std::string label, bool dropBox)
 
     TESSA_LOG("Mounting partition " + link + " on " + folder);
     const std::string mountCommand = dropBox
-        ? "mount -n -t vfat -oshortname=mixed,rw " + link + " " + folder
-        : "mount -t vfat -oshortname=mixed,ro " + link + " " + folder + " > /dev/null 2>&1";
+        ? "mount -n -t vfat -oshortname=mixed,rw " + shellWord(link) + " " + shellWord(folder)
+        : "mount -t vfat -oshortname=mixed,ro " + shellWord(link) + " " + shellWord(folder) + " > /dev/null 2>&1";
     TESSA_LOG(mountCommand);
     for (int attempt = 0; attempt < kMountAttempts; ++attempt) {
         CPlatformLayer::Sleep(kMountPauseSeconds);
-        if (runShell(mountCommand) == 0) {
+        if (runCommand(mountCommand) == 0) {
             TESSA_LOG(dropBox ? "Dynamic Partition Mounted" : "Partition Mounted");
             client.currentDropBox = link;
             return true;
@@ -928,7 +918,7 @@ bool mountPartition(secureTessa& client, std::string label, bool dropBox)
     }
     TESSA_LOG("mount failed");
     removeMountFolder(folder, "");
-    runShell("rm -f " + link);
+    runCommand("rm -f " + shellWord(link));
     return false;
 }
 
@@ -1004,7 +994,7 @@ bool secureTessa::unmountDynPartition()
     const bool unmounted = error == EINVAL || error == ENOENT;
     if (unmounted)
         removeMountFolder(folder, " > /dev/null 2>&1");
-    runShell(kRemoveDeviceLinks);
+    runCommand(kRemoveDeviceLinks);
     if (!unmounted) {
         TESSA_LOG(folder + " is left mounted");
         return false;
@@ -1023,7 +1013,7 @@ bool secureTessa::unmountStatPartition(std::string label)
         return false;
     }
     const std::string folder = RHatPartDir + label;
-    bool unmounted = runShell("umount " + folder + " > /dev/null 2>&1") == 0;
+    bool unmounted = runCommand("umount " + shellWord(folder) + " > /dev/null 2>&1") == 0;
     TESSA_LOG("static partition umounted.");
     // The shell's umount mostly fails because nothing is mounted there (the
     // detach of everything at each session start), and then the folder is
@@ -1036,7 +1026,7 @@ bool secureTessa::unmountStatPartition(std::string label)
     }
     if (unmounted)
         removeMountFolder(folder, " > /dev/null 2>&1");
-    runShell(kRemoveDeviceLinks);
+    runCommand(kRemoveDeviceLinks);
     currentDropBox.clear();
     return unmounted;
 }

@@ -70,10 +70,6 @@ bool CLinuxScsiHostAccess::listDirectory(const char* path, std::vector<std::stri
     return true;
 }
 
-FILE* CLinuxScsiHostAccess::openCommand(const char* command) { return ::popen(command, "r"); }
-
-int CLinuxScsiHostAccess::closeCommand(FILE* stream) { return ::pclose(stream); }
-
 CScsiDeviceHandle CScsiDeviceHandle::openReadOnly(const std::string& path)
 {
     return CScsiDeviceHandle(CScsiHostAccess::Get()->openDevice(path.c_str(), O_RDONLY | O_NONBLOCK));

@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 // Everything the partition search asks of the host's SCSI side: the
-// generic and disk nodes, their ioctls, raw reads of the disks, the sysfs
-// listing of generic devices and the output of the shell probes. Production
+// generic and disk nodes, their ioctls, raw reads of the disks and the
+// sysfs listing of generic devices (its shell probes go through the
+// platform layer, as every other command does). Production
 // runs on CLinuxScsiHostAccess (the plain system calls on the real paths);
 // tests install a fake so that no request reaches a real disk.
 class IScsiHostAccess {
@@ -36,10 +36,6 @@ public:
     // The entry names of a directory as scandir(3) gives them (no filter,
     // no sorting, "." and ".." included); false when it cannot be listed.
     virtual bool listDirectory(const char* path, std::vector<std::string>& names) = 0;
-
-    // popen(command, "r") / pclose of a shell probe whose output is read.
-    virtual FILE* openCommand(const char* command) = 0;
-    virtual int closeCommand(FILE* stream) = 0;
 };
 
 class CLinuxScsiHostAccess : public IScsiHostAccess {
@@ -50,8 +46,6 @@ public:
     ssize_t readAt(int fd, void* buffer, size_t length, off_t offset) override;
     int statPath(const char* path, struct stat* info) override;
     bool listDirectory(const char* path, std::vector<std::string>& names) override;
-    FILE* openCommand(const char* command) override;
-    int closeCommand(FILE* stream) override;
 };
 
 // The process-wide SCSI host access, created on first use.

@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "LinuxUtils.h"
 #include "Logger.h"
 #include "PlatformLayer.h"
 #include "QRMIPMIInterfaceImpl.h"
@@ -228,7 +229,7 @@ secureTessa::secureTessa()
             arbitratorCheck = kArbitratorCheckESX;
         else if (hostOsIndex == ESXi)
             arbitratorCheck = kArbitratorCheckESXi;
-        if (arbitratorCheck != nullptr && CPlatformLayer::ExecuteCmd(arbitratorCheck, false, 0) == 0) {
+        if (arbitratorCheck != nullptr && runCommand(arbitratorCheck) == 0) {
             TESSA_LOG("usbarbitrator serice is running.. please stop it");
             storeErrorInfo(KOLT_USBARBITRATORRUNNING);
             ready = 0;

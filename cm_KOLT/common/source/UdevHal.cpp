@@ -3,13 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "PlatformLayer.h"
+#include "LinuxUtils.h"
 
 const std::string RHatUdevLibDir = "/etc/udev/rules.d/";
 const std::string AltUdevLibDir1 = "/lib/udev/rules.d/";
@@ -60,23 +57,17 @@ bool entryExists(const std::string& path)
     return lstat(path.c_str(), &info) == 0;
 }
 
-int runShell(const std::string& command) { return CPlatformLayer::ExecuteCmd(command, false, 0); }
-
 // Only a shell that cannot be started counts as failure: the init script's
 // own exit status is not looked at.
 bool runHalCommand(const char* command, const char* done, const char* failed)
 {
-    if (runShell(command) == -1) {
+    if (runCommand(command) == -1) {
         TESSA_LOG(failed);
         return false;
     }
     TESSA_LOG(done);
     return true;
 }
-
-struct PipeCloser {
-    void operator()(FILE* stream) const { pclose(stream); }
-};
 
 // Copies both rule files into the folder; true when both are there. Only a
 // file that was not there before is remembered for the uninstall, so a
@@ -123,7 +114,7 @@ bool secureTessa::RestartUdevRules()
     TESSA_LOG(command);
     if (command.empty())
         return true;
-    if (runShell(command) == -1) {
+    if (runCommand(command) == -1) {
         TESSA_LOG("failed RestartUdevRules");
         return false;
     }
@@ -141,13 +132,13 @@ bool secureTessa::CopyFile(const std::string& file, const std::string& directory
     TESSA_LOG(copy);
     // A copy that did not happen (a rule file missing from the working
     // directory, a full or read-only folder) leaves udev without the rules.
-    if (runShell(copy) != 0) {
+    if (runCommand(copy) != 0) {
         TESSA_LOG("CopyFile fdi file failed");
         return false;
     }
     const std::string chmod = "chmod 755 " + directory + "/" + file + " > /dev/null 2>&1";
     TESSA_LOG(chmod);
-    const int result = runShell(chmod);
+    const int result = runCommand(chmod);
     sync();
     if (result == -1) {
         TESSA_LOG("Change file permission to 755");
@@ -200,13 +191,11 @@ bool secureTessa::IsHalDaemonRunning()
     TESSA_LOG("Inside secureTessa::IsHalDaemonRunning");
     if (access(kHalDaemon, X_OK) != 0)
         return false;
-    std::unique_ptr<FILE, PipeCloser> status(popen(kHalStatus, "r"));
-    if (!status)
+    std::string output;
+    captureCommand(kHalStatus, kHalStatusBytes, output);
+    if (output.empty())
         return false;
-    char text[kHalStatusBytes + 1] = {};
-    if (fread(text, 1, kHalStatusBytes, status.get()) == 0)
-        return false;
-    const std::string reply(text);
+    const std::string reply = output.substr(0, output.find('\0'));
     // "haldaemon is not running" says the opposite of what it contains.
     if (reply.find("running") == std::string::npos || reply.find("not running") != std::string::npos)
         return false;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "PlatformLayer.h"
+#include "LinuxUtils.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int syncAll(std::string mountPoint)
     TESSA_LOG("Entering syncAll and the mount point is " + mountPoint);
     // Flushes every file system; the result tells nothing about the one
     // partition of interest.
-    CPlatformLayer::ExecuteCmd("sync", false, 0);
+    runCommand("sync");
     TESSA_LOG("Leaving syncAll");
     return 0;
 }

@@ -56,11 +56,3 @@ bool RefusingScsiHost::listDirectory(const char* path, std::vector<std::string>&
     refuse("listing " + named(path));
     return false;
 }
-
-FILE* RefusingScsiHost::openCommand(const char* command)
-{
-    refuse("command " + named(command));
-    return nullptr;
-}
-
-int RefusingScsiHost::closeCommand(FILE* /*stream*/) { return refuse("closing a command"); }

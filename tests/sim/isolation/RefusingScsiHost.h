@@ -19,8 +19,6 @@ public:
     ssize_t readAt(int fd, void* buffer, size_t length, off_t offset) override;
     int statPath(const char* path, struct stat* info) override;
     bool listDirectory(const char* path, std::vector<std::string>& names) override;
-    FILE* openCommand(const char* command) override;
-    int closeCommand(FILE* stream) override;
 };
 
 // For tests of the Linux calls themselves, on paths that can never be a

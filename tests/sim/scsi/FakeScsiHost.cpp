@@ -143,20 +143,3 @@ bool FakeScsiHost::listDirectory(const char* path, std::vector<std::string>& nam
     names.insert(names.end(), listed.begin(), listed.end());
     return true;
 }
-
-FILE* FakeScsiHost::openCommand(const char* command)
-{
-    if (command == nullptr)
-        return nullptr;
-    commands.push_back(command);
-    auto scripted = commandOutput.find(command);
-    if (scripted == commandOutput.end() || failingCommands.count(command) != 0)
-        return nullptr;
-    if (scripted->second.empty())
-        return std::fopen("/dev/null", "r");
-    m_outputs.push_back(scripted->second);
-    std::string& kept = m_outputs.back();
-    return fmemopen(&kept[0], kept.size(), "r");
-}
-
-int FakeScsiHost::closeCommand(FILE* stream) { return stream != nullptr ? std::fclose(stream) : -1; }

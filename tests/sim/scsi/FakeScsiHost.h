@@ -1,8 +1,6 @@
 #ifndef TESTS_SIM_SCSI_FAKESCSIHOST_H
 #define TESTS_SIM_SCSI_FAKESCSIHOST_H
 
-#include <cstdio>
-#include <list>
 #include <map>
 #include <set>
 #include <string>
@@ -14,8 +12,9 @@
 
 // The SCSI side of a simulated host behind the SCSI host-access seam:
 // device nodes at their /dev paths (models of ScsiNodeModel), the sysfs
-// listing of generic devices, and scripted output of shell probes. Every
-// open and request is recorded; nothing reaches a real device. Install with
+// listing of generic devices. Every open and request is recorded; nothing
+// reaches a real device (shell probes are scripted on SimPlatform, like
+// every other command). Install with
 // CScsiHostAccess::SetForTesting (ScopedSeam<CScsiHostAccess> does it for a scope).
 class FakeScsiHost : public IScsiHostAccess {
 public:
@@ -39,13 +38,7 @@ public:
     // Extra names listed in sysfs without a node behind them.
     std::vector<std::string> staleSysfsNames;
 
-    // Shell probes read through popen: output by exact command text; an
-    // unscripted command (or one in failingCommands) cannot be started.
-    std::map<std::string, std::string> commandOutput;
-    std::set<std::string> failingCommands;
-
     // Records.
-    std::vector<std::string> commands;
     std::map<std::string, int> openAttempts;   // every path tried, by path
     size_t opens = 0;                          // successful opens
     size_t closes = 0;
@@ -59,13 +52,10 @@ public:
     ssize_t readAt(int fd, void* buffer, size_t length, off_t offset) override;
     int statPath(const char* path, struct stat* info) override;
     bool listDirectory(const char* path, std::vector<std::string>& names) override;
-    FILE* openCommand(const char* command) override;
-    int closeCommand(FILE* stream) override;
 
 private:
     std::map<int, std::string> m_open;
     int m_nextFd = 1000;
-    std::list<std::string> m_outputs;
 };
 
 #endif
