@@ -4,6 +4,7 @@
 // leaves behind.
 
 #include <cerrno>
+#include <new>
 #include <sstream>
 
 #include "DependencyAnswer.h"
@@ -295,6 +296,25 @@ TEST_F(DependencyCheck, OnESXiTheDropBoxIsStillOneMegabyte)
     host.answerPrefix("ls /vmfs/volumes/", 256);
     Check(false);
     EXPECT_EQ(createdUnits(), "20 00");
+}
+
+// An exception that is no KOLT number while the drop box is attached (the
+// copy of the package runs out of memory): 31, and the drop box is detached
+// and deleted like after any other failure, not left for the next run.
+TEST_F(DependencyCheck, UnexpectedExceptionReleasesTheDropBox)
+{
+    host.answerPrefix("/bin/cp ", [](const std::string&) -> int { throw std::bad_alloc(); });
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    EXPECT_EQ(Check(false), "kept");
+    EXPECT_EQ(client->getKOLTError(), KOLT_INTERNALERROR);
+    EXPECT_EQ(exchangeSteps(), Concat(kGates, {"07", "05", "06", "08"}));
+    EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes);
+    EXPECT_TRUE(Requests().empty());
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "KOLT internal error"));
+    EXPECT_FALSE(Contains(log, "DetachPartition Failed."));
+    EXPECT_FALSE(Contains(log, "DeleteDropBox Failed."));
 }
 
 namespace {

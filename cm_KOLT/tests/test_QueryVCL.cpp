@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <sstream>
 
 #include "DropBoxQueryTest.h"
@@ -165,6 +166,28 @@ TEST_F(QueryVCL, OnESXiTheDropBoxIs32Megabytes)
     std::stringstream out;
     EXPECT_FALSE(client->QueryVCL(out, vcl_query_current_records));
     EXPECT_EQ(createdUnits(), "00 04");   // 1024 units of 32 KiB
+}
+
+// An exception that is no KOLT number while the drop box is attached (the
+// memory running out between two steps): 31, and the drop box is detached
+// and deleted like after any other failure, not left for the next run.
+TEST_F(QueryVCL, UnexpectedExceptionReleasesTheDropBox)
+{
+    host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); });
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    std::stringstream out;
+    out << "kept";
+    EXPECT_FALSE(client->QueryVCL(out, vcl_query_current_records));
+    EXPECT_EQ(client->getKOLTError(), KOLT_INTERNALERROR);
+    EXPECT_EQ(exchangeSteps(), (Strings{"07", "05", "06", "08"}));
+    EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes);
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(out.str(), "kept");
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "KOLT internal error"));
+    EXPECT_FALSE(Contains(log, "DetachPartition Failed."));
+    EXPECT_FALSE(Contains(log, "DeleteDropBox Failed."));
 }
 
 // Which failure leaves what behind: a drop box this call created is

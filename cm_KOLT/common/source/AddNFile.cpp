@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "TessaResources.h"
+
 namespace {
 
 const char* const kPackageFile = "package.xml";
@@ -352,6 +354,114 @@ bool secureTessa::ReplaceCurrentFolder(std::string& mountPoint)
     return true;
 }
 
+namespace {
+
+// How one walk over the component's folders differs from the other: the
+// lines AttachAndCompare and AddNFile log (null for none), and what a new
+// vendor version needs while the partition is attached.
+struct FolderWalk {
+    // Logged before usb-storage block-listed (65) goes on to the caller;
+    // null: the number is stored and the walk reports false.
+    const char* blocklisted;
+    const char* componentMissing;
+    const char* componentListFailed;
+    const char* freshInstall;
+    const char* versionMatched;
+    // Null: nothing is queued for a new version here.
+    bool (*newVersion)(secureTessa& client, const std::string& mountPoint);
+};
+
+void logLine(const char* line)
+{
+    if (line != nullptr)
+        TESSA_LOG(line);
+}
+
+// Attaches TES022, looks at the component's folders there and queues the
+// folder work they need: the folders of a fresh install, current emptied
+// for the same vendor version again, or what `walk` does for a new one.
+// TES022 is detached on every way out once attached.
+bool walkComponentFolders(secureTessa& client, const FolderWalk& walk, bool& matched)
+{
+    TESSA_LOG("Attaching TES022 and getting mount point");
+    ScopedAttachment tes022(client, TESSA_SITE, {nullptr, nullptr});
+    try {
+        if (!tes022.attachNumbered(kFirmwareImagePartition)) {
+            TESSA_LOG("AttachTessaParition Failed");
+            return false;
+        }
+    } catch (unsigned char error) {
+        if (walk.blocklisted == nullptr) {
+            client.storeErrorInfo(error);
+            return false;
+        }
+        if (error != KOLT_USBBLOCKLISTED) {
+            TESSA_LOG("KOLT internal error");
+            return false;
+        }
+        client.storeErrorInfo(error);
+        TESSA_LOG(walk.blocklisted);
+        throw;
+    } catch (...) {
+        TESSA_LOG("KOLT internal error");
+        return false;
+    }
+
+    std::string mountPoint;
+    client.getPartDrive(kFirmwareImagePartition, &mountPoint);
+    std::vector<std::string> entries;
+    if (!client.system_specific_list_dir(mountPoint, entries)) {
+        TESSA_LOG("Listing files from Mount Point Failed");
+        return false;
+    }
+    if (!string_in_list(client.componentId, entries)) {
+        TESSA_LOG(walk.componentMissing);
+        client.freshInstall = 1;
+        return client.AddFile("", std::string(kFirmwareImageFolder) + "/" + client.componentId, dirmake,
+                              DIGEST_MD5) &&
+               client.MakeFreshInstall();
+    }
+    TESSA_LOG("Component ID dir already there");
+    if (!client.system_specific_list_dir(mountPoint + "\\" + client.componentId, entries)) {
+        logLine(walk.componentListFailed);
+        return false;
+    }
+    client.IsFreshInstall(entries, client.freshInstall);
+    if (client.freshInstall != 0) {
+        logLine(walk.freshInstall);
+        if (!client.MakeFreshInstall()) {
+            TESSA_LOG("MakeFreshInstall Failed");
+            return false;
+        }
+        return true;
+    }
+    if (!client.compareVendorVersion(mountPoint, matched)) {
+        TESSA_LOG("CompareVendorVersion Failed");
+        return false;
+    }
+    if (matched) {
+        logLine(walk.versionMatched);
+        if (!client.ReplaceCurrentFolder(mountPoint)) {
+            TESSA_LOG("ReplaceCurrentFolder Failed");
+            return false;
+        }
+        return true;
+    }
+    return walk.newVersion == nullptr || walk.newVersion(client, mountPoint);
+}
+
+// The planner of the older controllers rotates whole folders after the walk.
+const FolderWalk kCompareWalk = {
+    "Throwing USBBlocklisted Error from AttachAndCompares",
+    "Component ID Dir not there, so make it",
+    "Listing files from MountPoint\\CompId Failed",
+    "isFreshInstall is ON",
+    nullptr,
+    nullptr,
+};
+
+} // namespace
+
 bool secureTessa::AttachAndCompare(bool& matched)
 {
     TESSA_LOG("Entering AttachAndCompare");
@@ -360,68 +470,7 @@ bool secureTessa::AttachAndCompare(bool& matched)
         TESSA_LOG("Get Component ID failed");
         return false;
     }
-    TESSA_LOG("Attaching TES022 and getting mount point");
-    try {
-        if (!AttachTessaPartition(std::string(kFirmwareImagePartition))) {
-            TESSA_LOG("AttachTessaParition Failed");
-            return false;
-        }
-    } catch (unsigned char error) {
-        if (error == KOLT_USBBLOCKLISTED) {
-            storeErrorInfo(error);
-            TESSA_LOG("Throwing USBBlocklisted Error from AttachAndCompares");
-            throw;
-        }
-        TESSA_LOG("KOLT internal error");
-        return false;
-    } catch (...) {
-        TESSA_LOG("KOLT internal error");
-        return false;
-    }
-
-    // From here on the partition is attached: every return detaches it.
-    auto detached = [this](bool result) {
-        DetachTessaPartition(std::string(kFirmwareImagePartition));
-        return result;
-    };
-    std::string mountPoint;
-    getPartDrive(kFirmwareImagePartition, &mountPoint);
-    std::vector<std::string> entries;
-    if (!system_specific_list_dir(mountPoint, entries)) {
-        TESSA_LOG("Listing files from Mount Point Failed");
-        return detached(false);
-    }
-    const std::string queued = std::string(kFirmwareImageFolder) + "/" + componentId;
-    if (!string_in_list(componentId, entries)) {
-        TESSA_LOG("Component ID Dir not there, so make it");
-        freshInstall = 1;
-        if (!AddFile("", queued, dirmake, DIGEST_MD5))
-            return detached(false);
-        return detached(MakeFreshInstall());
-    }
-    TESSA_LOG("Component ID dir already there");
-    if (!system_specific_list_dir(mountPoint + "\\" + componentId, entries)) {
-        TESSA_LOG("Listing files from MountPoint\\CompId Failed");
-        return detached(false);
-    }
-    IsFreshInstall(entries, freshInstall);
-    if (freshInstall != 0) {
-        TESSA_LOG("isFreshInstall is ON");
-        if (!MakeFreshInstall()) {
-            TESSA_LOG("MakeFreshInstall Failed");
-            return detached(false);
-        }
-        return detached(true);
-    }
-    if (!compareVendorVersion(mountPoint, matched)) {
-        TESSA_LOG("CompareVendorVersion Failed");
-        return detached(false);
-    }
-    if (matched && !ReplaceCurrentFolder(mountPoint)) {
-        TESSA_LOG("ReplaceCurrentFolder Failed");
-        return detached(false);
-    }
-    return detached(true);
+    return walkComponentFolders(*this, kCompareWalk, matched);
 }
 
 namespace {
@@ -433,6 +482,49 @@ std::string baseName(const std::string& path)
     const std::string::size_type position = path.find_last_of("/\\");
     return position == std::string::npos ? path : path.substr(position + 1);
 }
+
+// AddNFile's rotation for a new vendor version: previous is emptied entry by
+// entry (or made), and every entry of current moves into it on its own;
+// current itself stays.
+bool rotateEntryByEntry(secureTessa& client, const std::string& mountPoint)
+{
+    const std::string componentOnHost = mountPoint + "\\" + client.componentId;
+    const std::string folder = std::string(kFirmwareImageFolder) + "/" + client.componentId + "/";
+    std::vector<std::string> entries;
+    if (!client.system_specific_list_dir(componentOnHost, entries))
+        return false;
+    if (string_in_list(kPreviousDir, entries)) {
+        TESSA_LOG("Previous dir already there, delete all files");
+        if (!client.system_specific_list_dir(componentOnHost + "\\" + kPreviousDir, entries))
+            return false;
+        for (const std::string& entry : entries)
+            if (!client.AddFile("", folder + kPreviousDir + "/" + entry, filedelete, DIGEST_MD5))
+                return false;
+    } else {
+        TESSA_LOG("Previous dir not there, make it");
+        if (!client.AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
+            return false;
+    }
+    if (!client.system_specific_list_dir(componentOnHost, entries))
+        return false;
+    TESSA_LOG("Current dir already there, move files to Previous");
+    if (!client.system_specific_list_dir(componentOnHost + "\\" + kCurrentDir, entries))
+        return false;
+    for (const std::string& entry : entries)
+        if (!client.AddFile(folder + kCurrentDir + "/" + entry, folder + kPreviousDir + "/" + entry, filemove,
+                            DIGEST_MD5))
+            return false;
+    return true;
+}
+
+const FolderWalk kAddNFileWalk = {
+    nullptr,
+    "Component ID dir not there, add it and Current",
+    nullptr,
+    nullptr,
+    "Vendor Version Matched",
+    rotateEntryByEntry,
+};
 
 } // namespace
 
@@ -455,93 +547,11 @@ bool secureTessa::AddNFile(std::string path)
         TESSA_LOG("Adding first N payload file");
         if (!get_comp_id(componentId))
             return false;
-
-        TESSA_LOG("Attaching TES022 and getting mount point");
-        try {
-            if (!AttachTessaPartition(std::string(kFirmwareImagePartition))) {
-                TESSA_LOG("AttachTessaParition Failed");
-                return false;
-            }
-        } catch (unsigned char error) {
-            storeErrorInfo(error);
+        bool matched = false;
+        if (!walkComponentFolders(*this, kAddNFileWalk, matched))
             return false;
-        } catch (...) {
-            TESSA_LOG("KOLT internal error");
-            return false;
-        }
 
-        // From here on the partition is attached: every failure detaches it.
-        auto detached = [this](bool result) {
-            DetachTessaPartition(std::string(kFirmwareImagePartition));
-            return result;
-        };
         const std::string folder = component + componentId + "/";
-        std::string mountPoint;
-        getPartDrive(kFirmwareImagePartition, &mountPoint);
-        const std::string componentOnHost = mountPoint + "\\" + componentId;
-        std::vector<std::string> entries;
-        if (!system_specific_list_dir(mountPoint, entries)) {
-            TESSA_LOG("Listing files from Mount Point Failed");
-            return detached(false);
-        }
-        if (!string_in_list(componentId, entries)) {
-            TESSA_LOG("Component ID dir not there, add it and Current");
-            freshInstall = 1;
-            if (!AddFile("", component + componentId, dirmake, DIGEST_MD5) || !MakeFreshInstall())
-                return detached(false);
-        } else {
-            TESSA_LOG("Component ID dir already there");
-            if (!system_specific_list_dir(componentOnHost, entries))
-                return detached(false);
-            IsFreshInstall(entries, freshInstall);
-            if (freshInstall != 0) {
-                if (!MakeFreshInstall()) {
-                    TESSA_LOG("MakeFreshInstall Failed");
-                    return detached(false);
-                }
-            } else {
-                bool matched = false;
-                if (!compareVendorVersion(mountPoint, matched)) {
-                    TESSA_LOG("CompareVendorVersion Failed");
-                    return detached(false);
-                }
-                if (matched) {
-                    TESSA_LOG("Vendor Version Matched");
-                    if (!ReplaceCurrentFolder(mountPoint)) {
-                        TESSA_LOG("ReplaceCurrentFolder Failed");
-                        return detached(false);
-                    }
-                } else {
-                    // A new version: previous is emptied (or made), and
-                    // every entry of current moves into it.
-                    if (!system_specific_list_dir(componentOnHost, entries))
-                        return detached(false);
-                    if (string_in_list(kPreviousDir, entries)) {
-                        TESSA_LOG("Previous dir already there, delete all files");
-                        if (!system_specific_list_dir(componentOnHost + "\\" + kPreviousDir, entries))
-                            return detached(false);
-                        for (const std::string& entry : entries)
-                            if (!AddFile("", folder + kPreviousDir + "/" + entry, filedelete, DIGEST_MD5))
-                                return detached(false);
-                    } else {
-                        TESSA_LOG("Previous dir not there, make it");
-                        if (!AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
-                            return detached(false);
-                    }
-                    if (!system_specific_list_dir(componentOnHost, entries))
-                        return detached(false);
-                    TESSA_LOG("Current dir already there, move files to Previous");
-                    if (!system_specific_list_dir(componentOnHost + "\\" + kCurrentDir, entries))
-                        return detached(false);
-                    for (const std::string& entry : entries)
-                        if (!AddFile(folder + kCurrentDir + "/" + entry, folder + kPreviousDir + "/" + entry,
-                                     filemove, DIGEST_MD5))
-                            return detached(false);
-                }
-            }
-        }
-
-        DetachTessaPartition(std::string(kFirmwareImagePartition));
         if (!AddFile(kPackageFile, folder + kCurrentDir + "/" + kPackageFile, filecopy, DIGEST_MD5))
             return false;
         if (freshInstall != 0 &&

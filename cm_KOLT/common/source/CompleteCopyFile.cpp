@@ -15,6 +15,7 @@
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
 #include "Sha.h"
+#include "TessaResources.h"
 
 const char* updFileName = "update.xml";
 const char* updFileNameWaveCPlus = "input_secupd.xml";
@@ -587,11 +588,42 @@ std::string dropBoxMountPoint(secureTessa& client)
     return DynMountPoint;
 }
 
+// The drop box of a copy transaction and its attachment, given back on the
+// way out in the opposite order: detached, then deleted.
+struct CopyDropBox {
+    explicit CopyDropBox(secureTessa& client)
+        : box(client, TESSA_SITE, {"DeleteDropBox succeeded", "DeleteDropBox Failed"}),
+          attachment(client, TESSA_SITE, {"DetachPartition succeeded", "DetachPartition Failed"})
+    {
+    }
+
+    // usb-storage block-listed stops the whole update: the drop box stays
+    // for the next session start to delete.
+    void failedWith(unsigned char error)
+    {
+        if (error == KOLT_USBBLOCKLISTED)
+            box.keep();
+    }
+
+    ScopedDropBox box;
+    ScopedAttachment attachment;
+};
+
+// Creates the drop box; the size granted, or throws 64.
+unsigned int createDropBox(ScopedDropBox& box, unsigned int requested)
+{
+    unsigned int granted = 0;
+    if (!box.create(requested, &granted) || granted == 0)
+        throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
+    TESSA_LOG("CreateDropBox succeeded");
+    return granted;
+}
+
 // Attaches the drop box, which mounts it on the host; its mount point, or
 // throws 27.
-std::string attachDropBox(secureTessa& client)
+std::string attachDropBox(secureTessa& client, ScopedAttachment& attachment)
 {
-    if (!client.AttachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow)) {
+    if (!attachment.attachDropBox(tessaPartInfo[kDropBoxRow].partIdWord)) {
         TESSA_LOG("AttachPartition failed");
         throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
     }
@@ -633,83 +665,64 @@ void flushDropBox(const std::string& mountPoint)
     syncAll(mountPoint);
 }
 
-// Detaches the drop box after a pass, or throws 23.
-void detachDropBox(secureTessa& client)
+// Detaches the drop box after a pass, or throws 23. A drop box the
+// controller would not detach stays: the next session start detaches
+// everything and deletes a drop box an earlier run left.
+void detachDropBox(CopyDropBox& dropBox)
 {
-    if (!client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false)) {
+    if (!dropBox.attachment.detach()) {
         TESSA_LOG("DetachPartition failed");
+        dropBox.box.keep();
         throw static_cast<unsigned char>(KOLT_DETACHFAILED);
     }
     TESSA_LOG("DetachPartition succeeded");
 }
 
-// Detaches the drop box (which unmounts it on the host) and deletes it on
-// the controller, each as asked.
-void releaseDropBox(secureTessa& client, bool detach, bool remove)
+void logLine(const char* line) noexcept
 {
-    if (detach) {
-        if (client.DetachPartition(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow, false))
-            TESSA_LOG("DetachPartition succeeded");
-        else
-            TESSA_LOG("DetachPartition Failed");
-    }
-    if (remove) {
-        if (client.DeleteDropBox(0))
-            TESSA_LOG("DeleteDropBox succeeded");
-        else
-            TESSA_LOG("DeleteDropBox Failed");
+    if (line == nullptr)
+        return;
+    try {
+        TESSA_LOG(line);
+    } catch (...) {
     }
 }
 
-// The clean-up of a failed copy: the drop box goes when nothing more can
-// come of it; after a failed detach it stays for the next run to remove.
-void cleanUpFailedCopy(secureTessa& client, unsigned char error, bool waveC)
+// Runs the steps of a copy transaction with what it holds on the controller
+// and the host (a `Held`, made from the client), and ends every copy
+// transaction that fails the same way: the number is stored and logged
+// while the owners still hold what they hold, then they give it back on
+// their way out (all but what Held::failedWith keeps), then comes the exit
+// line of a failure that is no KOLT number. createFailedLine follows a
+// failed create (64); either line may be null.
+template <class Held, class Steps>
+bool runCopyTransaction(secureTessa& client, const char* createFailedLine, const char* exitLine, Steps steps)
 {
-    bool detach = false;
-    bool remove = false;
-    switch (error) {
-    case KOLT_DROPBOXCREATEFAILED:
-        TESSA_LOG(waveC ? "create drop box failed" : "Creat Drop Box Failed");
-        break;
-    case KOLT_PARTITIONUNREACHABLE:
-    case KOLT_PAYLOADTOOLARGE:
-        detach = true;
-        remove = true;
-        break;
-    case KOLT_DIGESTHANDOVERFAILED:
-        remove = true;
-        break;
-    default:
-        break;
+    bool unexpected = false;
+    {
+        Held held(client);
+        try {
+            return steps(held);
+        } catch (unsigned char error) {
+            client.storeErrorInfo(error);
+            held.failedWith(error);
+            logLine("copyPayload failed");
+            if (error == KOLT_DROPBOXCREATEFAILED)
+                logLine(createFailedLine);
+        } catch (...) {
+            // Memory running out between two steps: 31, and the owners give
+            // back what they hold as after a failed pass.
+            client.storeErrorInfo(KOLT_INTERNALERROR);
+            held.failedWith(KOLT_INTERNALERROR);
+            unexpected = true;
+            logLine("copyPayload failed");
+            logLine("KOLT internal error");
+        }
     }
-    releaseDropBox(client, detach, remove);
-}
-
-// How far a copy transaction got with its drop box.
-struct DropBoxState {
-    bool exists = false;     // created and not yet deleted
-    bool attached = false;   // an attach was asked for and no detach followed
-};
-
-// A failure that is no KOLT number (memory running out between two steps):
-// 31, and whatever the drop box still holds on to is given up as after a
-// failed pass, so that nothing stays attached, mounted or on the controller
-// until the next run. Nothing leaves this.
-void failUnexpectedly(secureTessa& client, const DropBoxState& box, const char* exitLine)
-{
-    client.storeErrorInfo(KOLT_INTERNALERROR);
-    try {
-        TESSA_LOG("copyPayload failed");
-        TESSA_LOG("KOLT internal error");
-    } catch (...) {
-    }
-    try {
-        if (box.exists)
-            releaseDropBox(client, box.attached, true);
-        if (exitLine != nullptr)
-            TESSA_LOG(exitLine);
-    } catch (...) {
-    }
+    if (unexpected)
+        logLine(exitLine);
+    client.l_state = 0;
+    return false;
 }
 
 } // namespace
@@ -717,124 +730,100 @@ void failUnexpectedly(secureTessa& client, const DropBoxState& box, const char* 
 bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
 {
     TESSA_LOG("Entering CompleteCopyFileWaveCPlus");
-    std::unique_ptr<std::ostringstream> document;
-    DropBoxState box;
-    try {
-        if (cfgEntries.empty()) {
-            // No document, so nothing to hand over.
-            TESSA_LOG("No files queued for the copy");
-            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
-        }
-        unsigned int requested = 0;
-        CalculateAndAdjustPayloadSize(requested);
-
-        unsigned int granted = 0;
-        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
-            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
-        box.exists = true;
-        TESSA_LOG("CreateDropBox succeeded");
-
-        std::string hash;
-        unsigned long index = 0;
-        box.attached = true;
-        const std::string mountPoint = attachDropBox(*this);
-
-        clearEarlierPasses(cfgEntries, index, mountPoint);
-        document.reset(new std::ostringstream);
-        AddCfgHdr(document.get());
-        if (!populateDynPartWaveCPlus(mountPoint, document.get(), index, granted)) {
-            TESSA_LOG("populateDynPart failed");
-            throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-        }
-        // The controller reads one document, after the one pass: a
-        // second pass would replace what this one copied.
-        if (index < cfgEntries.size()) {
-            TESSA_LOG("Payload size exceeds Maximum Dynamic partition size.");
-            throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
-        }
-
-        const std::string text = finishDocument(*document);
-        if (digest != DIGEST_GPG) {
-            hash = sha256Of(text);
-            TESSA_LOG("update.xml Hash: ");
-            TESSA_LOG(hash);
-            placeDocument(updFileNameWaveCPlus, text);
-        }
-        flushDropBox(mountPoint);
-        document.reset();
-        detachDropBox(*this);
-        box.attached = false;
-
-        if (digest != DIGEST_GPG) {
-            if (!SecureTessaCopyWaveCPlus(session, hash, digest)) {
-                TESSA_LOG("SecureTessaCopy failed");
-                throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+    return runCopyTransaction<CopyDropBox>(
+        *this, "create drop box failed", "Exiting CompleteCopyFileWaveCPlus", [&](CopyDropBox& dropBox) {
+            if (cfgEntries.empty()) {
+                // No document, so nothing to hand over.
+                TESSA_LOG("No files queued for the copy");
+                throw static_cast<unsigned char>(KOLT_INTERNALERROR);
             }
-            // The controller checks the document against the digest: a
-            // refusal (or no answer within the polls) means nothing will be
-            // staged from this drop box.
-            const int status = pollForStatus();
-            if (status != 0 && status != 1) {
-                TESSA_LOG("SecureTessaCopy hash check verification failed");
-                throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+            unsigned int requested = 0;
+            CalculateAndAdjustPayloadSize(requested);
+            const unsigned int granted = createDropBox(dropBox.box, requested);
+
+            std::string hash;
+            unsigned long index = 0;
+            const std::string mountPoint = attachDropBox(*this, dropBox.attachment);
+
+            clearEarlierPasses(cfgEntries, index, mountPoint);
+            std::ostringstream document;
+            AddCfgHdr(&document);
+            if (!populateDynPartWaveCPlus(mountPoint, &document, index, granted)) {
+                TESSA_LOG("populateDynPart failed");
+                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
             }
-            TESSA_LOG("SecureTessaCopy succeeded and hash check verification passed");
-        }
-        l_state = 0;
-        TESSA_LOG("Exiting CompleteCopyFileWaveCPlus");
-        return true;
-    } catch (unsigned char error) {
-        storeErrorInfo(error);
-        TESSA_LOG("copyPayload failed");
-        cleanUpFailedCopy(*this, error, true);
-    } catch (...) {
-        failUnexpectedly(*this, box, "Exiting CompleteCopyFileWaveCPlus");
-    }
-    l_state = 0;
-    return false;
+            // The controller reads one document, after the one pass: a
+            // second pass would replace what this one copied.
+            if (index < cfgEntries.size()) {
+                TESSA_LOG("Payload size exceeds Maximum Dynamic partition size.");
+                throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
+            }
+
+            const std::string text = finishDocument(document);
+            if (digest != DIGEST_GPG) {
+                hash = sha256Of(text);
+                TESSA_LOG("update.xml Hash: ");
+                TESSA_LOG(hash);
+                placeDocument(updFileNameWaveCPlus, text);
+            }
+            flushDropBox(mountPoint);
+            detachDropBox(dropBox);
+
+            if (digest != DIGEST_GPG) {
+                if (!SecureTessaCopyWaveCPlus(session, hash, digest)) {
+                    TESSA_LOG("SecureTessaCopy failed");
+                    throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+                }
+                // The controller checks the document against the digest: a
+                // refusal (or no answer within the polls) means nothing will
+                // be staged from this drop box.
+                const int status = pollForStatus();
+                if (status != 0 && status != 1) {
+                    TESSA_LOG("SecureTessaCopy hash check verification failed");
+                    throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
+                }
+                TESSA_LOG("SecureTessaCopy succeeded and hash check verification passed");
+            }
+            l_state = 0;
+            TESSA_LOG("Exiting CompleteCopyFileWaveCPlus");
+            // The stage command that follows takes the package from the drop
+            // box; the caller deletes it afterwards.
+            dropBox.box.keep();
+            return true;
+        });
 }
 
 bool secureTessa::CompleteCopyFile()
 {
-    std::unique_ptr<std::ostringstream> document;
-    DropBoxState box;
-    try {
+    return runCopyTransaction<CopyDropBox>(*this, "Creat Drop Box Failed", nullptr, [&](CopyDropBox& dropBox) {
         if (cfgEntries.empty()) {
             TESSA_LOG("No files queued for the copy");
             throw static_cast<unsigned char>(KOLT_INTERNALERROR);
         }
         unsigned int requested = 0;
         CalculateAndAdjustPayloadSize(requested);
-
-        unsigned int granted = 0;
-        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
-            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
-        box.exists = true;
-        TESSA_LOG("CreateDropBox succeeded");
+        const unsigned int granted = createDropBox(dropBox.box, requested);
 
         static md5wrapper hasher;
         unsigned long index = 0;
         while (index < cfgEntries.size()) {
-            document.reset(new std::ostringstream);
-            AddCfgHdr(document.get());
-            box.attached = true;
-            const std::string mountPoint = attachDropBox(*this);
+            std::ostringstream document;
+            AddCfgHdr(&document);
+            const std::string mountPoint = attachDropBox(*this, dropBox.attachment);
 
             clearEarlierPasses(cfgEntries, index, mountPoint);
-            if (!populateDynPart(mountPoint, document.get(), index, granted)) {
+            if (!populateDynPart(mountPoint, &document, index, granted)) {
                 TESSA_LOG("populateDynPart failed");
                 throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
             }
 
-            const std::string text = finishDocument(*document);
+            const std::string text = finishDocument(document);
             const std::string hash = hasher.getHashFromString(text);
             TESSA_LOG("update.xml Hash: ");
             TESSA_LOG(hash);
             placeDocument(updFileName, text);
             flushDropBox(mountPoint);
-            document.reset();
-            detachDropBox(*this);
-            box.attached = false;
+            detachDropBox(dropBox);
             if (!SecureTessaCopy(session, hash, 0)) {
                 TESSA_LOG("SecureTessaCopy failed");
                 throw static_cast<unsigned char>(KOLT_DIGESTHANDOVERFAILED);
@@ -842,11 +831,13 @@ bool secureTessa::CompleteCopyFile()
             TESSA_LOG("SecureTessaCopy succeeded");
         }
 
-        if (!DeleteDropBox(0)) {
+        if (!dropBox.box.remove()) {
             TESSA_LOG("DeleteDropBox Failed");
+            // Not asked again on the way out: the next session start deletes
+            // a drop box an earlier run left.
+            dropBox.box.keep();
             throw static_cast<unsigned char>(KOLT_DELETEDROPBOXFAILED);
         }
-        box.exists = false;
         TESSA_LOG("DeleteDropBox succeeded");
         if (!VerifyCopyFiles()) {
             TESSA_LOG("Copy verification Failed");
@@ -855,15 +846,7 @@ bool secureTessa::CompleteCopyFile()
         TESSA_LOG("Copy verification Succeeded");
         l_state = 0;
         return true;
-    } catch (unsigned char error) {
-        storeErrorInfo(error);
-        TESSA_LOG("copyPayload failed");
-        cleanUpFailedCopy(*this, error, false);
-    } catch (...) {
-        failUnexpectedly(*this, box, nullptr);
-    }
-    l_state = 0;
-    return false;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -998,15 +981,58 @@ std::string leadingFolder(const std::string& destination)
     return separator == std::string::npos ? std::string() : destination.substr(0, separator + 1);
 }
 
-// Ends a secure update that a failure left open; the controller takes its
-// drop box back.
-void endOpenSecureUpdate(secureTessa& client)
-{
-    if (client.endSecureUpdate(client.session))
-        TESSA_LOG("EndSecureUpdate succeeded");
-    else
-        TESSA_LOG("EndSecureUpdate Failed");
-}
+// A secure update begun on the controller, which then holds its drop box
+// for it; ended on the way out unless ended before, so that the controller
+// takes its drop box back.
+class OpenSecureUpdate {
+public:
+    explicit OpenSecureUpdate(secureTessa& client) : m_client(client) {}
+    ~OpenSecureUpdate()
+    {
+        if (!m_open)
+            return;
+        try {
+            TESSA_LOG(m_client.endSecureUpdate(m_client.session) ? "EndSecureUpdate succeeded"
+                                                                 : "EndSecureUpdate Failed");
+        } catch (...) {
+        }
+    }
+    OpenSecureUpdate(const OpenSecureUpdate&) = delete;
+    OpenSecureUpdate& operator=(const OpenSecureUpdate&) = delete;
+
+    bool begin(unsigned int payloadBytes)
+    {
+        m_open = m_client.beginSecureUpdate(m_client.session, payloadBytes);
+        return m_open;
+    }
+    // Ends it now; asked once, whatever the controller answers.
+    bool end()
+    {
+        m_open = false;
+        return m_client.endSecureUpdate(m_client.session);
+    }
+
+private:
+    secureTessa& m_client;
+    bool m_open = false;
+};
+
+// What the signed unzip holds, in the order it takes them: the secure update
+// begun on the controller, and the drop box it offers, mounted on the host.
+struct SignedUnzipHold {
+    explicit SignedUnzipHold(secureTessa& client)
+        : update(client), mount(client, TESSA_SITE, {nullptr, "umountDynPartition failed."})
+    {
+    }
+
+    // A failed staging leaves the drop box mounted as it stands: the end of
+    // the update takes the disk back, and the next session start's detach
+    // of everything unmounts what is left.
+    void failedWith(unsigned char) { mount.keep(); }
+
+    OpenSecureUpdate update;
+    ScopedDropBoxMount mount;
+};
 
 } // namespace
 
@@ -1052,10 +1078,7 @@ bool secureTessa::CompleteSignedUnzip()
 {
     TESSA_LOG("CompleteSighnedUnzip Started");
     static md5wrapper hasher;
-    std::unique_ptr<std::ostringstream> document;
-    // Once begun, the update holds the controller's drop box until it ends.
-    bool begun = false;
-    try {
+    return runCopyTransaction<SignedUnzipHold>(*this, nullptr, nullptr, [&](SignedUnzipHold& held) {
         // Nothing to unpack: the controller is not asked to begin at all.
         if (cfgEntries.empty()) {
             TESSA_LOG("No files queued for the copy");
@@ -1066,34 +1089,32 @@ bool secureTessa::CompleteSignedUnzip()
             TESSA_LOG("Payload size exceeds Maximum Dynamic partition size.");
             throw static_cast<unsigned char>(KOLT_PAYLOADTOOLARGE);
         }
-        if (!beginSecureUpdate(session, static_cast<unsigned int>(size))) {
+        if (!held.update.begin(static_cast<unsigned int>(size))) {
             TESSA_LOG("Begin Secure Update failed.");
             throw static_cast<unsigned char>(KOLT_BEGINSECUREUPDATEFAILED);
         }
-        begun = true;
 
-        document.reset(new std::ostringstream);
-        AddCfgHdr(document.get());
+        std::ostringstream document;
+        AddCfgHdr(&document);
         // The controller offers the drop box itself once the update began.
-        if (!mountDynPartition()) {
+        if (!held.mount.mount()) {
             TESSA_LOG("mountDynPartition did not succeed.");
             throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
         }
         const std::string mountPoint = dropBoxMountPoint(*this);
-        if (!populateDynPart(document.get())) {
+        if (!populateDynPart(&document)) {
             TESSA_LOG("populateDynPart failed");
             throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
         }
 
-        const std::string text = finishDocument(*document);
+        const std::string text = finishDocument(document);
         const std::string hash = hasher.getHashFromString(text);
         TESSA_LOG("update.xml Hash: ");
         TESSA_LOG(hash);
         placeDocument(updFileName, text);
         flushDropBox(mountPoint);
-        document.reset();
 
-        if (!unmountDynPartition())
+        if (!held.mount.unmount())
             TESSA_LOG("umountDynPartition failed.");
         ESX_RemoveEntries(0, tessaPartInfo[kDropBoxRow].partIdWord, kDropBoxRow);
 
@@ -1101,86 +1122,51 @@ bool secureTessa::CompleteSignedUnzip()
             TESSA_LOG("processSecureUpdate failed");
             throw static_cast<unsigned char>(KOLT_PROCESSSECUREUPDATEFAILED);
         }
-        begun = false;
-        if (!endSecureUpdate(session)) {
+        if (!held.update.end()) {
             TESSA_LOG("EndSecureUpdate Failed");
             throw static_cast<unsigned char>(KOLT_ENDSECUREUPDATEFAILED);
         }
         TESSA_LOG("EndSecureUpdate succeeded");
         l_state = 0;
         return true;
-    } catch (unsigned char error) {
-        storeErrorInfo(error);
-        TESSA_LOG("copyPayload failed");
-        document.reset();
-        // The update was begun and is still open: close it.
-        if (error == KOLT_PARTITIONUNREACHABLE || error == KOLT_PROCESSSECUREUPDATEFAILED)
-            endOpenSecureUpdate(*this);
-    } catch (...) {
-        storeErrorInfo(KOLT_INTERNALERROR);
-        document.reset();
-        try {
-            TESSA_LOG("copyPayload failed");
-            TESSA_LOG("KOLT internal error");
-            if (begun)
-                endOpenSecureUpdate(*this);
-        } catch (...) {
-        }
-    }
-    l_state = 0;
-    return false;
+    });
 }
 
 bool secureTessa::copyPayloadtoDynamicPartition()
 {
     TESSA_LOG("Entering copyPayloadtoDynamicPartition");
-    std::unique_ptr<std::ostringstream> document;
-    DropBoxState box;
-    try {
-        const unsigned int requested = static_cast<unsigned int>(std::min(
-            withESXiMinimum(payloadBytesOf(cfgEntries, 0), hostOsIndex), dropBoxCeiling(maxDropBoxBytes)));
+    return runCopyTransaction<CopyDropBox>(
+        *this, "create drop box failed", "Exiting copyPayloadtoDynamicPartition", [&](CopyDropBox& dropBox) {
+            const unsigned int requested = static_cast<unsigned int>(std::min(
+                withESXiMinimum(payloadBytesOf(cfgEntries, 0), hostOsIndex), dropBoxCeiling(maxDropBoxBytes)));
+            const unsigned int granted = createDropBox(dropBox.box, requested);
 
-        unsigned int granted = 0;
-        if (!CreateDropBox(dynDriveName, requested, &granted) || granted == 0)
-            throw static_cast<unsigned char>(KOLT_DROPBOXCREATEFAILED);
-        box.exists = true;
-        TESSA_LOG("CreateDropBox succeeded");
+            const unsigned long count = cfgEntries.size();
+            unsigned long index = 0;
+            while (index < count) {
+                std::ostringstream document;
+                AddCfgHdr(&document);
+                const std::string mountPoint = attachDropBox(*this, dropBox.attachment);
 
-        const unsigned long count = cfgEntries.size();
-        unsigned long index = 0;
-        while (index < count) {
-            document.reset(new std::ostringstream);
-            AddCfgHdr(document.get());
-            box.attached = true;
-            const std::string mountPoint = attachDropBox(*this);
+                clearEarlierPasses(cfgEntries, index, mountPoint);
+                if (!populateDynPartWaveCPlus(mountPoint, &document, index, granted)) {
+                    TESSA_LOG("populateDynPart failed");
+                    throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+                }
 
-            clearEarlierPasses(cfgEntries, index, mountPoint);
-            if (!populateDynPartWaveCPlus(mountPoint, document.get(), index, granted)) {
-                TESSA_LOG("populateDynPart failed");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+                const std::string text = finishDocument(document);
+                TESSA_LOG("update.xml Hash: ");
+                TESSA_LOG(sha256Of(text));
+                placeDocument(updFileNameWaveCPlus, text);
+                flushDropBox(mountPoint);
+                detachDropBox(dropBox);
             }
-
-            const std::string text = finishDocument(*document);
-            TESSA_LOG("update.xml Hash: ");
-            TESSA_LOG(sha256Of(text));
-            placeDocument(updFileNameWaveCPlus, text);
-            flushDropBox(mountPoint);
-            document.reset();
-            detachDropBox(*this);
-            box.attached = false;
-        }
-        l_state = 0;
-        TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
-        return true;
-    } catch (unsigned char error) {
-        storeErrorInfo(error);
-        TESSA_LOG("copyPayload failed");
-        cleanUpFailedCopy(*this, error, true);
-    } catch (...) {
-        failUnexpectedly(*this, box, "Exiting copyPayloadtoDynamicPartition");
-    }
-    l_state = 0;
-    return false;
+            l_state = 0;
+            TESSA_LOG("Exiting copyPayloadtoDynamicPartition");
+            // The drop box stays, detached, for the caller.
+            dropBox.box.keep();
+            return true;
+        });
 }
 
 bool secureTessa::deleteDynamicPartition()

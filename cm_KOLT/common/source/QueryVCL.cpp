@@ -18,6 +18,7 @@
 #include "PlatformLayer.h"
 #include "SecureTessa.h"
 #include "TessaRequestBytes.h"
+#include "TessaResources.h"
 
 // The ESXi search: the hypervisor mounts the partition's volume itself once
 // the controller's virtual USB device (vendor 0624, product 0250) is there.
@@ -232,21 +233,24 @@ namespace {
 
 // One request and its answer through a drop box this exchange creates:
 // create, write "update.xml", hand its digest over, read "output.xml",
-// delete. Steps throw KOLT numbers; cleanUp undoes only what the exchange
-// itself did.
+// delete. Steps throw KOLT numbers; whatever the exchange still holds when
+// it ends (the drop box, its attachment) is given back then, and nothing
+// it did not take.
 class DropBoxExchange {
 public:
     DropBoxExchange(secureTessa& client, bool dependencyCheck)
-        : m_client(client), m_dependencyCheck(dependencyCheck)
+        : m_client(client),
+          m_dependencyCheck(dependencyCheck),
+          m_box(client, TESSA_SITE, {nullptr, "DeleteDropBox Failed."}),
+          m_attachment(client, TESSA_SITE, {nullptr, "DetachPartition Failed."})
     {
     }
 
     bool create(unsigned int sizeBytes)
     {
         unsigned int granted = 0;
-        if (!m_client.CreateDropBox(dynDriveName, sizeBytes, &granted))
+        if (!m_box.create(sizeBytes, &granted))
             return false;
-        m_created = true;
         m_granted = granted;
         m_word = tessaPartInfo[kDropBoxRow].partIdWord;
         if (granted < sizeBytes) {
@@ -264,7 +268,7 @@ public:
         TESSA_LOG(hash);
         TESSA_LOG("Initiating the update.");
 
-        if (!m_client.AttachPartition(0, m_word, kDropBoxRow)) {
+        if (!m_attachment.attachDropBox(m_word)) {
             TESSA_LOG("AttachPartition failed.");
             throw static_cast<unsigned char>(KOLT_VCLATTACHFAILED);
         }
@@ -311,7 +315,6 @@ public:
             // the controller makes of a missing file.
             if (copied != 0) {
                 TESSA_LOG("doCopy failed");
-                m_copyFailed = true;
                 throw static_cast<unsigned char>(KOLT_INTERNALERROR);
             }
             TESSA_LOG("package.xml written");
@@ -329,7 +332,7 @@ public:
         }
         TESSA_LOG("SecureTessaCopy succeeded");
 
-        if (!m_client.AttachPartition(0, m_word, kDropBoxRow)) {
+        if (!m_attachment.attachDropBox(m_word)) {
             TESSA_LOG("AttachPartition failed.");
             throw static_cast<unsigned char>(KOLT_VCLATTACHFAILED);
         }
@@ -359,26 +362,16 @@ public:
     void finish()
     {
         detach();
-        if (!m_client.DeleteDropBox(0)) {
+        // A refused delete is asked once more on the way out.
+        if (!m_box.remove()) {
             TESSA_LOG("Delete Drop Box Failed.");
             throw static_cast<unsigned char>(KOLT_DELETEDROPBOXFAILED);
         }
         TESSA_LOG("Delete Drop Box succeeded.");
     }
 
-    // After a failure: only a drop box this exchange created is detached
-    // (when it may still be attached) and deleted.
-    void cleanUp(unsigned char error, bool remove)
-    {
-        if (!m_created)
-            return;
-        const bool mayBeAttached = error == KOLT_VCLATTACHFAILED || error == KOLT_PARTITIONUNREACHABLE ||
-                                   error == KOLT_NOANSWERDOCUMENT || m_copyFailed;
-        if (mayBeAttached && !m_client.DetachPartition(0, m_word, kDropBoxRow, false))
-            TESSA_LOG("DetachPartition Failed.");
-        if (remove && !m_client.DeleteDropBox(0))
-            TESSA_LOG("DeleteDropBox Failed.");
-    }
+    // Leaves the drop box on the controller.
+    void keepDropBox() { m_box.keep(); }
 
 private:
     // The answer lies in the drop box, so it cannot be larger than the
@@ -413,7 +406,7 @@ private:
 
     void detach()
     {
-        if (!m_client.DetachPartition(0, m_word, kDropBoxRow, false)) {
+        if (!m_attachment.detach()) {
             TESSA_LOG("DetachPartition failed");
             throw static_cast<unsigned char>(KOLT_DETACHFAILED);
         }
@@ -422,8 +415,9 @@ private:
 
     secureTessa& m_client;
     const bool m_dependencyCheck;
-    bool m_created = false;
-    bool m_copyFailed = false;
+    // Given back in the opposite order: detached, then deleted.
+    ScopedDropBox m_box;
+    ScopedAttachment m_attachment;
     unsigned short m_word = 0;
     unsigned int m_granted = 0;
 };
@@ -503,9 +497,9 @@ bool secureTessa::QueryVCL(std::stringstream& answer, exmlMode mode)
             // The caller must stop the update; the drop box stays for it.
             TESSA_LOG("AttachPartition failed");
             TESSA_LOG("USB Blocklisted. Update failure");
+            exchange.keepDropBox();
             throw;
         }
-        exchange.cleanUp(error, true);
     } catch (...) {
         TESSA_LOG("QueryVCL failed");
         TESSA_LOG("KOLT internal error");
@@ -559,7 +553,6 @@ bool secureTessa::doDepCheck(std::stringstream& answer, exmlMode mode)
     } catch (unsigned char error) {
         storeErrorInfo(error);
         TESSA_LOG("doDepCheck failed");
-        exchange.cleanUp(error, true);
     } catch (...) {
         TESSA_LOG("doDepCheck failed");
         TESSA_LOG("KOLT internal error");

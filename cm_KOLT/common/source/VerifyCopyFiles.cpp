@@ -1,6 +1,7 @@
 #include "SecureTessa.h"
 
 #include "Md5Wrapper.h"
+#include "TessaResources.h"
 
 namespace {
 
@@ -27,8 +28,9 @@ bool isMd5Text(const std::string& text)
 bool secureTessa::VerifyCopyFiles()
 {
     static md5wrapper hasher;
-    // The partition attached for the check, detached again on a mismatch.
-    std::string label;
+    // The partition attached for the check: detached at the end of the
+    // check, or on the way out when the check stops early.
+    ScopedAttachment partition(*this, TESSA_SITE, {nullptr, nullptr});
     try {
         if (cfgEntries.empty()) {
             TESSA_LOG("VerifyCopyFiles: nothing was queued, nothing to verify");
@@ -37,8 +39,8 @@ bool secureTessa::VerifyCopyFiles()
         for (const cfgEntry& entry : cfgEntries)
             if (entry.partIndex >= TESSA_PARTITION_ROWS)
                 throw static_cast<unsigned char>(KOLT_INVALIDPARTITION);
-        label = tessaPartInfo[cfgEntries.front().partIndex].volumeLabel;
-        if (!AttachTessaPartition(label)) {
+        const std::string label = tessaPartInfo[cfgEntries.front().partIndex].volumeLabel;
+        if (!partition.attachNumbered(label)) {
             TESSA_LOG("Attach partition failed");
             throw static_cast<unsigned char>(KOLT_ATTACHFAILED);
         }
@@ -66,7 +68,7 @@ bool secureTessa::VerifyCopyFiles()
             TESSA_LOG("The file copied to the tessa did not match the original file.");
             throw static_cast<unsigned char>(KOLT_COPYMISMATCH);
         }
-        if (!DetachTessaPartition(label)) {
+        if (!partition.detach()) {
             TESSA_LOG("DetachPartition failed");
             throw static_cast<unsigned char>(KOLT_DETACHFAILED);
         }
@@ -76,8 +78,6 @@ bool secureTessa::VerifyCopyFiles()
     } catch (unsigned char error) {
         storeErrorInfo(error);
         TESSA_LOG("Verification failed.");
-        if (error == KOLT_COPYMISMATCH)
-            DetachTessaPartition(label);
         return false;
     } catch (...) {
         TESSA_LOG("Verification failed.");
