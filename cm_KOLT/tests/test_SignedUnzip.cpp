@@ -243,6 +243,43 @@ TEST_F(SignedUnzip, TheDropBoxIsUnmountedBeforeTheProcessRequest)
     EXPECT_GE(unmountedBeforeProcess, 1u);
 }
 
+// A staging that fails once the offered drop box is mounted gives the mount
+// up before the update ends: the end takes the disk away, and a mount left
+// on it would stay behind at /tmp/SECUPD.
+TEST_F(SignedUnzip, AFailedStagingUnmountsTheDropBoxBeforeTheUpdateEnds)
+{
+    const struct {
+        const char* name;
+        std::function<void()> fault;
+    } cases[] = {
+        {"copy fails", [&] { host.answerPrefix("/bin/cp ", 1 << 8); }},
+        {"unexpected exception",
+         [&] { host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); }); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->cfgEntries.clear();
+        client->l_state = 0;
+        ASSERT_EQ(std::system("rm -rf /tmp/SECUPD /tmp/src/*"), 0);
+        QueueArchive("tes022/pkg/archive.zip");
+        c.fault();
+        host.umounts.clear();
+        const size_t endsBefore = Count(0x23);
+        size_t unmountedBeforeEnd = 0;
+        tessa.SetSubHandler(0x23, [&](const std::vector<uint8_t>&) {
+            unmountedBeforeEnd =
+                static_cast<size_t>(std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD"));
+            return SimIpmiReply();
+        });
+
+        EXPECT_FALSE(client->CompleteSignedUnzip());
+        EXPECT_EQ(Count(0x23), endsBefore + 1);
+        EXPECT_GE(unmountedBeforeEnd, 1u);
+        host.answerPrefix("/bin/cp ", RunInShell);
+        host.answer("sync", 0);
+    }
+}
+
 // The direct copy: the queue into a new drop box, pass by pass, without a
 // digest hand-over; the drop box stays for the caller.
 class DirectCopy : public SignedUnzip {

@@ -1025,10 +1025,10 @@ struct SignedUnzipHold {
     {
     }
 
-    // A failed staging leaves the drop box mounted as it stands: the end of
-    // the update takes the disk back, and the next session start's detach
-    // of everything unmounts what is left.
-    void failedWith(unsigned char) { mount.keep(); }
+    // A failed staging gives the mount up before the update ends: the end
+    // takes the disk back, and a mount left on it would stay at the mount
+    // point, on a disk that is gone, until the next run.
+    void failedWith(unsigned char) {}
 
     OpenSecureUpdate update;
     ScopedDropBoxMount mount;
