@@ -189,6 +189,40 @@ TEST_F(AddNFileTest, RefusedPathDoesNotUseUpTheFolderSetup)
     EXPECT_EQ(Queue().front(), "8  -> tes022/1234");
 }
 
+// A file named "." or ".." would be queued as "current" itself or as the
+// component folder: refused like a path without a file name, before the
+// folder setup of the transaction is used up.
+TEST_F(AddNFileTest, AFileNamedDotOrDotDotIsRefusedBeforeTheFolderSetup)
+{
+    for (const char* path : {"/tmp/pkg/..", "/tmp/pkg/.", "C:\\pkg\\.."}) {
+        SCOPED_TRACE(path);
+        client->storeErrorInfo(0);
+        EXPECT_FALSE(client->AddNFile(path));
+        EXPECT_EQ(client->getKOLTError(), KOLT_EMPTYDESTINATION);
+        EXPECT_EQ(client->nFileSetupDone, 0u);
+    }
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_EQ(Attaches(), 0u);
+    EXPECT_TRUE(Contains(Log(), "No file name in /tmp/pkg/.."));
+}
+
+// Each level of a component folder is one name: an id holding a "/" would
+// otherwise queue the file two folders deep, under another component's.
+TEST_F(AddNFileTest, AComponentIdThatIsNoOneNameQueuesNothing)
+{
+    client->nFileSetupDone = 1;
+    client->freshInstall = 0;
+    for (const char* id : {"1234/5678", "..", "12\\34"}) {
+        SCOPED_TRACE(id);
+        client->componentId = id;
+        client->storeErrorInfo(0);
+        EXPECT_FALSE(client->AddNFile("/tmp/pkg/a.bin"));
+        EXPECT_EQ(client->getKOLTError(), KOLT_EMPTYDESTINATION);
+    }
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_TRUE(Contains(Log(), "No place in the component's folder, the path holds a separator inside a name"));
+}
+
 // The attach fails after the component id was read: the id is known, so
 // the next call of the transaction queues its file at once.
 TEST_F(AddNFileTest, AttachFailureThenTheNextCallQueuesAtOnce)

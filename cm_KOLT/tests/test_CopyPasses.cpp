@@ -88,6 +88,31 @@ TEST_F(CopyPassTest, DestinationsThatLeaveTheDropBoxRunNothing)
     }
 }
 
+// Nor does a destination whose text names no place: an empty or "." name,
+// or a backslash, which the controller would read as a separator.
+TEST_F(CopyPassTest, DestinationsNamingNoPlaceRunNothing)
+{
+    host.answerOthers(0);
+    const struct {
+        std::string destination;
+        exmlMode mode;
+        const char* line;
+    } cases[] = {
+        {"tes022//fw.bin", filecopy, "doCopy refused: destination holds an empty name: tes022//fw.bin"},
+        {"tes022/1234/", dirmake, "doCopy refused: destination holds an empty name: tes022/1234/"},
+        {"/payload/./fw.bin", filecopy, "doCopy refused: destination holds a \".\" name: /payload/./fw.bin"},
+        {"tes022/pkg\\a.zip", signedunzip,
+         "doCopy refused: destination holds a separator inside a name: tes022/pkg\\a.zip"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.destination);
+        host.take();
+        EXPECT_LT(doCopy("/tmp/SECUPD/", c.destination, "/opt/pkg/fw.bin", c.mode), 0);
+        EXPECT_TRUE(host.take().empty());
+        EXPECT_TRUE(Contains(Log(), c.line));
+    }
+}
+
 TEST_F(CopyPassTest, APassWithADestinationLeavingTheDropBoxFails)
 {
     const std::string source = Source("fw.bin", 10);

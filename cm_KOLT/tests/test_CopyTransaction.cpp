@@ -267,3 +267,65 @@ TEST_F(CopyTransactionTest, OlderFormQueuesAnMd5FilecopyNumberedFromTwo)
     EXPECT_EQ(e.partIndex, 22);
     EXPECT_EQ(client->entryCounter, 2u);
 }
+
+// A partition path that names no place (a ".." or "." name, an empty one, a
+// backslash) is refused when it is queued, like a missing one: before the
+// source is read, with the class and number of the path that failed. The
+// source of a move or a folder deletion lies on a partition too.
+TEST_F(CopyTransactionTest, PathsNamingNoPlaceOnAPartitionAreRefusedWhenQueued)
+{
+    client.reset();
+    dir.write("zordebuglog", "");
+    client = ClientWithoutLifeCycle();
+    dir.write("fw.bin", "abc");
+    dir.write("fw.bin.sig", "s");
+    dir.write("package.xml", "<p/>");
+    const std::string fw = dir.file("fw.bin");
+    const struct {
+        exmlMode mode;
+        std::string source;
+        std::string destination;
+        uint8_t error;
+        uint32_t errorClass;
+        const char* line;
+    } cases[] = {
+        {filecopy, fw, "tes022/1234/../../x.bin", KOLT_EMPTYDESTINATION, 3,
+         "Destination names no place on a partition, it holds a \"..\" name: tes022/1234/../../x.bin"},
+        {filecopy, dir.file("missing.bin"), "tes022//fw.bin", KOLT_EMPTYDESTINATION, 3,
+         "Destination names no place on a partition, it holds an empty name: tes022//fw.bin"},
+        {filecopy, fw, "/payload/./fw.bin", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {filecopy, fw, "tes022\\1234\\fw.bin", KOLT_EMPTYDESTINATION, 3,
+         "Destination names no place on a partition, it holds a separator inside a name: tes022\\1234\\fw.bin"},
+        {fileappend, fw, "tes022/1234/", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {signedunzip, fw, "tes022/pkg\\a.zip", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {dirmake, "", "tes022/1234/..", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {filedelete, "", "tes022/../victim/current/fw.bin", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {filemove, "tes022/1234/current/../../x", "tes022/1234/previous/x", KOLT_EMPTYSOURCE, 4,
+         "Source names no place on a partition, it holds a \"..\" name: tes022/1234/current/../../x"},
+        {filemove, "tes022/1234/current/x", "tes022/1234/previous/..", KOLT_EMPTYDESTINATION, 3, nullptr},
+        {dirmove, "tes022/..", "tes022/1234/previous", KOLT_EMPTYSOURCE, 4, nullptr},
+        {dirdelete, "tes022/1234/..", "", KOLT_EMPTYSOURCE, 4, nullptr},
+    };
+    ASSERT_TRUE(client->StartCopyFile());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source + " -> " + c.destination);
+        client->addFileErrorClass = 0;
+        client->accessState = 0;
+        EXPECT_FALSE(client->AddFile(c.source, c.destination, c.mode, DIGEST_MD5));
+        EXPECT_EQ(client->getKOLTError(), c.error);
+        EXPECT_EQ(client->addFileErrorClass, c.errorClass);
+        EXPECT_EQ(client->accessState, 0) << "the source is not read";
+        if (c.line != nullptr) {
+            EXPECT_TRUE(Contains(KoltLogMessages(dir.file("KOLT_DBG.log")), c.line));
+        }
+    }
+    client->storeErrorInfo(0);
+    EXPECT_FALSE(client->AddFile(fw, "22/../fw.bin", true));
+    EXPECT_EQ(client->getKOLTError(), KOLT_EMPTYDESTINATION);
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_EQ(client->entryCounter, 1u);
+
+    // Dots inside a name, and a partition's own name, are no such fault.
+    ASSERT_TRUE(client->AddFile(fw, "tes022/..a/b../fw.bin", filecopy, DIGEST_MD5));
+    EXPECT_EQ(client->cfgEntries.back().partIndex, 22);
+}

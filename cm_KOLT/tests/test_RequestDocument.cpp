@@ -103,6 +103,27 @@ TEST(RequestDocument, OneElementPerMode)
         EXPECT_EQ(Element(c.entry), c.element) << "mode " << c.entry.mode;
 }
 
+// The controller acts on what an element names: an entry whose partition
+// path names no place gets no element at all.
+TEST(RequestDocument, AnEntryNamingNoPlaceIsNotDescribed)
+{
+    const cfgEntry cases[] = {
+        Entry(1, filedelete, "", "tes022/1234/../../victim"),
+        Entry(2, filecopy, "/opt/pkg/fw.bin", "tes022//fw.bin", kMd5),
+        Entry(3, dirmake, "", "tes022/1234/."),
+        Entry(4, signedunzip, "/opt/pkg/p.zip", "tes022\\pkg"),
+        Entry(5, dirdelete, "tes022/1234/..", ""),
+        Entry(6, dirmove, "tes022/..", "tes022/1234/previous"),
+        Entry(7, filemove, "tes022/1234/current/a", "tes022/1234/previous/../a"),
+    };
+    for (const cfgEntry& entry : cases) {
+        SCOPED_TRACE(entry.order);
+        std::ostringstream doc;
+        EXPECT_FALSE(AddCfgEntry(&doc, entry, false));
+        EXPECT_EQ(doc.str(), "");
+    }
+}
+
 TEST(RequestDocument, ChunkElementNamesTheChunkAsItsSource)
 {
     cfgEntry chunk = Entry(4, fileappend, "FileChunk3", "tes022/1234/current/fw.bin", kMd5);

@@ -146,3 +146,42 @@ TEST_F(VerifyCopyFiles, DeleteTessaFileQueuesWithoutATransactionOrDuplicateCheck
     EXPECT_EQ(e.partIndex, 22);
     EXPECT_TRUE(e.source.empty());
 }
+
+// A destination that names no place on the partition is never looked for:
+// "tes022/../outside.bin" would read a file beside the mount point and
+// vouch for it.
+TEST_F(VerifyCopyFiles, ADestinationNamingNoPlaceIsNoVerifiedCopy)
+{
+    ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+    std::ofstream("/tmp/outside.bin") << "abc";
+    onPartition("1234/fw.bin", "abc");
+    queue(filecopy, "tes022/1234/fw.bin", kMd5Abc);
+    queue(filecopy, "tes022/../outside.bin", kMd5Abc);
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->VerifyCopyFiles());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_COPYMISMATCH);
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Verify Successful"), 1);
+    EXPECT_TRUE(Contains(log, "No place on the partition to verify: tes022/../outside.bin"));
+    EXPECT_FALSE(Contains(log, "/tmp/TES022/../outside.bin"));
+}
+
+// The controller deletes what a queued deletion names: a path that names no
+// place on a partition is not queued.
+TEST_F(VerifyCopyFiles, DeleteTessaFileRefusesAPathNamingNoPlace)
+{
+    client->entryCounter = 1;
+    for (const char* path : {"tes022/1234/../../x", "tes022//x", "tes022/1234/.", "tes022/a\\b"}) {
+        SCOPED_TRACE(path);
+        client->storeErrorInfo(0);
+        EXPECT_FALSE(client->DeleteTessaFile(path));
+        EXPECT_EQ(client->getKOLTError(), KOLT_EMPTYDESTINATION);
+    }
+    EXPECT_TRUE(client->cfgEntries.empty());
+    EXPECT_EQ(client->entryCounter, 1u);
+    EXPECT_TRUE(Contains(Log(), "DeleteTessaFile: the path names no place on a partition, it holds a \"..\" name: "
+                                "tes022/1234/../../x"));
+}

@@ -8,6 +8,7 @@
 
 #include "Md5Wrapper.h"
 #include "Sha.h"
+#include "TessaPath.h"
 
 namespace {
 
@@ -16,8 +17,6 @@ bool needsSourceAndDestination(exmlMode mode)
     return mode == filecopy || mode == dircopy || mode == filemove || mode == dirmove || mode == fileappend ||
            mode == signedunzip;
 }
-
-std::string firstComponent(const std::string& path) { return path.substr(0, path.find('/')); }
 
 // A digest is only stored when it really is one: the MD5 routine answers
 // "-1" for a file it could not read, and that text would later be compared
@@ -106,6 +105,48 @@ bool admittedBefore(secureTessa& client, const std::string& source, const std::s
     return false;
 }
 
+// The place a staged path names on a partition. One that names none (an
+// empty, "." or ".." name, a backslash) is refused like a missing path,
+// with the same error class and number, before anything is read.
+TessaPath stagedPlace(secureTessa& client, const std::string& text, bool isSource)
+{
+    TessaPath::Fault fault = TessaPath::Fault::none;
+    const std::optional<TessaPath> place = TessaPath::parse(text, &fault);
+    if (place)
+        return *place;
+    TESSA_LOG(std::string(isSource ? "Source" : "Destination") + " names no place on a partition, it holds " +
+              TessaPath::describe(fault) + ": " + text);
+    client.addFileErrorClass = isSource ? 4 : 3;
+    throw static_cast<unsigned char>(isSource ? KOLT_EMPTYSOURCE : KOLT_EMPTYDESTINATION);
+}
+
+// Checks every partition path an entry of `mode` carries (its destination,
+// and the source of a move or a folder deletion, which lies in managed
+// storage too) and gives the one whose partition names the entry's row;
+// nothing for the modes that carry none.
+std::optional<TessaPath> rowPlace(secureTessa& client, exmlMode mode, const std::string& source,
+                                  const std::string& destination)
+{
+    switch (mode) {
+    case filemove:
+    case dirmove: {
+        const TessaPath from = stagedPlace(client, source, true);
+        stagedPlace(client, destination, false);
+        return from;
+    }
+    case dirdelete:
+        return stagedPlace(client, source, true);
+    case filecopy:
+    case fileappend:
+    case filedelete:
+    case dirmake:
+    case signedunzip:
+        return stagedPlace(client, destination, false);
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 bool secureTessa::AddFile(std::string source, std::string destination, exmlMode mode, digestType digest)
@@ -113,6 +154,7 @@ bool secureTessa::AddFile(std::string source, std::string destination, exmlMode 
     try {
         if (admittedBefore(*this, source, destination, needsSourceAndDestination(mode)))
             return true;
+        const std::optional<TessaPath> place = rowPlace(*this, mode, source, destination);
 
         cfgEntry entry;
         entry.mode = mode;
@@ -132,22 +174,22 @@ bool secureTessa::AddFile(std::string source, std::string destination, exmlMode 
                 entry.hash = md5OfFile(source);
                 entry.hashAlgorithm = 1;
             }
-            entry.partIndex = getPartIndex(firstComponent(destination));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         case filemove:
         case dirmove:
             entry.source = source;
             entry.destination = destination;
-            entry.partIndex = getPartIndex(firstComponent(source));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         case filedelete:
         case dirmake:
             entry.destination = destination;
-            entry.partIndex = getPartIndex(firstComponent(destination));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         case dirdelete:
             entry.source = source;
-            entry.partIndex = getPartIndex(firstComponent(source));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         case fileappend:
             entry.source = source;
@@ -157,7 +199,7 @@ bool secureTessa::AddFile(std::string source, std::string destination, exmlMode 
             entry.sourceMode = info.st_mode;
             entry.size = static_cast<uint64_t>(info.st_size);
             entry.hash = md5OfFile(source);
-            entry.partIndex = getPartIndex(firstComponent(destination));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         case ssib:
             entry.source = source;
@@ -190,7 +232,7 @@ bool secureTessa::AddFile(std::string source, std::string destination, exmlMode 
             entry.sourceMode = info.st_mode;
             entry.size = static_cast<uint64_t>(info.st_size) + static_cast<uint64_t>(signature.st_size) +
                          static_cast<uint64_t>(package.st_size);
-            entry.partIndex = getPartIndex(firstComponent(destination));
+            entry.partIndex = getPartIndex(place->partitionName());
             break;
         }
         default:
@@ -218,6 +260,7 @@ bool secureTessa::AddFile(std::string source, std::string destination, bool)
     try {
         if (admittedBefore(*this, source, destination, true))
             return true;
+        stagedPlace(*this, destination, false);
         struct stat info;
         if (!statRegular(source, info, accessState))
             throw static_cast<unsigned char>(KOLT_STATFAILED);
@@ -249,6 +292,6 @@ int GetPartNum(std::string path)
 {
     if (path.empty())
         return 0;
-    const std::string first = path.substr(0, path.find('/'));
+    const std::string first = TessaPath::firstComponentOf(path);
     return static_cast<int>(static_cast<int32_t>(std::strtol(first.c_str(), nullptr, 10)));
 }

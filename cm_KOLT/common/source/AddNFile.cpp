@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "TessaPath.h"
 #include "TessaResources.h"
 
 namespace {
@@ -75,15 +76,15 @@ DocPtr openPackage(secureTessa& client, const std::string& path, xmlNode*& root)
 
 // A component id names the package's folder on the firmware-image
 // partition and is written into the controller's request document: only
-// text that is one plain folder name there, and needs no escaping in the
-// document, can be one.
+// text that is one name there, and needs no escaping in the document, can
+// be one.
 bool namesOneFolder(const std::string& id)
 {
-    if (id.empty() || id == "." || id == "..")
+    if (!TessaPath::isName(id))
         return false;
     for (const char c : id) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\' || c == '<' || c == '&' || c == '"')
+        if (byte < 0x20 || byte == 0x7F || c == '<' || c == '&' || c == '"')
             return false;
     }
     return true;
@@ -211,6 +212,32 @@ std::string withSlashes(std::string path)
     return path;
 }
 
+// A place in the component's folder on the firmware-image partition, one
+// name per level below it. A name that cannot be one there (a file name
+// "..", an id that was never checked) is refused like an unusable
+// destination.
+std::optional<TessaPath> componentPlace(secureTessa& client, std::initializer_list<std::string> names)
+{
+    std::vector<std::string> levels{client.componentId};
+    levels.insert(levels.end(), names);
+    TessaPath::Fault fault = TessaPath::Fault::none;
+    std::optional<TessaPath> place = TessaPath::on(kFirmwareImageFolder, levels, &fault);
+    if (!place) {
+        TESSA_LOG(std::string("No place in the component's folder, the path holds ") + TessaPath::describe(fault));
+        client.storeErrorInfo(KOLT_EMPTYDESTINATION);
+    }
+    return place;
+}
+
+// Queues an entry for a place in the component's folder (see above) with
+// the digest these folders always take.
+bool queueInComponent(secureTessa& client, const std::string& source, exmlMode mode,
+                      std::initializer_list<std::string> names)
+{
+    const std::optional<TessaPath> place = componentPlace(client, names);
+    return place && client.AddFile(source, place->text(), mode, DIGEST_MD5);
+}
+
 } // namespace
 
 unsigned char* GetAttribute(struct _xmlNode* element, const char* attributeName)
@@ -326,10 +353,9 @@ bool secureTessa::MakeFreshInstall()
         TESSA_LOG("isFreshInstall is OFF");
         return false;
     }
-    const std::string folder = std::string(kFirmwareImageFolder) + "/" + componentId + "/";
-    if (!AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
+    if (!queueInComponent(*this, "", dirmake, {kPreviousDir}))
         return false;
-    return AddFile("", folder + kCurrentDir, dirmake, DIGEST_MD5);
+    return queueInComponent(*this, "", dirmake, {kCurrentDir});
 }
 
 bool secureTessa::ReplaceCurrentFolder(std::string& mountPoint)
@@ -341,15 +367,14 @@ bool secureTessa::ReplaceCurrentFolder(std::string& mountPoint)
         TESSA_LOG("Listing files from MountPoint\\CompId\\current Failed");
         return false;
     }
-    const std::string queued = std::string(kFirmwareImageFolder) + "/" + componentId + "/";
     for (const std::string& name : entries)
-        if (!AddFile("", queued + kCurrentDir + "/" + name, filedelete, DIGEST_MD5))
+        if (!queueInComponent(*this, "", filedelete, {kCurrentDir, name}))
             return false;
     if (!system_specific_list_dir(componentFolder, entries))
         return false;
     if (std::find(entries.begin(), entries.end(), kPreviousDir) == entries.end()) {
         TESSA_LOG("Previous dir not there, so make it");
-        return AddFile("", queued + kPreviousDir, dirmake, DIGEST_MD5);
+        return queueInComponent(*this, "", dirmake, {kPreviousDir});
     }
     return true;
 }
@@ -417,9 +442,7 @@ bool walkComponentFolders(secureTessa& client, const FolderWalk& walk, bool& mat
     if (!string_in_list(client.componentId, entries)) {
         TESSA_LOG(walk.componentMissing);
         client.freshInstall = 1;
-        return client.AddFile("", std::string(kFirmwareImageFolder) + "/" + client.componentId, dirmake,
-                              DIGEST_MD5) &&
-               client.MakeFreshInstall();
+        return queueInComponent(client, "", dirmake, {}) && client.MakeFreshInstall();
     }
     TESSA_LOG("Component ID dir already there");
     if (!client.system_specific_list_dir(mountPoint + "\\" + client.componentId, entries)) {
@@ -489,7 +512,6 @@ std::string baseName(const std::string& path)
 bool rotateEntryByEntry(secureTessa& client, const std::string& mountPoint)
 {
     const std::string componentOnHost = mountPoint + "\\" + client.componentId;
-    const std::string folder = std::string(kFirmwareImageFolder) + "/" + client.componentId + "/";
     std::vector<std::string> entries;
     if (!client.system_specific_list_dir(componentOnHost, entries))
         return false;
@@ -498,11 +520,11 @@ bool rotateEntryByEntry(secureTessa& client, const std::string& mountPoint)
         if (!client.system_specific_list_dir(componentOnHost + "\\" + kPreviousDir, entries))
             return false;
         for (const std::string& entry : entries)
-            if (!client.AddFile("", folder + kPreviousDir + "/" + entry, filedelete, DIGEST_MD5))
+            if (!queueInComponent(client, "", filedelete, {kPreviousDir, entry}))
                 return false;
     } else {
         TESSA_LOG("Previous dir not there, make it");
-        if (!client.AddFile("", folder + kPreviousDir, dirmake, DIGEST_MD5))
+        if (!queueInComponent(client, "", dirmake, {kPreviousDir}))
             return false;
     }
     if (!client.system_specific_list_dir(componentOnHost, entries))
@@ -510,10 +532,11 @@ bool rotateEntryByEntry(secureTessa& client, const std::string& mountPoint)
     TESSA_LOG("Current dir already there, move files to Previous");
     if (!client.system_specific_list_dir(componentOnHost + "\\" + kCurrentDir, entries))
         return false;
-    for (const std::string& entry : entries)
-        if (!client.AddFile(folder + kCurrentDir + "/" + entry, folder + kPreviousDir + "/" + entry, filemove,
-                            DIGEST_MD5))
+    for (const std::string& entry : entries) {
+        const std::optional<TessaPath> from = componentPlace(client, {kCurrentDir, entry});
+        if (!from || !queueInComponent(client, from->text(), filemove, {kPreviousDir, entry}))
             return false;
+    }
     return true;
 }
 
@@ -530,16 +553,16 @@ const FolderWalk kAddNFileWalk = {
 
 bool secureTessa::AddNFile(std::string path)
 {
-    // A path without a file name would be queued as the folder "current"
-    // itself: nothing sensible reaches the controller from it.
+    // A path without a file name ("/opt/pkg/", "/opt/..") would be queued
+    // as the folder "current" itself or above it: nothing sensible reaches
+    // the controller from it.
     const std::string name = baseName(path);
-    if (name.empty()) {
+    if (!TessaPath::isName(name)) {
         TESSA_LOG("No file name in " + path);
         storeErrorInfo(KOLT_EMPTYDESTINATION);
         return false;
     }
 
-    const std::string component = std::string(kFirmwareImageFolder) + "/";
     if (nFileSetupDone != 0) {
         TESSA_LOG("Adding subsequent N payload file");
     } else {
@@ -551,11 +574,9 @@ bool secureTessa::AddNFile(std::string path)
         if (!walkComponentFolders(*this, kAddNFileWalk, matched))
             return false;
 
-        const std::string folder = component + componentId + "/";
-        if (!AddFile(kPackageFile, folder + kCurrentDir + "/" + kPackageFile, filecopy, DIGEST_MD5))
+        if (!queueInComponent(*this, kPackageFile, filecopy, {kCurrentDir, kPackageFile}))
             return false;
-        if (freshInstall != 0 &&
-            !AddFile(kPackageFile, folder + kPreviousDir + "/" + kPackageFile, filecopy, DIGEST_MD5))
+        if (freshInstall != 0 && !queueInComponent(*this, kPackageFile, filecopy, {kPreviousDir, kPackageFile}))
             return false;
     }
 
@@ -566,9 +587,8 @@ bool secureTessa::AddNFile(std::string path)
         storeErrorInfo(KOLT_NOPACKAGEIDENTITY);
         return false;
     }
-    const std::string folder = component + componentId + "/";
-    bool result = AddFile(path, folder + kCurrentDir + "/" + name, filecopy, DIGEST_MD5);
+    bool result = queueInComponent(*this, path, filecopy, {kCurrentDir, name});
     if (result && freshInstall != 0)
-        result = AddFile(path, folder + kPreviousDir + "/" + name, filecopy, DIGEST_MD5);
+        result = queueInComponent(*this, path, filecopy, {kPreviousDir, name});
     return result;
 }

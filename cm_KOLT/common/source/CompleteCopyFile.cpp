@@ -15,6 +15,7 @@
 #include "LinuxUtils.h"
 #include "Md5Wrapper.h"
 #include "Sha.h"
+#include "TessaPath.h"
 #include "TessaResources.h"
 
 const char* updFileName = "update.xml";
@@ -54,26 +55,6 @@ using FileHandle = std::unique_ptr<FILE, FileCloser>;
 uint64_t spaceAbove(uint64_t bytes, uint64_t reserve)
 {
     return bytes > reserve ? bytes - reserve : 0;
-}
-
-// The path without its first component and the "/" after it; the whole
-// path when it holds no "/".
-std::string withoutFirstComponent(const std::string& path)
-{
-    const size_t slash = path.find('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string beforeFirstSlash(const std::string& path)
-{
-    const size_t slash = path.find('/');
-    return slash == std::string::npos ? path : path.substr(0, slash);
-}
-
-std::string afterLastSlash(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 const char* algorithmElement(int32_t label)
@@ -321,10 +302,23 @@ void AddCfgHdr(std::ostringstream* document)
 bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk)
 {
     try {
-        const std::string source = chunk ? entry.source : withoutFirstComponent(entry.destination);
+        // The controller acts on what the element names: every partition
+        // path in it (the source of a move or a folder deletion as well) has
+        // to name a place there.
+        const std::optional<TessaPath> place = TessaPath::parse(entry.destination);
+        const bool sourceOnPartition = entry.mode == filemove || entry.mode == dirmove || entry.mode == dirdelete;
+        if (!place || (sourceOnPartition && !TessaPath::parse(entry.source))) {
+            TESSA_LOG("No element for an entry that names no place on a partition: " + entry.source + " -> " +
+                      entry.destination);
+            TESSA_LOG("doCopy failed");
+            return false;
+        }
+        const std::string source = chunk ? entry.source : place->inPartition();
         std::string destination = entry.destination;
+        // An ssib document lands in the drop box root under its own name on
+        // the host.
         if (entry.mode == ssib)
-            destination = afterLastSlash(entry.source);
+            destination = getFileName(entry.source);
         else if (entry.mode == dirdelete)
             destination = entry.source;
 
@@ -377,7 +371,7 @@ bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk)
             break;
         case signedunzip:
             element += "<Source>" + source + "</Source>";
-            element += "<Destination>" + beforeFirstSlash(destination) + "/.</Destination>";
+            element += "<Destination>" + place->partitionName() + "/.</Destination>";
             element += "<Mode>signedunzip</Mode>";
             break;
         default:
@@ -394,43 +388,28 @@ bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk)
     }
 }
 
-namespace {
-
-// True when a "/"-separated relative path holds a ".." component.
-bool leavesItsFolder(const std::string& path)
-{
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = path.find('/', start);
-        const size_t length = (slash == std::string::npos ? path.size() : slash) - start;
-        if (path.compare(start, length, "..") == 0)
-            return true;
-        if (slash == std::string::npos)
-            return false;
-        start = slash + 1;
-    }
-}
-
-} // namespace
-
 int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode)
 {
     TESSA_LOG("doCopy");
-    // The first component names the partition; the drop box root stands
-    // for it.
-    const std::string target = withoutFirstComponent(destination);
     // Whatever a destination was built from, root's copy never lands
-    // outside the drop box.
-    if (leavesItsFolder(target)) {
-        TESSA_LOG("doCopy refused: destination leaves the drop box: " + destination);
+    // outside the drop box, nor anywhere but where its text names.
+    TessaPath::Fault fault = TessaPath::Fault::none;
+    const std::optional<TessaPath> place = TessaPath::parse(destination, &fault);
+    if (!place) {
+        TESSA_LOG(fault == TessaPath::Fault::parentName
+                      ? "doCopy refused: destination leaves the drop box: " + destination
+                      : std::string("doCopy refused: destination holds ") + TessaPath::describe(fault) + ": " +
+                            destination);
         return -1;
     }
+    // The drop box root stands for the partition the destination names.
+    const std::string target = place->under(mountPoint);
 
     std::string command;
-    for (size_t slash = target.find('/'); slash != std::string::npos; slash = target.find('/', slash + 1)) {
+    for (const std::string& folder : place->folders()) {
         // One level per command; a folder that is there already is no
         // failure.
-        command = "mkdir " + shellWord(mountPoint + target.substr(0, slash)) + " > /dev/null 2>&1";
+        command = "mkdir " + shellWord(mountPoint + folder) + " > /dev/null 2>&1";
         TESSA_LOG("Creating directory");
         TESSA_LOG(command);
         TESSA_LOG(runCommand(command) < 0 ? "failed" : "succeeded");
@@ -438,12 +417,12 @@ int doCopy(std::string mountPoint, std::string destination, std::string source, 
 
     switch (mode) {
     case dirmake:
-        command = "/bin/mkdir -p " + shellWord(mountPoint + target) + " > /dev/null 2>&1";
+        command = "/bin/mkdir -p " + shellWord(target) + " > /dev/null 2>&1";
         TESSA_LOG("Cmd: " + command);
         break;
     case filecopy:
     case signedunzip:
-        command = "/bin/cp " + shellWord(source) + " " + shellWord(mountPoint + target) + " > /dev/null";
+        command = "/bin/cp " + shellWord(source) + " " + shellWord(target) + " > /dev/null";
         TESSA_LOG("Cmd: " + command);
         break;
     case ssib:
@@ -570,8 +549,11 @@ void writeDocument(const std::string& text)
 void clearEarlierPasses(const std::vector<cfgEntry>& queue, unsigned long index, const std::string& mountPoint)
 {
     for (unsigned long i = 0; i < index && i < queue.size(); ++i) {
-        if (queue[i].mode == filecopy || queue[i].mode == fileappend)
-            ::unlink((mountPoint + withoutFirstComponent(queue[i].destination)).c_str());
+        if (queue[i].mode != filecopy && queue[i].mode != fileappend)
+            continue;
+        // Nothing was copied to a text that names no place.
+        if (const std::optional<TessaPath> place = TessaPath::parse(queue[i].destination))
+            ::unlink(place->under(mountPoint).c_str());
     }
     runCommand("rm -f " + shellWord(mountPoint) + "FileChunk*" + " > /dev/null 2>&1");
 }
@@ -973,13 +955,8 @@ bool secureTessa::endSecureUpdate(sessionHandle handle)
 
 namespace {
 
-// The folder part of a destination with its separator (up to and including
-// the first "/" or "\"), or empty.
-std::string leadingFolder(const std::string& destination)
-{
-    const size_t separator = destination.find_first_of("/\\");
-    return separator == std::string::npos ? std::string() : destination.substr(0, separator + 1);
-}
+// Travels with a signed archive, from the working directory.
+const char* const kPackageXml = "package.xml";
 
 // A secure update begun on the controller, which then holds its drop box
 // for it; ended on the way out unless ended before, so that the controller
@@ -1058,7 +1035,10 @@ bool secureTessa::populateDynPart(std::ostringstream* document)
             throw static_cast<unsigned char>(KOLT_INTERNALERROR);
         }
         TESSA_LOG("doCopy of Signature file succeeded");
-        if (doCopy(mountPoint, leadingFolder(entry.destination) + "package.xml", "package.xml", entry.mode) != 0) {
+        // The descriptor goes into the root of the archive's partition.
+        const std::optional<TessaPath> archive = TessaPath::parse(entry.destination);
+        const std::optional<TessaPath> package = archive ? archive->inRoot(kPackageXml) : std::nullopt;
+        if (!package || doCopy(mountPoint, package->text(), kPackageXml, entry.mode) != 0) {
             TESSA_LOG("doCopy of Package XML file failed");
             throw static_cast<unsigned char>(KOLT_INTERNALERROR);
         }

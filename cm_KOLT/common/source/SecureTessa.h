@@ -300,7 +300,8 @@ bool AddCfgEntry(std::ostringstream* document, cfgEntry entry, bool chunk);
 int CreateVCLConfigFile(std::ostringstream* document, std::vector<cfgEntry> entries);
 
 // Copies what one staging entry names into the mounted drop box; the status
-// of the last shell command.
+// of the last shell command, or -1 when the destination names no place on a
+// partition (TessaPath.h) and nothing ran.
 int doCopy(std::string mountPoint, std::string destination, std::string source, exmlMode mode);
 // Space a copy pass keeps free in the drop box.
 extern const uint64_t eps;
@@ -427,7 +428,9 @@ public:
     bool system_specific_list_dir(std::string path, std::vector<std::string>& entries);
 
     // Copy transaction: the staging queue (StartCopyFile, AddFile,
-    // EndCopyFile).
+    // EndCopyFile). AddFile refuses a partition path that names no place
+    // there (TessaPath.h): a destination with 7, the source of a move or a
+    // folder deletion with 6.
     bool StartCopyFile();
     bool AddFile(std::string source, std::string destination, exmlMode mode, digestType digest);
     bool AddFile(std::string source, std::string destination, bool unused);
@@ -494,7 +497,8 @@ public:
     // 1 monolithic system, 0 modular system, -1 the IPMI request failed.
     int isMonolithic();
 
-    // Copy verification and partition file deletion.
+    // Copy verification and partition file deletion; a deletion of a path
+    // that names no place on a partition is refused with 7.
     bool VerifyCopyFiles();
     bool DeleteTessaFile(std::string path);
 

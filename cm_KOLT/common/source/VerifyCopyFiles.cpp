@@ -1,17 +1,10 @@
 #include "SecureTessa.h"
 
 #include "Md5Wrapper.h"
+#include "TessaPath.h"
 #include "TessaResources.h"
 
 namespace {
-
-// Where a queued destination lies on the attached partition: its first
-// path component names the partition, the mount point stands for it.
-std::string targetPath(const std::string& mountPoint, const std::string& destination)
-{
-    const size_t slash = destination.find('/');
-    return mountPoint + (slash == std::string::npos ? destination : destination.substr(slash + 1));
-}
 
 bool isMd5Text(const std::string& text)
 {
@@ -54,7 +47,15 @@ bool secureTessa::VerifyCopyFiles()
             if (entry.mode != filecopy && entry.mode != fileappend)
                 continue;
             TESSA_LOG("Constructing the target file name");
-            const std::string target = targetPath(mountPoint, entry.destination);
+            // The mount point stands for the partition the destination names.
+            const std::optional<TessaPath> place = TessaPath::parse(entry.destination);
+            if (!place) {
+                // Nothing was copied to a text that names no place: there is
+                // no copy to vouch for.
+                TESSA_LOG("No place on the partition to verify: " + entry.destination);
+                throw static_cast<unsigned char>(KOLT_COPYMISMATCH);
+            }
+            const std::string target = place->under(mountPoint);
             const std::string digest = hasher.getHashFromFile(target);
             TESSA_LOG("Verifying: ");
             TESSA_LOG(target);
