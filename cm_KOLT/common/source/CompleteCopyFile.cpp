@@ -660,6 +660,26 @@ void detachDropBox(CopyDropBox& dropBox)
     TESSA_LOG("DetachPartition succeeded");
 }
 
+// One pass of a copy that may take several: the document's header, the drop
+// box attached and cleared of what earlier passes left, and the queue from
+// `index` on copied into it; its text. Throws 27 when the pass fails.
+std::string copyOnePass(secureTessa& client, CopyDropBox& dropBox, unsigned long& index, unsigned int granted,
+                        bool waveC, std::string& mountPoint)
+{
+    std::ostringstream document;
+    AddCfgHdr(&document);
+    mountPoint = attachDropBox(client, dropBox.attachment);
+
+    clearEarlierPasses(client.cfgEntries, index, mountPoint);
+    const bool copied = waveC ? client.populateDynPartWaveCPlus(mountPoint, &document, index, granted)
+                              : client.populateDynPart(mountPoint, &document, index, granted);
+    if (!copied) {
+        TESSA_LOG("populateDynPart failed");
+        throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
+    }
+    return finishDocument(document);
+}
+
 void logLine(const char* line) noexcept
 {
     if (line == nullptr)
@@ -789,17 +809,8 @@ bool secureTessa::CompleteCopyFile()
         static md5wrapper hasher;
         unsigned long index = 0;
         while (index < cfgEntries.size()) {
-            std::ostringstream document;
-            AddCfgHdr(&document);
-            const std::string mountPoint = attachDropBox(*this, dropBox.attachment);
-
-            clearEarlierPasses(cfgEntries, index, mountPoint);
-            if (!populateDynPart(mountPoint, &document, index, granted)) {
-                TESSA_LOG("populateDynPart failed");
-                throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-            }
-
-            const std::string text = finishDocument(document);
+            std::string mountPoint;
+            const std::string text = copyOnePass(*this, dropBox, index, granted, false, mountPoint);
             const std::string hash = hasher.getHashFromString(text);
             TESSA_LOG("update.xml Hash: ");
             TESSA_LOG(hash);
@@ -1124,17 +1135,8 @@ bool secureTessa::copyPayloadtoDynamicPartition()
             const unsigned long count = cfgEntries.size();
             unsigned long index = 0;
             while (index < count) {
-                std::ostringstream document;
-                AddCfgHdr(&document);
-                const std::string mountPoint = attachDropBox(*this, dropBox.attachment);
-
-                clearEarlierPasses(cfgEntries, index, mountPoint);
-                if (!populateDynPartWaveCPlus(mountPoint, &document, index, granted)) {
-                    TESSA_LOG("populateDynPart failed");
-                    throw static_cast<unsigned char>(KOLT_PARTITIONUNREACHABLE);
-                }
-
-                const std::string text = finishDocument(document);
+                std::string mountPoint;
+                const std::string text = copyOnePass(*this, dropBox, index, granted, true, mountPoint);
                 TESSA_LOG("update.xml Hash: ");
                 TESSA_LOG(sha256Of(text));
                 placeDocument(updFileNameWaveCPlus, text);
