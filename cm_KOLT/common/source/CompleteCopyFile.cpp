@@ -601,6 +601,20 @@ unsigned int createDropBox(ScopedDropBox& box, unsigned int requested)
     return granted;
 }
 
+// Creates a drop box sized for the whole queue; the size granted. An empty
+// queue is refused before anything is asked: with no document there is
+// nothing to hand over.
+unsigned int createQueueDropBox(secureTessa& client, ScopedDropBox& box)
+{
+    if (client.cfgEntries.empty()) {
+        TESSA_LOG("No files queued for the copy");
+        throw static_cast<unsigned char>(KOLT_INTERNALERROR);
+    }
+    unsigned int requested = 0;
+    client.CalculateAndAdjustPayloadSize(requested);
+    return createDropBox(box, requested);
+}
+
 // Attaches the drop box, which mounts it on the host; its mount point, or
 // throws 27.
 std::string attachDropBox(secureTessa& client, ScopedAttachment& attachment)
@@ -734,14 +748,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
     TESSA_LOG("Entering CompleteCopyFileWaveCPlus");
     return runCopyTransaction<CopyDropBox>(
         *this, "create drop box failed", "Exiting CompleteCopyFileWaveCPlus", [&](CopyDropBox& dropBox) {
-            if (cfgEntries.empty()) {
-                // No document, so nothing to hand over.
-                TESSA_LOG("No files queued for the copy");
-                throw static_cast<unsigned char>(KOLT_INTERNALERROR);
-            }
-            unsigned int requested = 0;
-            CalculateAndAdjustPayloadSize(requested);
-            const unsigned int granted = createDropBox(dropBox.box, requested);
+            const unsigned int granted = createQueueDropBox(*this, dropBox.box);
 
             std::string hash;
             unsigned long index = 0;
@@ -798,13 +805,7 @@ bool secureTessa::CompleteCopyFileWaveCPlus(digestType digest)
 bool secureTessa::CompleteCopyFile()
 {
     return runCopyTransaction<CopyDropBox>(*this, "Creat Drop Box Failed", nullptr, [&](CopyDropBox& dropBox) {
-        if (cfgEntries.empty()) {
-            TESSA_LOG("No files queued for the copy");
-            throw static_cast<unsigned char>(KOLT_INTERNALERROR);
-        }
-        unsigned int requested = 0;
-        CalculateAndAdjustPayloadSize(requested);
-        const unsigned int granted = createDropBox(dropBox.box, requested);
+        const unsigned int granted = createQueueDropBox(*this, dropBox.box);
 
         static md5wrapper hasher;
         unsigned long index = 0;
