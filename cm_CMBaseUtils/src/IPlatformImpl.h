@@ -32,7 +32,8 @@ public:
     virtual void* LoadLibrarywithoutCustomization(const std::string& libraryName) = 0;
     // umount(2) of the file system mounted on `directory`: 0 when it was
     // unmounted, otherwise the errno value of the failed call (EBUSY while
-    // a file on it is open, EINVAL when nothing is mounted there).
+    // a file on it is open, EINVAL when nothing is mounted there). A link
+    // at `directory` is not followed: it is no mount point (EINVAL).
     virtual int Umount(const std::string& directory) = 0;
     // Whether the host is VMware ESXi: uname()'s system name is "VMkernel",
     // ignoring case (false when uname() fails).

@@ -92,9 +92,11 @@ int CLinuxImpl::ExecuteCmdCapture(const std::string& command, std::size_t maxByt
     return pclose(stream);
 }
 
+// The directories unmounted lie in folders other users write to: a link
+// put in their place is never followed to someone else's mount.
 int CLinuxImpl::Umount(const std::string& directory)
 {
-    if (::umount(directory.c_str()) == 0)
+    if (::umount2(directory.c_str(), UMOUNT_NOFOLLOW) == 0)
         return 0;
     return errno;
 }

@@ -260,3 +260,17 @@ TEST(PlatformLayer, UmountReportsTheKernelsErrno)
     EXPECT_EQ(CPlatformLayer::Umount(target), EINVAL);
     EXPECT_EQ(CPlatformLayer::Umount(target + "/missing"), ENOENT);
 }
+
+// A link at the name is no mount point: the mount behind it stays.
+TEST(PlatformLayer, UmountNeverFollowsALink)
+{
+    HostNamespace ns;
+    const std::string target = ns.scratch() + "/mnt";
+    const std::string link = ns.scratch() + "/link";
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    ASSERT_EQ(::mount("zagotest", target.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+
+    EXPECT_EQ(CPlatformLayer::Umount(link), EINVAL);
+    EXPECT_EQ(CPlatformLayer::Umount(target), 0);
+}

@@ -206,10 +206,18 @@ void SimPlatform::scriptUmount(int answer, unsigned times)
     m_umountAnswers.insert(m_umountAnswers.end(), times, answer);
 }
 
+void SimPlatform::unmountForReal()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_realUmount = true;
+}
+
 int SimPlatform::Umount(const std::string& directory)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     umounts.push_back(directory);
+    if (m_realUmount)
+        return CLinuxImpl::Umount(directory);
     if (m_umountAnswers.empty())
         return EINVAL;
     const int answer = m_umountAnswers.front();

@@ -62,10 +62,13 @@ public:
     // umount(2): every call's directory, in order; each call takes the next
     // scripted answer (0 unmounted, else an errno value such as EBUSY) and,
     // once the script is used up, answers EINVAL as the kernel does for a
-    // folder with nothing mounted on it. Nothing is ever unmounted.
+    // folder with nothing mounted on it. Nothing is ever unmounted, unless
+    // the test asks for the real umount(2) (still recorded): only in a
+    // private mount namespace whose mounts are the test's own.
     std::vector<std::string> umounts;
     void scriptUmount(std::initializer_list<int> answers);
     void scriptUmount(int answer, unsigned times);
+    void unmountForReal();
 
     // uname()'s system name as the host reports it (ESXi: "VMkernel"), or
     // uname() failing.
@@ -103,6 +106,7 @@ private:
     std::map<std::string, Answer> m_prefixes;
     Answer m_others;
     std::deque<int> m_umountAnswers;
+    bool m_realUmount = false;
 };
 
 #endif

@@ -802,24 +802,60 @@ std::string mountPointOf(int hostOsIndex, const std::string& name)
 
 // The mount folders have fixed names in a folder every user may write to.
 // Whatever another user put there first (a link pointing elsewhere, a file,
-// a folder of their own) must never receive a mount or a later "rm -rf".
-// A link or file is removed (the link itself, never what it points to); a
-// folder of another owner is refused.
-bool clearMountFolder(const std::string& folder)
+// a folder of their own) must never receive a mount, an unmount or a later
+// "rm -rf". A link or file is removed (the link itself, never what it
+// points to); a folder of another owner is left as it is.
+enum class MountName { Missing, OwnFolder, Removed, Foreign };
+
+MountName clearPlantedName(const std::string& folder)
 {
     struct stat info;
     if (lstat(folder.c_str(), &info) != 0)
-        return errno == ENOENT;
+        return errno == ENOENT ? MountName::Missing : MountName::Foreign;
     if (S_ISDIR(info.st_mode))
-        return info.st_uid == 0;
+        return info.st_uid == 0 ? MountName::OwnFolder : MountName::Foreign;
     TESSA_LOG("Removing " + folder + ": it is not a folder");
-    return unlink(folder.c_str()) == 0 || errno == ENOENT;
+    return unlink(folder.c_str()) == 0 || errno == ENOENT ? MountName::Removed : MountName::Foreign;
+}
+
+bool clearMountFolder(const std::string& folder)
+{
+    return clearPlantedName(folder) != MountName::Foreign;
+}
+
+// Before an unmount: only a folder of our own, or nothing at all, may be
+// unmounted. Anything else is no mount of ours, and the unmount goes on as
+// if nothing were mounted there.
+bool mayUnmount(const std::string& folder)
+{
+    const MountName name = clearPlantedName(folder);
+    if (name == MountName::Foreign)
+        TESSA_LOG(folder + " is not a folder of its own and is left alone");
+    return name == MountName::Missing || name == MountName::OwnFolder;
 }
 
 bool isOwnFolder(const std::string& folder)
 {
     struct stat info;
     return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == 0;
+}
+
+// The shell's umount resolves a link at the name before it unmounts, and a
+// missing name can be planted between the look and the command. So a
+// missing name is held with a folder of our own first: /tmp is sticky, and
+// nobody else can then swap it for a link. Planted again in between, it is
+// looked at once more and never unmounted.
+bool holdOwnFolder(const std::string& folder)
+{
+    for (int look = 0; look < 2; ++look) {
+        if (!mayUnmount(folder))
+            return false;
+        if (isOwnFolder(folder) || ::mkdir(folder.c_str(), 0700) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 // A folder that is still a mount point (its file system differs from its
@@ -963,9 +999,15 @@ bool secureTessa::unmountDynPartition()
         return true;
     }
 
+    const std::string folder = RHatPartDir + dynDriveName;
+    if (!mayUnmount(folder)) {
+        runCommand(kRemoveDeviceLinks);
+        currentDropBox.clear();
+        return true;
+    }
+
     // Stacked mounts come off one per call; the call after the last one
     // fails (EINVAL: nothing mounted there).
-    const std::string folder = RHatPartDir + dynDriveName;
     int error = 0;
     int busyWaits = 0;
     for (;;) {
@@ -1006,6 +1048,11 @@ bool secureTessa::unmountStatPartition(std::string label)
         return false;
     }
     const std::string folder = RHatPartDir + label;
+    if (!holdOwnFolder(folder)) {
+        runCommand(kRemoveDeviceLinks);
+        currentDropBox.clear();
+        return true;
+    }
     bool unmounted = runCommand("umount " + shellWord(folder) + " > /dev/null 2>&1") == 0;
     TESSA_LOG("static partition umounted.");
     // The shell's umount mostly fails because nothing is mounted there (the
