@@ -241,6 +241,38 @@ protected:
     // it shows up as a USB disk once attached.
     void ExposeDropBox() { usb.exposeDynamic(0, "SECUPD"); }
 
+    // A run that staged what it applied through the drop box, and left no
+    // drop box, attachment or session behind.
+    void ExpectTheAppliedPackageStaged(const EmulatedRun& run)
+    {
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_FALSE(run.timedOut);
+        const std::string log = workDir.read("debug_update.log");
+        EXPECT_NE(log.find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 0"),
+                  std::string::npos)
+            << log << exeDir.read("KOLT_DBG.log");
+        EXPECT_NE(exeDir.read("result.xml").find("Firmware update is successful."), std::string::npos);
+
+        // The controller saw the road in order and the digest it was handed
+        // is the document's.
+        const std::vector<std::string> operations = staging.operations();
+        EXPECT_EQ(operations, (std::vector<std::string>{"capability", "digest scheme", "hand-over header",
+                                                        "hand-over part", "hand-over part", "hand-over part",
+                                                        "hand-over part", "hand-over part", "hand-over part",
+                                                        "hand-over part", "status", "stage"}));
+        const std::string document = readWholeFile(usb.backingFolder("SECUPD") + "/input_secupd.xml");
+        EXPECT_EQ(staging.handedDigest(), sha256Of(document));
+
+        // What was staged is what was applied, byte for byte.
+        EXPECT_EQ(readWholeFile(stagedDir.path() + "/package/fw.bin"), exeDir.read("payload/fw.bin"));
+        EXPECT_EQ(readWholeFile(stagedDir.path() + "/package/package.xml"), kPackage);
+
+        // The drop box is gone, nothing is attached, the session is over.
+        EXPECT_TRUE(tessa.DynamicPartitions().empty());
+        EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
+        EXPECT_FALSE(tessa.SessionOpen());
+    }
+
     // The managed-storage requests from the first VC status query on, named.
     std::vector<std::string> RoadFrames() const
     {
@@ -288,32 +320,8 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
 {
     ExposeDropBox();
     EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120);
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_FALSE(run.timedOut);
-    const std::string log = workDir.read("debug_update.log");
-    EXPECT_NE(log.find("CRollBackPopulator::doRollbackAndUpdate Done succesfully with return code : 0"),
-              std::string::npos)
-        << log << exeDir.read("KOLT_DBG.log");
-    EXPECT_NE(exeDir.read("result.xml").find("Firmware update is successful."), std::string::npos);
-
-    // The controller saw the road in order and the digest it was handed is
-    // the document's.
-    const std::vector<std::string> operations = staging.operations();
-    EXPECT_EQ(operations, (std::vector<std::string>{"capability", "digest scheme", "hand-over header",
-                                                    "hand-over part", "hand-over part", "hand-over part",
-                                                    "hand-over part", "hand-over part", "hand-over part",
-                                                    "hand-over part", "status", "stage"}));
+    ExpectTheAppliedPackageStaged(run);
     const std::string document = readWholeFile(usb.backingFolder("SECUPD") + "/input_secupd.xml");
-    EXPECT_EQ(staging.handedDigest(), sha256Of(document));
-
-    // What was staged is what was applied, byte for byte.
-    EXPECT_EQ(readWholeFile(stagedDir.path() + "/package/fw.bin"), exeDir.read("payload/fw.bin"));
-    EXPECT_EQ(readWholeFile(stagedDir.path() + "/package/package.xml"), kPackage);
-
-    // The drop box is gone, nothing is attached, the session is over.
-    EXPECT_TRUE(tessa.DynamicPartitions().empty());
-    EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
-    EXPECT_FALSE(tessa.SessionOpen());
 
     // The request document lists the two files with their SHA-256.
     EXPECT_EQ(document, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<TESSA_Update>\n"
@@ -340,6 +348,38 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
     road.insert(road.end(), 8, "single 16");
     road.insert(road.end(), {"single 8", "single 2", "delete", "end session"});
     EXPECT_EQ(RoadFrames(), road);
+}
+
+// Another user linked the fixed mount folders of the drop box and of TES001
+// (the one every session start unmounts) to file systems of their own
+// before the run: the links go, the file systems behind them stay mounted
+// with their files, and the package is staged as on a clean host.
+TEST_F(RollbackRoad, LinksPlantedAtTheMountFoldersAreNeverFollowed)
+{
+    ExposeDropBox();
+    const std::string plant =
+        "set -e\n"
+        "for name in SECUPD TES001; do\n"
+        "  mkdir /tmp/theirs-$name\n"
+        "  mount -t tmpfs theirs /tmp/theirs-$name\n"
+        "  echo their data > /tmp/theirs-$name/file\n"
+        "  ln -s /tmp/theirs-$name /tmp/$name\n"
+        "  chown -h 1000:1000 /tmp/$name\n"
+        "done\n";
+    const std::string look = "for name in SECUPD TES001; do\n"
+                             "  mountpoint -q /tmp/theirs-$name && echo \"$name mounted: $(cat /tmp/theirs-$name/file)\"\n"
+                             "  test -L /tmp/$name && echo \"$name still linked\"\n"
+                             "done; exit 0\n";
+    EmulatedRun run = usb.run(exeDir.file("nvmepcissd"), {"-u", "-o", "result.xml", "-d"}, workDir.path(), 120, {},
+                              plant, look);
+    ExpectTheAppliedPackageStaged(run);
+    EXPECT_EQ(run.afterOut, "SECUPD mounted: their data\nTES001 mounted: their data\n");
+    EXPECT_EQ(usb.mountCalls(),
+              std::vector<std::string>{"-n -t vfat -oshortname=mixed,rw /dev/sectesupd-SECUPD /tmp/SECUPD"});
+    EXPECT_EQ(usb.sleeps(), (std::vector<std::string>{"sleep 5", "sleep 1", "sleep 10"}));
+    const std::string kolt = exeDir.read("KOLT_DBG.log");
+    EXPECT_NE(kolt.find("Removing /tmp/SECUPD: it is not a folder"), std::string::npos) << kolt;
+    EXPECT_NE(kolt.find("Removing /tmp/TES001: it is not a folder"), std::string::npos) << kolt;
 }
 
 // "Staged, reboot required" in answer to the status poll after the

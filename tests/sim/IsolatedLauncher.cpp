@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -48,6 +49,7 @@ enum Step {
     kMakeTarget,
     kBind,
     kReadOnly,
+    kBefore,
     kChangeDirectory,
     kRedirect,
     kExec,
@@ -67,6 +69,7 @@ const char* const kStepNames[] = {
     "creating a folder for a bind",
     "binding a folder of the caller",
     "making /dev or /sys read-only",
+    "running the script before the program",
     "changing to the working directory",
     "redirecting the standard streams",
     "exec",
@@ -113,7 +116,42 @@ struct ChildPlan {
     const char* const* bindTo;
     int* sourceFds;               // room for one descriptor per bind
     char (*sourcePaths)[32];      // room for "/proc/self/fd/<n>" per bind
+    char* const* beforeArgv;      // "/bin/sh -c <script>", or null
+    char* const* afterArgv;
+    char* const* scriptEnvp;
+    int nullIn;                   // the scripts' standard input
+    int afterOut;                 // where `after` prints
 };
+
+// Runs a script of the request in the child and waits for it: its wait
+// status, or -1 when it could not be started. System calls only.
+int runScript(char* const* argv, const ChildPlan& plan, int out)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (dup2(plan.nullIn, 0) < 0 || dup2(out, 1) < 0 || dup2(plan.err, 2) < 0)
+            _exit(127);
+        execve(argv[0], argv, plan.scriptEnvp);
+        _exit(127);
+    }
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return status;
+}
+
+[[noreturn]] void execProgram(int statusPipe, const ChildPlan& plan)
+{
+    if (plan.workDir[0] != '\0' && chdir(plan.workDir) != 0)
+        childFails(statusPipe, kChangeDirectory);
+    if (dup2(plan.in, 0) < 0 || dup2(plan.out, 1) < 0 || dup2(plan.err, 2) < 0)
+        childFails(statusPipe, kRedirect);
+    execve(plan.argv[0], plan.argv, plan.envp);
+    childFails(statusPipe, kExec);
+}
 
 // "/proc/self/fd/<fd>" into `out` without allocating.
 void descriptorPath(int fd, char (&out)[32])
@@ -184,12 +222,37 @@ void descriptorPath(int fd, char (&out)[32])
         0)
         childFails(statusPipe, kReadOnly);
 
-    if (plan.workDir[0] != '\0' && chdir(plan.workDir) != 0)
-        childFails(statusPipe, kChangeDirectory);
-    if (dup2(plan.in, 0) < 0 || dup2(plan.out, 1) < 0 || dup2(plan.err, 2) < 0)
-        childFails(statusPipe, kRedirect);
-    execve(plan.argv[0], plan.argv, plan.envp);
-    childFails(statusPipe, kExec);
+    if (plan.beforeArgv != nullptr) {
+        const int status = runScript(plan.beforeArgv, plan, plan.err);
+        if (status != 0) {
+            // Its own complaint is on the run's standard error.
+            errno = status < 0 ? errno : ECANCELED;
+            childFails(statusPipe, kBefore);
+        }
+    }
+    if (plan.afterArgv == nullptr)
+        execProgram(statusPipe, plan);
+
+    // The program runs in a grandchild, so that this process can look at the
+    // namespace once it has ended; it dies with this process on a time-out.
+    const pid_t self = getpid();
+    const pid_t program = fork();
+    if (program == 0) {
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != self)
+            _exit(127);
+        execProgram(statusPipe, plan);
+    }
+    if (program < 0)
+        childFails(statusPipe, kExec);
+    // The caller learns of the exec from the pipe's end: only the
+    // grandchild may hold it open from now on.
+    close(statusPipe);
+    int status = 0;
+    while (waitpid(program, &status, 0) < 0)
+        if (errno != EINTR)
+            _exit(127);
+    runScript(plan.afterArgv, plan, plan.afterOut);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
 }
 
 bool hasName(const std::string& entry, const std::string& name)
@@ -394,9 +457,22 @@ LaunchResult launchIsolated(const LaunchRequest& request)
     std::vector<const char*> toList = constPointersTo(bindTo);
     std::vector<int> sourceFds(binds.size() + 1, -1);
     std::vector<char[32]> sourcePaths(binds.size() + 1);
+
+    std::vector<std::string> beforeText = {"/bin/sh", "-c", request.before};
+    std::vector<std::string> afterText = {"/bin/sh", "-c", request.after};
+    std::vector<std::string> scriptEnvText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    std::vector<char*> beforeArgv = pointersTo(beforeText);
+    std::vector<char*> afterArgv = pointersTo(afterText);
+    std::vector<char*> scriptEnvp = pointersTo(scriptEnvText);
+    Descriptor nullIn(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    Descriptor afterOut(::open(capture.file("after").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (nullIn.fd < 0 || afterOut.fd < 0)
+        launchFails("launchIsolated: cannot prepare the streams of the run's scripts");
+
     ChildPlan plan = {ptsAside.c_str(), request.workDir.c_str(), in.fd, out.fd, err.fd, argv.data(), envp.data(),
                       request.writableDev, request.privateTmp, folderList.data(), fromList.data(), toList.data(),
-                      sourceFds.data(), sourcePaths.data()};
+                      sourceFds.data(), sourcePaths.data(), request.before.empty() ? nullptr : beforeArgv.data(),
+                      request.after.empty() ? nullptr : afterArgv.data(), scriptEnvp.data(), nullIn.fd, afterOut.fd};
 
     std::fflush(nullptr);
     const pid_t pid = fork();
@@ -434,7 +510,7 @@ LaunchResult launchIsolated(const LaunchRequest& request)
     if (got > 0) {
         const int step = failure.step >= 0 && failure.step <= kExec ? failure.step : kExec;
         launchFails("launchIsolated: " + std::string(kStepNames[step]) + " failed before " + request.executable +
-                    " could run: " + std::strerror(failure.error));
+                    " could run: " + std::strerror(failure.error) + "\n" + capture.read("stderr"));
     }
     if (WIFEXITED(status))
         result.exitStatus = WEXITSTATUS(status);
@@ -442,5 +518,6 @@ LaunchResult launchIsolated(const LaunchRequest& request)
         result.exitStatus = 128 + WTERMSIG(status);
     result.out = capture.read("stdout");
     result.err = capture.read("stderr");
+    result.afterOut = capture.read("after");
     return result;
 }

@@ -65,6 +65,16 @@ struct LaunchRequest {
         std::string target;
     };
     std::vector<Bind> binds;
+
+    // Shell scripts run as root in the child's namespace, with a plain search
+    // path and without any preload: `before` once /dev, /sys, /tmp and the
+    // binds are in place and before the program starts (another user's doing
+    // on the host, say; a failure stops the run before the program), `after`
+    // once the program has ended (a look at what it left there, which dies
+    // with the namespace). Their standard error goes to the run's; what
+    // `after` prints is the result's `afterOut`. Empty: not run.
+    std::string before;
+    std::string after;
 };
 
 struct LaunchResult {
@@ -72,6 +82,7 @@ struct LaunchResult {
     bool timedOut = false;
     std::string out;       // standard output
     std::string err;       // standard error
+    std::string afterOut;  // standard output of the request's `after`
 };
 
 LaunchResult launchIsolated(const LaunchRequest& request);

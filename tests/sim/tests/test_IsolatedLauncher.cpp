@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -188,4 +190,45 @@ TEST(IsolatedLauncher, ModuleToolsOfTheSearchPathNeverChangeTheKernel)
 
         EXPECT_EQ(run.out, "modprobe 1\nrmmod 1\ninsmod 1\n3\n") << "private /tmp " << privateTmp << run.err;
     }
+}
+
+// The scripts around the program see its private /tmp: what `before` puts
+// there the program finds, what the program leaves `after` finds; neither
+// gets the program's preload, and the program's status comes back whole.
+TEST(IsolatedLauncher, ScriptsBeforeAndAfterShareTheRunsNamespace)
+{
+    LaunchRequest request;
+    request.executable = "/bin/sh";
+    request.args = {"-c", "cat /tmp/zago-before; echo program > /tmp/zago-program; exit 5"};
+    request.preload = "libzago-no-such-preload.so.0";
+    request.privateTmp = true;
+    request.before = "echo \"before $LD_PRELOAD\" > /tmp/zago-before";
+    request.after = "cat /tmp/zago-program; echo \"after $LD_PRELOAD\"";
+    LaunchResult run = launchIsolated(request);
+
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_EQ(run.out, "before \n");
+    EXPECT_EQ(run.afterOut, "program\nafter \n");
+    EXPECT_FALSE(exists("/tmp/zago-before"));
+    EXPECT_FALSE(exists("/tmp/zago-program"));
+
+    // A program killed on its time-out leaves no process behind, and a
+    // failing `before` stops the run before the program.
+    request.executable = "/bin/sleep";
+    request.args = {"59.125"};
+    request.timeoutSeconds = 1;
+    run = launchIsolated(request);
+    EXPECT_TRUE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, 128 + 9);
+    bool running = true;
+    for (int wait = 0; wait < 200 && running; ++wait) {
+        running = std::system("pgrep -f 'slee[p] 59[.]125' > /dev/null") == 0;
+        if (running)
+            usleep(10000);
+    }
+    EXPECT_FALSE(running);
+
+    request.before = "echo refused >&2; exit 3";
+    EXPECT_NONFATAL_FAILURE(EXPECT_THROW(launchIsolated(request), std::runtime_error), "refused");
 }

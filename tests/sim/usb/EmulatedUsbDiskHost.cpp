@@ -692,7 +692,8 @@ double EmulatedUsbDiskHost::sleptSeconds() const
 
 EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::vector<std::string>& args,
                                      const std::string& workDir, int timeoutSeconds,
-                                     const std::vector<std::string>& environment)
+                                     const std::vector<std::string>& environment, const std::string& before,
+                                     const std::string& after)
 {
     Impl& impl = *m_impl;
     impl.waitApplied();
@@ -718,6 +719,8 @@ EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::v
     request.privateTmp = true;
     request.binds = {{impl.state.path(), impl.state.path()},
                      {impl.root + "/sys/class", "/sys/class"}};
+    request.before = before;
+    request.after = after;
     return launchIsolated(request);
 }
 

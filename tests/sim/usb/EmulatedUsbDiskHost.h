@@ -93,9 +93,11 @@ public:
     std::vector<std::string> sleeps() const;
     double sleptSeconds() const;
 
-    // Runs the program on this host; `environment` as in LaunchRequest.
+    // Runs the program on this host; `environment`, `before` and `after` as
+    // in LaunchRequest (the scripts see the run's private /tmp and /dev).
     EmulatedRun run(const std::string& executable, const std::vector<std::string>& args, const std::string& workDir,
-                    int timeoutSeconds = 120, const std::vector<std::string>& environment = {});
+                    int timeoutSeconds = 120, const std::vector<std::string>& environment = {},
+                    const std::string& before = std::string(), const std::string& after = std::string());
 
     std::string rootDir() const;
     // The testbed, for emulations that join it (NVMe controllers).
