@@ -499,6 +499,37 @@ TEST_F(DropBoxCopy, OlderControllerMismatchIs47)
     EXPECT_EQ(Count(0x08), 1u);
 }
 
+// A drop box the controller would not delete after the last pass fails the
+// copy with 25 before the verification: a verification that passed would
+// report a good rollback copy with the drop box still on the controller. It
+// is asked once; the next session start deletes a drop box an earlier run
+// left.
+TEST_F(DropBoxCopy, OlderControllerRefusedDeleteIs25WithoutVerification)
+{
+    Queue(dirmake, "", "tes022/1234", DIGEST_MD5);
+    Queue(filecopy, Source("fw.bin", 3000), "tes022/1234/fw.bin", DIGEST_MD5);
+    // The controller staged the file well: a verification would pass.
+    ASSERT_EQ(std::system("mkdir -p /tmp/TES022/1234 && cp /tmp/src/fw.bin /tmp/TES022/1234/"), 0);
+    tessa.ScriptCodes(0x08, {0xC1});
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->CompleteCopyFile());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_DELETEDROPBOXFAILED);
+    EXPECT_EQ(client->l_state, 0u);
+    EXPECT_EQ(documents.size(), 1u);
+    EXPECT_EQ(Count(0x08), 1u);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes + 1);
+    // The drop box's attach is the only one: TES022 is not attached to verify.
+    EXPECT_EQ(Count(0x05), 1u);
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "DeleteDropBox Failed"));
+    EXPECT_FALSE(Contains(log, "Copy verification Succeeded"));
+    EXPECT_FALSE(Contains(log, "Copy verification Failed"));
+}
+
 TEST_F(DropBoxCopy, OlderControllerEmptyQueueSendsNothing)
 {
     const size_t frames = controller.Frames().size();
