@@ -110,6 +110,29 @@ TEST_F(VerifyCopyFiles, AMismatchDetachesThePartitionThatWasAttached)
     EXPECT_EQ(tessaPartInfo[22].mountPath, "");
 }
 
+// Every file matched, but the controller refused the closing detach: the
+// check fails with 23 rather than report a clean verification while TES022
+// is still attached. The detach is not asked a second time.
+TEST_F(VerifyCopyFiles, ARefusedClosingDetachFailsWith23)
+{
+    ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+    onPartition("1234/fw.bin", "abc");
+    queue(filecopy, "tes022/1234/fw.bin", kMd5Abc);
+    tessa.ScriptCodes(0x06, {0xC1});
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->VerifyCopyFiles());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_DETACHFAILED);
+    EXPECT_EQ(tessa.CountSub(SimTessaController::DetachPartitions), 1u);
+    EXPECT_NE(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "Verify Successful"));
+    EXPECT_TRUE(Contains(log, "DetachPartition failed"));
+    EXPECT_TRUE(Contains(log, "Verification failed."));
+    EXPECT_FALSE(Contains(log, "VerifyCopyFiles Succeeded"));
+}
+
 TEST_F(VerifyCopyFiles, RefusalsBeforeAnyFileIsRead)
 {
     client->storeErrorInfo(0);
