@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <new>
 
 #include "Md5Wrapper.h"
@@ -113,6 +114,19 @@ protected:
     }
 
     size_t Count(uint8_t sub) const { return tessa.CountSub(sub); }
+
+    // The partition sub-commands since firstFrame, as two-digit texts:
+    // create 07, attach 05, detach 06, delete 08 (table queries left out).
+    Strings Steps() const
+    {
+        Strings steps;
+        for (const std::string& frame : framesSinceSetUp()) {
+            const std::string sub = frame.substr(6, 2);
+            if (frame.compare(0, 5, "30 A2") == 0 && sub != "03" && sub != "04")
+                steps.push_back(sub);
+        }
+        return steps;
+    }
 
     std::deque<uint8_t> statuses;
     bool refuseHandOver = false;
@@ -334,6 +348,50 @@ TEST_F(DropBoxCopy, UnexpectedExceptionReleasesTheDropBox)
     }
 }
 
+// A failed copy gives the drop box back in the opposite order of taking it:
+// detached (and so unmounted) first, then deleted. The other way round the
+// controller would be told to drop a partition that the host still has
+// mounted and may still be writing to.
+TEST_F(DropBoxCopy, AFailedCopyDetachesTheDropBoxBeforeDeletingIt)
+{
+    const struct {
+        const char* name;
+        bool (*copy)(secureTessa&);
+    } copies[] = {
+        {"newer", [](secureTessa& c) { return c.CompleteCopyFileWaveCPlus(DIGEST_SHA256); }},
+        {"older", [](secureTessa& c) { return c.CompleteCopyFile(); }},
+        {"direct", [](secureTessa& c) { return c.copyPayloadtoDynamicPartition(); }},
+    };
+    const struct {
+        const char* name;
+        uint8_t error;
+        std::function<void()> fault;
+    } faults[] = {
+        {"a copy into the drop box fails", KOLT_PARTITIONUNREACHABLE,
+         [this] { host.answerPrefix("/bin/cp ", 1 << 8); }},
+        {"an exception that is no KOLT number", KOLT_INTERNALERROR,
+         [this] { host.answer("sync", [](const std::string&) -> int { throw std::bad_alloc(); }); }},
+    };
+    for (const auto& c : copies) {
+        for (const auto& f : faults) {
+            SCOPED_TRACE(std::string(c.name) + ", " + f.name);
+            client->cfgEntries.clear();
+            client->l_state = 1;
+            client->storeErrorInfo(0);
+            ASSERT_EQ(std::system("rm -rf /tmp/SECUPD"), 0);
+            QueuePackage(DIGEST_SHA256);
+            f.fault();
+            firstFrame = controller.Frames().size();
+
+            EXPECT_FALSE(c.copy(*client));
+            EXPECT_EQ(client->getKOLTError(), f.error);
+            EXPECT_EQ(Steps(), (Strings{"07", "05", "06", "08"}));
+            host.answerPrefix("/bin/cp ", RunInShell);
+            host.answer("sync", 0);
+        }
+    }
+}
+
 // A drop box that the copies filled to the last byte: the request document
 // is cut short, whether the write or only the close finds the disk full, and
 // a cut document is never handed over; the copy fails with 27 and the drop
@@ -439,6 +497,37 @@ TEST_F(DropBoxCopy, OlderControllerMismatchIs47)
     EXPECT_EQ(documents.size(), 1u);
     EXPECT_TRUE(Contains(Log(), "Copy verification Failed"));
     EXPECT_EQ(Count(0x08), 1u);
+}
+
+// A drop box the controller would not delete after the last pass fails the
+// copy with 25 before the verification: a verification that passed would
+// report a good rollback copy with the drop box still on the controller. It
+// is asked once; the next session start deletes a drop box an earlier run
+// left.
+TEST_F(DropBoxCopy, OlderControllerRefusedDeleteIs25WithoutVerification)
+{
+    Queue(dirmake, "", "tes022/1234", DIGEST_MD5);
+    Queue(filecopy, Source("fw.bin", 3000), "tes022/1234/fw.bin", DIGEST_MD5);
+    // The controller staged the file well: a verification would pass.
+    ASSERT_EQ(std::system("mkdir -p /tmp/TES022/1234 && cp /tmp/src/fw.bin /tmp/TES022/1234/"), 0);
+    tessa.ScriptCodes(0x08, {0xC1});
+    const size_t dropBoxes = tessa.DynamicPartitions().size();
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->CompleteCopyFile());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_DELETEDROPBOXFAILED);
+    EXPECT_EQ(client->l_state, 0u);
+    EXPECT_EQ(documents.size(), 1u);
+    EXPECT_EQ(Count(0x08), 1u);
+    EXPECT_EQ(tessa.DynamicPartitions().size(), dropBoxes + 1);
+    // The drop box's attach is the only one: TES022 is not attached to verify.
+    EXPECT_EQ(Count(0x05), 1u);
+    EXPECT_EQ(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "DeleteDropBox Failed"));
+    EXPECT_FALSE(Contains(log, "Copy verification Succeeded"));
+    EXPECT_FALSE(Contains(log, "Copy verification Failed"));
 }
 
 TEST_F(DropBoxCopy, OlderControllerEmptyQueueSendsNothing)

@@ -280,6 +280,71 @@ TEST_F(SignedUnzip, AFailedStagingUnmountsTheDropBoxBeforeTheUpdateEnds)
     }
 }
 
+// A mount that failed holds nothing to give back: no umount(2) and no
+// removal of /tmp/SECUPD on the way out. The folder may be one the mount
+// refused because another user made it first; root's "rm -rf" would destroy
+// their files.
+TEST_F(SignedUnzip, AFailedMountIsNotGivenBack)
+{
+    const struct {
+        const char* name;
+        bool foreignFolder;          // /tmp/SECUPD made by user 1000 before the run
+        size_t mountsOwnRemovals;    // at most: the mount clears the folder it made
+    } cases[] = {
+        {"the mount command fails", false, 1},
+        {"/tmp/SECUPD belongs to another user", true, 0},
+    };
+    // Removals happen for real, in the test's private /tmp.
+    host.answerPrefix("rm -rf /tmp/SECUPD", RunInShell);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->cfgEntries.clear();
+        client->l_state = 0;
+        client->storeErrorInfo(0);
+        ASSERT_EQ(std::system("rm -rf /tmp/SECUPD /tmp/src/*"), 0);
+        QueueArchive("tes022/pkg/archive.zip");
+        if (c.foreignFolder) {
+            ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+            std::ofstream("/tmp/SECUPD/theirs.txt") << "not root's\n";
+            ASSERT_EQ(::chown("/tmp/SECUPD/theirs.txt", 1000, 1000), 0);
+            ASSERT_EQ(::chown("/tmp/SECUPD", 1000, 1000), 0);
+        } else {
+            host.answerPrefix("mount ", 1 << 8);
+        }
+        const size_t first = framesSinceSetUp().size();
+        const size_t logLines = Log().size();
+        host.umounts.clear();
+        host.commands.clear();
+
+        EXPECT_FALSE(client->CompleteSignedUnzip());
+        EXPECT_EQ(client->getKOLTError(), KOLT_PARTITIONUNREACHABLE);
+        std::string subs;
+        const Strings frames = framesSinceSetUp();
+        for (size_t i = first; i < frames.size(); ++i)
+            if (frames[i].compare(0, 5, "30 A2") == 0)
+                subs += frames[i].substr(6, 2) + " ";
+        EXPECT_EQ(subs, "20 23 ");
+        EXPECT_EQ(std::count(host.umounts.begin(), host.umounts.end(), "/tmp/SECUPD"), 0);
+        const size_t removals = static_cast<size_t>(std::count_if(
+            host.commands.begin(), host.commands.end(), [](const std::string& command) {
+                return command.compare(0, 7, "rm -rf ") == 0 && command.find("/tmp/SECUPD") != std::string::npos;
+            }));
+        EXPECT_LE(removals, c.mountsOwnRemovals);
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logLines), all.end());
+        EXPECT_TRUE(Contains(log, "mountDynPartition did not succeed."));
+        EXPECT_FALSE(Contains(log, "umountDynPartition failed."));
+        if (c.foreignFolder) {
+            struct stat info;
+            ASSERT_EQ(::lstat("/tmp/SECUPD", &info), 0);
+            EXPECT_TRUE(S_ISDIR(info.st_mode));
+            EXPECT_EQ(info.st_uid, 1000u);
+            EXPECT_EQ(readWholeFile("/tmp/SECUPD/theirs.txt"), "not root's\n");
+        }
+        host.answerPrefix("mount ", 0);
+    }
+}
+
 // The direct copy: the queue into a new drop box, pass by pass, without a
 // digest hand-over; the drop box stays for the caller.
 class DirectCopy : public SignedUnzip {

@@ -240,6 +240,19 @@ TEST_F(TessaResources, AMountedDropBoxIsUnmountedUnlessKept)
     EXPECT_TRUE(OwnLines().empty());
 }
 
+// A mount that failed is not unmounted on the way out: it holds nothing, and
+// the folder it could not mount on may not be its own.
+TEST_F(TessaResources, AFailedMountIsNotUnmounted)
+{
+    host.answerPrefix("mount ", 1 << 8);
+    {
+        ScopedDropBoxMount mount(*client, TESSA_SITE, {"unmounted", "still mounted"});
+        EXPECT_FALSE(mount.mount());
+    }
+    EXPECT_TRUE(host.umounts.empty());
+    EXPECT_TRUE(OwnLines().empty());
+}
+
 // The folder goes only once nothing is mounted on it: a drop box that stays
 // busy is left mounted, and the failure line says so.
 TEST_F(TessaResources, ABusyDropBoxKeepsItsFolder)

@@ -66,13 +66,17 @@ TEST_F(VerifyCopyFiles, EveryCopiedFileMatchesAndThePartitionIsDetachedAgain)
     EXPECT_TRUE(Contains(log, "VerifyCopyFiles Succeeded"));
 }
 
-// A file missing on either side never verifies: "-1" is no digest.
+// A file missing on either side never verifies: "-1" is no digest. The
+// first entry decides each case: the one after it is a good copy, and the
+// check stops before it.
 TEST_F(VerifyCopyFiles, AMismatchOrAnUnreadableFileFailsWith47)
 {
     const struct {
         const char* content;   // null: missing on the partition
         const char* queuedHash;
     } cases[] = {{"abd", kMd5Abc}, {nullptr, kMd5Abc}, {nullptr, "-1"}, {"abc", "-1"}, {"abc", ""}};
+    ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+    onPartition("1234/later.bin", "abc");
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.content ? c.content : "(missing)") + " / " + c.queuedHash);
         ::unlink("/tmp/TES022/1234/fw.bin");
@@ -82,15 +86,21 @@ TEST_F(VerifyCopyFiles, AMismatchOrAnUnreadableFileFailsWith47)
         queue(filecopy, "tes022/1234/fw.bin", c.queuedHash);
         queue(filecopy, "tes022/1234/later.bin", kMd5Abc);
         client->storeErrorInfo(0);
+        const size_t logLines = Log().size();
 
         EXPECT_FALSE(client->VerifyCopyFiles());
         EXPECT_EQ(client->getKOLTError(), KOLT_COPYMISMATCH);
         EXPECT_EQ(tessa.AttachedStaticBits(), 0);
-        EXPECT_FALSE(Contains(Log(), "VerifyCopyFiles Succeeded"));
+        const Strings all = Log();
+        const Strings log(all.begin() + static_cast<long>(logLines), all.end());
+        const std::string found = c.content ? md5wrapper().getHashFromString(c.content) : "-1";
+        EXPECT_TRUE(Contains(log, "File: /tmp/TES022/1234/fw.binTarget File Hash: " + found +
+                                      ", Payload File Hash: " + c.queuedHash));
+        EXPECT_TRUE(Contains(log, "The file copied to the tessa did not match the original file."));
+        EXPECT_FALSE(Contains(log, "Verify Successful"));
+        EXPECT_FALSE(Contains(log, "/tmp/TES022/1234/later.bin"));
+        EXPECT_FALSE(Contains(log, "VerifyCopyFiles Succeeded"));
     }
-    EXPECT_TRUE(Contains(Log(), "File: /tmp/TES022/1234/fw.binTarget File Hash: -1, Payload File Hash: " +
-                                    std::string(kMd5Abc)));
-    EXPECT_TRUE(Contains(Log(), "The file copied to the tessa did not match the original file."));
 }
 
 // The front entry names the partition that is attached; a mismatching
@@ -108,6 +118,29 @@ TEST_F(VerifyCopyFiles, AMismatchDetachesThePartitionThatWasAttached)
     EXPECT_EQ(tessa.AttachedStaticBits(), 0);
     EXPECT_EQ(tessa.CountSub(SimTessaController::DetachPartitions), 1u);
     EXPECT_EQ(tessaPartInfo[22].mountPath, "");
+}
+
+// Every file matched, but the controller refused the closing detach: the
+// check fails with 23 rather than report a clean verification while TES022
+// is still attached. The detach is not asked a second time.
+TEST_F(VerifyCopyFiles, ARefusedClosingDetachFailsWith23)
+{
+    ASSERT_EQ(::mkdir("/tmp/TES022", 0755), 0);
+    onPartition("1234/fw.bin", "abc");
+    queue(filecopy, "tes022/1234/fw.bin", kMd5Abc);
+    tessa.ScriptCodes(0x06, {0xC1});
+    client->storeErrorInfo(0);
+
+    EXPECT_FALSE(client->VerifyCopyFiles());
+
+    EXPECT_EQ(client->getKOLTError(), KOLT_DETACHFAILED);
+    EXPECT_EQ(tessa.CountSub(SimTessaController::DetachPartitions), 1u);
+    EXPECT_NE(tessa.AttachedStaticBits(), 0);
+    const Strings log = Log();
+    EXPECT_TRUE(Contains(log, "Verify Successful"));
+    EXPECT_TRUE(Contains(log, "DetachPartition failed"));
+    EXPECT_TRUE(Contains(log, "Verification failed."));
+    EXPECT_FALSE(Contains(log, "VerifyCopyFiles Succeeded"));
 }
 
 TEST_F(VerifyCopyFiles, RefusalsBeforeAnyFileIsRead)
