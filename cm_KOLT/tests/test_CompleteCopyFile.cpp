@@ -121,8 +121,10 @@ protected:
     {
         Strings steps;
         for (const std::string& frame : framesSinceSetUp()) {
+            if (frame.compare(0, 6, "30 A2 ") != 0)
+                continue;
             const std::string sub = frame.substr(6, 2);
-            if (frame.compare(0, 5, "30 A2") == 0 && sub != "03" && sub != "04")
+            if (sub != "03" && sub != "04")
                 steps.push_back(sub);
         }
         return steps;
