@@ -826,11 +826,17 @@ bool clearMountFolder(const std::string& folder)
 // Before an unmount: only a folder of our own, or nothing at all, may be
 // unmounted. Anything else is no mount of ours, and the unmount goes on as
 // if nothing were mounted there.
-bool mayUnmount(const std::string& folder)
+MountName lookBeforeUnmount(const std::string& folder)
 {
     const MountName name = clearPlantedName(folder);
     if (name == MountName::Foreign)
         TESSA_LOG(folder + " is not a folder of its own and is left alone");
+    return name;
+}
+
+bool mayUnmount(const std::string& folder)
+{
+    const MountName name = lookBeforeUnmount(folder);
     return name == MountName::Missing || name == MountName::OwnFolder;
 }
 
@@ -848,9 +854,12 @@ bool isOwnFolder(const std::string& folder)
 bool holdOwnFolder(const std::string& folder)
 {
     for (int look = 0; look < 2; ++look) {
-        if (!mayUnmount(folder))
+        const MountName name = lookBeforeUnmount(folder);
+        if (name == MountName::OwnFolder)
+            return true;
+        if (name != MountName::Missing)
             return false;
-        if (isOwnFolder(folder) || ::mkdir(folder.c_str(), 0700) == 0)
+        if (::mkdir(folder.c_str(), 0700) == 0)
             return true;
         if (errno != EEXIST)
             return false;
