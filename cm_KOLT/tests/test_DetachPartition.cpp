@@ -28,6 +28,8 @@ TEST_F(DetachPartition, DetachAllUnmountsTes001AndTheDropBoxThenDetachesEverythi
 {
     host.answer(kUmountTes001, 0);
     host.answerPrefix("rm ", 0);
+    // The drop box's folder, mounted twice.
+    ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
     host.scriptUmount({0, 0});
     tessaPartInfo[1].mountPath = "/tmp/TES001/";
     client->session.staticBits = 0x0007;
@@ -53,6 +55,7 @@ TEST_F(DetachPartition, BusyDropBoxIsWaitedForAndTheDetachGoesOn)
 {
     host.answer(kUmountTes001, 8192);   // nothing mounted there
     host.answerPrefix("rm ", 0);
+    ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
     host.scriptUmount({EINVAL, EBUSY, EBUSY, EBUSY});
     ASSERT_TRUE(client->DetachAll());
     EXPECT_EQ(host.umounts, (Strings{"/tmp/TES001", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD", "/tmp/SECUPD"}));
@@ -64,12 +67,14 @@ TEST_F(DetachPartition, BusyDropBoxIsWaitedForAndTheDetachGoesOn)
 }
 
 // A numbered partition still in use keeps its folder; the detach goes on.
+// The drop box has no folder: the kernel is not asked about it.
 TEST_F(DetachPartition, NumberedPartitionStillMountedKeepsItsFolder)
 {
     host.answer(kUmountTes001, 8192);
     host.answerPrefix("rm ", 0);
     host.scriptUmount({EBUSY});
     ASSERT_TRUE(client->DetachAll());
+    EXPECT_EQ(host.umounts, Strings{"/tmp/TES001"});
     EXPECT_EQ(host.commands,
               (Strings{kUmountTes001, kRemoveLinks, "rm -rf /tmp/SECUPD > /dev/null 2>&1", kRemoveLinks}));
     EXPECT_TRUE(Contains(Log(), "umountStatPartition volumeLabel NOT found"));
@@ -79,6 +84,7 @@ TEST_F(DetachPartition, NumberedPartitionStillMountedKeepsItsFolder)
 TEST_F(DetachPartition, DropBoxStillBusyAfterAMinuteIsLeftInPlace)
 {
     host.answerPrefix("rm -f ", 0);
+    ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
     host.scriptUmount(EBUSY, 100);
     ASSERT_TRUE(client->DetachPartition(0, tessaPartInfo[0].partIdWord, 0, false));
     EXPECT_EQ(host.sleeps, std::vector<int>(60, 1));

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -238,6 +239,7 @@ TEST_F(MountPartition, PlantedMountFolderIsRemovedOrRefused)
 
 struct UmountCase {
     const char* name;
+    bool folderThere;           // a root-owned /tmp/SECUPD before the unmount
     std::vector<int> answers;   // umount(2) answers; EINVAL once they run out
     size_t calls;
     std::vector<int> sleeps;
@@ -252,6 +254,9 @@ class UnmountDropBox : public MountPartition, public ::testing::WithParamInterfa
 TEST_P(UnmountDropBox, UmountLoop)
 {
     const UmountCase& c = GetParam();
+    if (c.folderThere) {
+        ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+    }
     for (int answer : c.answers)
         host.scriptUmount({answer});
     client->currentDropBox = "/dev/sectesupd-SECUPD";
@@ -268,21 +273,45 @@ TEST_P(UnmountDropBox, UmountLoop)
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, UnmountDropBox,
-    ::testing::Values(UmountCase{"StackedMountsAllComeOff", {0, 0}, 3, {}, true, true},
-                      UmountCase{"BusyIsWaitedForASecondEach", {EBUSY, EBUSY, EBUSY}, 4, {1, 1, 1}, true, true},
-                      UmountCase{"NothingMounted", {}, 1, {}, true, true},
-                      UmountCase{"FolderMissing", {ENOENT}, 1, {}, true, true},
-                      UmountCase{"BusyForAMinuteIsLeftMounted", std::vector<int>(61, EBUSY), 61,
+    ::testing::Values(UmountCase{"StackedMountsAllComeOff", true, {0, 0}, 3, {}, true, true},
+                      UmountCase{"BusyIsWaitedForASecondEach", true, {EBUSY, EBUSY, EBUSY}, 4, {1, 1, 1}, true, true},
+                      UmountCase{"NothingMounted", true, {}, 1, {}, true, true},
+                      UmountCase{"FolderGoneAfterTheLook", true, {ENOENT}, 1, {}, true, true},
+                      UmountCase{"NoFolderIsNeverAskedAbout", false, {0}, 0, {}, true, true},
+                      UmountCase{"BusyForAMinuteIsLeftMounted", true, std::vector<int>(61, EBUSY), 61,
                                  std::vector<int>(60, 1), false, false},
-                      UmountCase{"NotPermittedIsLeftMounted", {EPERM}, 1, {}, false, false}),
+                      UmountCase{"NotPermittedIsLeftMounted", true, {EPERM}, 1, {}, false, false}),
     [](const ::testing::TestParamInfo<UmountCase>& info) { return info.param.name; });
 
+// The unmount's lines are the same whether the kernel was asked or not: a
+// folder with nothing mounted answers EINVAL, a missing one ENOENT, which
+// the unmount takes without asking.
 TEST_F(MountPartition, UnmountLogsTheErrno)
 {
-    EXPECT_TRUE(client->unmountDynPartition());
-    const Strings log = Log();
-    EXPECT_TRUE(Contains(log, "Unmounting dir -> /tmp/SECUPD"));
-    EXPECT_TRUE(Contains(log, "Umount Error Num = 22"));
+    const struct {
+        bool folderThere;
+        const char* error;
+        size_t calls;
+    } cases[] = {{true, "Umount Error Num = 22", 1}, {false, "Umount Error Num = 2", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        if (c.folderThere) {
+            ASSERT_EQ(::mkdir("/tmp/SECUPD", 0755), 0);
+        }
+        host.umounts.clear();
+        EXPECT_TRUE(client->unmountDynPartition());
+        EXPECT_EQ(host.umounts, Strings(c.calls, "/tmp/SECUPD"));
+        const Strings log = Log();
+        const auto entry = std::find(log.rbegin(), log.rend(), "-- umountDynPartition Entry");
+        ASSERT_NE(entry, log.rend());
+        Strings unmount;
+        for (auto line = entry.base(); line != log.end(); ++line)
+            if (line->rfind("Umount", 0) == 0 || line->rfind("Unmounting", 0) == 0)
+                unmount.push_back(*line);
+        EXPECT_EQ(unmount, (Strings{"Unmounting dir -> /tmp/SECUPD", c.error}));
+        // The recorded "rm -rf" removed nothing.
+        ::rmdir("/tmp/SECUPD");
+    }
 }
 
 // A drop box that is still mounted (an earlier unmount gave up on it) is

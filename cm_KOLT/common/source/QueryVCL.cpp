@@ -834,12 +834,6 @@ MountName lookBeforeUnmount(const std::string& folder)
     return name;
 }
 
-bool mayUnmount(const std::string& folder)
-{
-    const MountName name = lookBeforeUnmount(folder);
-    return name == MountName::Missing || name == MountName::OwnFolder;
-}
-
 bool isOwnFolder(const std::string& folder)
 {
     struct stat info;
@@ -1009,11 +1003,18 @@ bool secureTessa::unmountDynPartition()
     }
 
     const std::string folder = RHatPartDir + dynDriveName;
-    if (!mayUnmount(folder)) {
+    const MountName name = lookBeforeUnmount(folder);
+    if (name != MountName::Missing && name != MountName::OwnFolder) {
         runCommand(kRemoveDeviceLinks);
         currentDropBox.clear();
         return true;
     }
+    // Nothing is mounted at a name that is not there. Asking the kernel
+    // anyway would leave a window in which another user links the name to
+    // a mount of theirs, and kernels before 2.6.34 ignore UMOUNT_NOFOLLOW
+    // and follow it; the answer the kernel gives for a missing name is
+    // taken instead.
+    const bool missing = name == MountName::Missing;
 
     // Stacked mounts come off one per call; the call after the last one
     // fails (EINVAL: nothing mounted there).
@@ -1021,7 +1022,7 @@ bool secureTessa::unmountDynPartition()
     int busyWaits = 0;
     for (;;) {
         TESSA_LOG("Unmounting dir -> " + folder);
-        error = CPlatformLayer::Umount(folder);
+        error = missing ? ENOENT : CPlatformLayer::Umount(folder);
         if (error == 0) {
             TESSA_LOG("Umount Successful");
             continue;
