@@ -118,6 +118,7 @@ HostNamespace* LibraryOperations::suiteNamespace = nullptr;
 
 TEST_F(LibraryOperations, ALogQueryGetsTheControllersAnswerThroughTheDropBox)
 {
+    const std::string machineDropBox = ns.lookOutside("/tmp/SECUPD");
     EXPECT_EQ(Drive({"query", "12"}),
               Strings{"query=1 error=0 answer=<?xml version=\"1.0\"?>\\n<VCL><Record>7</Record></VCL>\\n"});
     const std::vector<SimDropBoxRequests::Request> requests = dropBox->Requests();
@@ -128,7 +129,8 @@ TEST_F(LibraryOperations, ALogQueryGetsTheControllersAnswerThroughTheDropBox)
     EXPECT_EQ(usb.mountCalls().size(), 2u);
     EXPECT_TRUE(tessa.DynamicPartitions().empty());
     EXPECT_EQ(tessa.AttachedDynamicBits(), 0);
-    EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
+    // The machine's /tmp/SECUPD is as it was, whatever stood there.
+    EXPECT_EQ(ns.lookOutside("/tmp/SECUPD"), machineDropBox);
 }
 
 TEST_F(LibraryOperations, ADependencyCheckReportsTheControllersVerdict)
@@ -153,6 +155,7 @@ TEST_F(LibraryOperations, ADependencyCheckReportsTheControllersVerdict)
 
 TEST_F(LibraryOperations, ASignedArchiveGoesIntoTheDropBoxTheSecureUpdateOffers)
 {
+    const std::string machineDropBox = ns.lookOutside("/tmp/SECUPD");
     workDir.write("archive.zip", std::string(70000, 'z'));
     workDir.write("archive.zip.sig", "signature\n");
     EXPECT_EQ(Drive({"signedunzip", workDir.file("archive.zip")}), Strings{"signedunzip=1 error=0"});
@@ -169,7 +172,7 @@ TEST_F(LibraryOperations, ASignedArchiveGoesIntoTheDropBoxTheSecureUpdateOffers)
     EXPECT_EQ(tessa.CountSub(0x07), 0u);
     EXPECT_EQ(tessa.CountSub(0x05), 0u);
     EXPECT_EQ(usb.mountCalls().size(), 1u);
-    EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
+    EXPECT_EQ(ns.lookOutside("/tmp/SECUPD"), machineDropBox);
 }
 
 TEST_F(LibraryOperations, TheDirectCopyLeavesAFilledDropBoxForTheCaller)

@@ -20,6 +20,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -74,6 +76,8 @@ HostNamespace::HostNamespace()
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         fail("HostNamespace: cannot make / private: " + errnoText());
 
+    makePrivateTmp();
+
     char pattern[] = "/tmp/zagons.XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         fail("HostNamespace: mkdtemp failed: " + errnoText());
@@ -121,8 +125,97 @@ HostNamespace::~HostNamespace()
         std::error_code ec;
         fs::remove_all(m_scratch, ec);
     }
+    // A working folder of the machine's /tmp is reached by its name again
+    // once the binds are gone.
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    for (auto it = m_tmpMounts.rbegin(); it != m_tmpMounts.rend(); ++it)
+        umount2(it->c_str(), MNT_DETACH);
+    if (haveCwd && !m_tmpMounts.empty() && isWithin(cwd, m_tmpMounts.front()) && chdir(cwd) != 0) {
+    }
     if (m_outerNamespace >= 0)
         close(m_outerNamespace);
+}
+
+void HostNamespace::makePrivateTmp()
+{
+    const std::string tmp = canonicalDirectory("/tmp");
+    if (tmp.empty())
+        fail("HostNamespace: cannot resolve /tmp");
+
+    // The entries of the machine's /tmp this process already works in or
+    // reads from, by their names directly in /tmp.
+    std::vector<std::string> used = liveTempDirs();
+    char cwd[4096];
+    const bool haveCwd = getcwd(cwd, sizeof(cwd)) != nullptr;
+    if (haveCwd)
+        used.push_back(cwd);
+    std::error_code ec;
+    used.push_back(fs::read_symlink("/proc/self/exe", ec).string());
+#ifdef ZAGO_SOURCE_DIR
+    used.push_back(ZAGO_SOURCE_DIR);
+#endif
+#ifdef ZAGO_BINARY_DIR
+    used.push_back(ZAGO_BINARY_DIR);
+#endif
+    std::vector<std::string> kept;
+    for (const std::string& path : used) {
+        const fs::path canonical = fs::weakly_canonical(path, ec);
+        if (ec || !isWithin(canonical.string(), tmp) || canonical.string() == tmp)
+            continue;
+        const std::string entry = tmp + "/" + canonical.lexically_relative(tmp).begin()->string();
+        if (std::find(kept.begin(), kept.end(), entry) == kept.end())
+            kept.push_back(entry);
+    }
+
+    // Opened before the tmpfs hides them; bound from the descriptors.
+    struct Source {
+        std::string target;
+        int fd;
+        bool folder;
+    };
+    std::vector<Source> sources;
+    for (const std::string& entry : kept) {
+        struct stat info;
+        if (lstat(entry.c_str(), &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISREG(info.st_mode)))
+            continue;   // gone already (a TempDir of an earlier namespace's /tmp)
+        const int fd = open(entry.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            fail("HostNamespace: cannot open " + entry + ": " + errnoText());
+        sources.push_back({entry, fd, S_ISDIR(info.st_mode)});
+    }
+    auto closeAll = [&sources] {
+        for (Source& source : sources)
+            if (source.fd >= 0)
+                close(source.fd);
+        sources.clear();
+    };
+
+    if (mount("zagotmp", tmp.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0) {
+        closeAll();
+        fail("HostNamespace: mounting a private tmpfs on " + tmp + " failed: " + errnoText());
+    }
+    m_tmpMounts.push_back(tmp);
+    for (Source& source : sources) {
+        const int made = source.folder ? mkdir(source.target.c_str(), 0700)
+                                       : open(source.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (made < 0) {
+            closeAll();
+            fail("HostNamespace: cannot make " + source.target + " in the private /tmp: " + errnoText());
+        }
+        if (!source.folder)
+            close(made);
+        const std::string from = "/proc/self/fd/" + std::to_string(source.fd);
+        if (mount(from.c_str(), source.target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+            closeAll();
+            fail("HostNamespace: cannot bind " + source.target + " into the private /tmp: " + errnoText());
+        }
+        m_tmpMounts.push_back(source.target);
+    }
+    closeAll();
+    // A working folder below /tmp is reached again by its name, now the bind.
+    if (haveCwd && isWithin(cwd, tmp) && chdir(cwd) != 0)
+        fail(std::string("HostNamespace: cannot return to ") + cwd + ": " + errnoText());
 }
 
 void HostNamespace::enterPrivateRoot()
@@ -481,49 +574,96 @@ void HostNamespace::remove(const std::string& path)
         fail("HostNamespace::remove: cannot remove " + path + ": " + ec.message());
 }
 
-bool HostNamespace::existsOutside(const std::string& path) const
+namespace {
+
+// The looks a child takes in the outer namespace: system calls only (the
+// test process may run threads), 0 when something is there, 1 when not.
+
+bool writeAll(int out, const char* data, size_t size)
 {
-    const pid_t child = fork();
-    if (child < 0)
-        fail("HostNamespace::existsOutside: fork failed: " + errnoText());
-    if (child == 0) {
-        if (setns(m_outerNamespace, CLONE_NEWNS) != 0)
-            _exit(2);
-        struct stat info;
-        _exit(lstat(path.c_str(), &info) == 0 ? 0 : 1);
+    while (size > 0) {
+        const ssize_t n = ::write(out, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        fail("HostNamespace::existsOutside: cannot look at the outer namespace");
-    return WEXITSTATUS(status) == 0;
+    return true;
 }
 
-bool HostNamespace::readOutside(const std::string& path, std::string& content) const
+bool writeText(int out, const char* text) { return writeAll(out, text, std::strlen(text)); }
+
+bool writeNumber(int out, unsigned long long value)
 {
-    content.clear();
+    char digits[24];
+    size_t at = sizeof(digits);
+    do
+        digits[--at] = static_cast<char>('0' + value % 10);
+    while ((value /= 10) > 0);
+    return writeAll(out, digits + at, sizeof(digits) - at);
+}
+
+int lookExists(const std::string& path, int)
+{
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? 0 : 1;
+}
+
+int lookContent(const std::string& path, int out)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 1;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof(buffer))) > 0)
+        if (!writeAll(out, buffer, static_cast<size_t>(n)))
+            return 2;
+    return n == 0 ? 0 : 1;
+}
+
+int lookEntry(const std::string& path, int out)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? 1 : 2;
+    const char* kind = S_ISLNK(info.st_mode) ? "link" : S_ISDIR(info.st_mode) ? "folder"
+                                                      : S_ISREG(info.st_mode) ? "file" : "other";
+    bool written = writeText(out, kind) && writeText(out, " uid ") && writeNumber(out, info.st_uid) &&
+                   writeText(out, " mode ") && writeNumber(out, info.st_mode & 07777) && writeText(out, " inode ") &&
+                   writeNumber(out, info.st_ino);
+    if (written && S_ISLNK(info.st_mode)) {
+        char target[4096];
+        const ssize_t n = readlink(path.c_str(), target, sizeof(target));
+        written = n >= 0 && writeText(out, " -> ") && writeAll(out, target, static_cast<size_t>(n));
+    }
+    return written ? 0 : 2;
+}
+
+} // namespace
+
+std::string HostNamespace::askOutside(const char* caller, int (*look)(const std::string& path, int out),
+                                      const std::string& path, bool& found) const
+{
     int channel[2];
     if (pipe2(channel, O_CLOEXEC) != 0)
-        fail("HostNamespace::readOutside: pipe failed: " + errnoText());
+        fail(std::string(caller) + ": pipe failed: " + errnoText());
     const pid_t child = fork();
-    if (child < 0)
-        fail("HostNamespace::readOutside: fork failed: " + errnoText());
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        fail(std::string(caller) + ": fork failed: " + errnoText());
+    }
     if (child == 0) {
         close(channel[0]);
         if (setns(m_outerNamespace, CLONE_NEWNS) != 0)
             _exit(2);
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            _exit(1);
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof(buffer))) > 0)
-            if (::write(channel[1], buffer, static_cast<size_t>(n)) != n)
-                _exit(2);
-        _exit(n == 0 ? 0 : 1);
+        _exit(look(path, channel[1]));
     }
     close(channel[1]);
+    std::string answer;
     char buffer[4096];
     ssize_t n;
     while ((n = ::read(channel[0], buffer, sizeof(buffer))) != 0) {
@@ -531,17 +671,38 @@ bool HostNamespace::readOutside(const std::string& path, std::string& content) c
             continue;
         if (n < 0)
             break;
-        content.append(buffer, static_cast<size_t>(n));
+        answer.append(buffer, static_cast<size_t>(n));
     }
     close(channel[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        fail("HostNamespace::readOutside: cannot look at the outer namespace");
-    if (WEXITSTATUS(status) != 0)
-        content.clear();
-    return WEXITSTATUS(status) == 0;
+        fail(std::string(caller) + ": cannot look at the outer namespace");
+    found = WEXITSTATUS(status) == 0;
+    if (!found)
+        answer.clear();
+    return answer;
+}
+
+bool HostNamespace::existsOutside(const std::string& path) const
+{
+    bool found = false;
+    askOutside("HostNamespace::existsOutside", lookExists, path, found);
+    return found;
+}
+
+bool HostNamespace::readOutside(const std::string& path, std::string& content) const
+{
+    bool found = false;
+    content = askOutside("HostNamespace::readOutside", lookContent, path, found);
+    return found;
+}
+
+std::string HostNamespace::lookOutside(const std::string& path) const
+{
+    bool found = false;
+    return askOutside("HostNamespace::lookOutside", lookEntry, path, found);
 }
 
 void HostNamespace::putFile(const std::string& path, const std::string& content, unsigned int mode)

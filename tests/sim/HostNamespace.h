@@ -13,6 +13,14 @@
 // to the real host; the mounts die with the process and are detached (and
 // the temporary folder removed) when the object goes away.
 //
+// /tmp is private from the start: a fresh tmpfs in which only the folders
+// of the machine's /tmp the test process already uses keep their paths
+// (bound: the working folder, the source and build trees, the folders of
+// live TempDir objects). What the test and the code under test make,
+// remove or follow in /tmp ("/tmp/<label>" mount folders, the scratch
+// folder, later TempDirs) stays inside, and nothing else of the machine's
+// /tmp, another user's files included, is seen.
+//
 // Needs root (CAP_SYS_ADMIN). A process that cannot get the namespace fails
 // the test: the constructor records a gtest failure and throws, so the test
 // never goes on against the real host.
@@ -80,9 +88,20 @@ public:
     // exists there, and its content (false when it cannot be read).
     bool existsOutside(const std::string& path) const;
     bool readOutside(const std::string& path, std::string& content) const;
+    // What stands at `path` there, links not followed: empty when nothing
+    // does, else its kind, owner and inode (and a link's target). Taken
+    // before and after a run, it shows the run left the machine's path as
+    // it found it, whatever was there.
+    std::string lookOutside(const std::string& path) const;
 
 private:
     [[noreturn]] void fail(const std::string& message) const;
+    // Runs `look` in a child that re-entered the outer namespace; what it
+    // writes to the descriptor it is given is returned, and whether it
+    // exited with 0 (1: not there) in `found`.
+    std::string askOutside(const char* caller, int (*look)(const std::string& path, int out), const std::string& path,
+                           bool& found) const;
+    void makePrivateTmp();
     std::string writableCanonical(const std::string& path) const;
     // The same without failing: empty when `path` may not be written.
     std::string resolveWritable(const std::string& path, std::string& why) const;
@@ -95,6 +114,7 @@ private:
 
     std::string m_scratch;
     int m_outerNamespace = -1;
+    std::vector<std::string> m_tmpMounts;     // the private /tmp, then its binds
     std::vector<std::string> m_mounts;        // mount points, in mounting order
     std::vector<std::string> m_writableRoots; // canonical overlay / temp bind targets
     std::vector<std::string> m_hostBinds;     // targets showing a host folder: never written

@@ -2,12 +2,25 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
+
+namespace {
+
+std::vector<std::string>& registry()
+{
+    static std::vector<std::string> folders;
+    return folders;
+}
+
+} // namespace
+
+std::vector<std::string> liveTempDirs() { return registry(); }
 
 TempDir::TempDir(bool enter)
 {
@@ -17,6 +30,7 @@ TempDir::TempDir(bool enter)
     if (mkdtemp(buffer.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_path = buffer.data();
+    registry().push_back(m_path);
     if (enter) {
         m_previous = std::filesystem::current_path().string();
         std::filesystem::current_path(m_path);
@@ -25,6 +39,10 @@ TempDir::TempDir(bool enter)
 
 TempDir::~TempDir()
 {
+    std::vector<std::string>& folders = registry();
+    const auto self = std::find(folders.begin(), folders.end(), m_path);
+    if (self != folders.end())
+        folders.erase(self);
     std::error_code ec;
     if (!m_previous.empty())
         std::filesystem::current_path(m_previous, ec);

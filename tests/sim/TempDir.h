@@ -2,6 +2,7 @@
 #define TESTS_SIM_TEMPDIR_H
 
 #include <string>
+#include <vector>
 
 // A fresh directory under /tmp that the test makes its working directory;
 // removed (with its contents) when the object goes away.
@@ -23,6 +24,10 @@ private:
     std::string m_path;
     std::string m_previous;
 };
+
+// The folders of the TempDir objects alive now, oldest first: a private
+// /tmp made later keeps them at their paths.
+std::vector<std::string> liveTempDirs();
 
 // Whole file as a string; empty when it cannot be read.
 std::string readWholeFile(const std::string& path);

@@ -180,6 +180,9 @@ TEST_F(EmulatedUsbDiskHostTest, DetachTakesTheDiskAwayAndOnlyTheAttachedPartitio
 // or /tmp.
 TEST_F(EmulatedUsbDiskHostTest, AMountThroughTheShellShowsThePartitionsBackingFolder)
 {
+    const std::string machineDropBox = ns.lookOutside("/tmp/SECUPD");
+    const std::string machineNumbered = ns.lookOutside("/tmp/TES001");
+    const std::string machineLink = ns.lookOutside("/dev/sectesupd-SECUPD");
     EmulatedUsbDiskHost host(ns, tessa);
     host.exposeDynamic(0, "SECUPD");
     drive(host, {"send", kBegin, "send", kAttachDropBox});
@@ -205,9 +208,13 @@ TEST_F(EmulatedUsbDiskHostTest, AMountThroughTheShellShowsThePartitionsBackingFo
               (std::vector<std::string>{"-n -t vfat -oshortname=mixed,rw /dev/sectesupd-SECUPD /tmp/SECUPD",
                                         "-n -t vfat -oshortname=mixed,ro /dev/sectesupd-TES001 /tmp/TES001",
                                         "-n -t vfat -orw /dev/sdz /tmp/SECUPD"}));
-    EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
-    EXPECT_FALSE(ns.existsOutside("/dev/sectesupd-SECUPD"));
+    // The run's names stay in the run: neither the test's namespace nor the
+    // machine sees anything new or changed at them.
+    EXPECT_EQ(ns.lookOutside("/tmp/SECUPD"), machineDropBox);
+    EXPECT_EQ(ns.lookOutside("/tmp/TES001"), machineNumbered);
+    EXPECT_EQ(ns.lookOutside("/dev/sectesupd-SECUPD"), machineLink);
     EXPECT_FALSE(existsHere("/tmp/SECUPD"));
+    EXPECT_FALSE(existsHere("/tmp/TES001"));
 }
 
 // The client's own attach of the drop box: it finds the disk, mounts it
@@ -215,6 +222,8 @@ TEST_F(EmulatedUsbDiskHostTest, AMountThroughTheShellShowsThePartitionsBackingFo
 // folder; the unmount takes it off again.
 TEST_F(EmulatedUsbDiskHostTest, TheClientAttachesAndMountsTheDropBox)
 {
+    const std::string machineDropBox = ns.lookOutside("/tmp/SECUPD");
+    const std::string machineLink = ns.lookOutside("/dev/sectesupd-SECUPD");
     EmulatedUsbDiskHost host(ns, tessa);
     host.addUsbDisk("SECUPD2");
     host.exposeDynamic(0, "SECUPD");
@@ -238,8 +247,9 @@ TEST_F(EmulatedUsbDiskHostTest, TheClientAttachesAndMountsTheDropBox)
     ASSERT_GE(sleeps.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(sleeps.end() - 4, sleeps.end()),
               (std::vector<std::string>{"sleep 5", "sleep 5", "sleep 1", "sleep 10"}));
-    EXPECT_FALSE(ns.existsOutside("/tmp/SECUPD"));
-    EXPECT_FALSE(ns.existsOutside("/dev/sectesupd-SECUPD"));
+    EXPECT_EQ(ns.lookOutside("/tmp/SECUPD"), machineDropBox);
+    EXPECT_EQ(ns.lookOutside("/dev/sectesupd-SECUPD"), machineLink);
+    EXPECT_FALSE(existsHere("/tmp/SECUPD"));
 }
 
 // A program that scanned one disk sees the next one after the first went

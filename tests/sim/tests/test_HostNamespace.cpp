@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <future>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -250,6 +251,71 @@ TEST(HostNamespace, FakeToolsAndPrivateRuleFolders)
         EXPECT_FALSE(ns.existsOutside(std::string(folder) + "/98-secupdusb.rules")) << folder;
     }
     EXPECT_EQ(ns.existsOutside("/lib/udev/rules.d"), hostLibRules);
+}
+
+// /tmp is the namespace's own: a folder the test made before keeps its
+// path (the same folder), what is made now stays inside, and nothing else
+// of the machine's /tmp shows.
+TEST(HostNamespace, TmpIsPrivateAndKeepsTheFoldersInUse)
+{
+    TempDir before(false);
+    before.write("kept", "kept\n");
+    const std::string cwd = fs::current_path().string();
+
+    HostNamespace ns;
+    EXPECT_EQ(fs::current_path().string(), cwd);
+    EXPECT_EQ(readWholeFile(before.file("kept")), "kept\n");
+    before.write("written", "inside\n");
+    std::string content;
+    EXPECT_TRUE(ns.readOutside(before.file("written"), content));
+    EXPECT_EQ(content, "inside\n");
+
+    TempDir after(false);
+    after.write("made", "inside\n");
+    ASSERT_EQ(symlink("/nowhere", "/tmp/zago-hostnamespace-link"), 0);
+    EXPECT_FALSE(ns.existsOutside(after.path()));
+    EXPECT_FALSE(ns.existsOutside(ns.scratch()));
+    EXPECT_FALSE(ns.existsOutside("/tmp/zago-hostnamespace-link"));
+
+    // What shows: these folders, and those of the trees the test runs from
+    // when they lie in /tmp.
+    std::set<std::string> expected = {before.path(), after.path(), ns.scratch(), "/tmp/zago-hostnamespace-link"};
+    for (const std::string& used : {cwd, fs::read_symlink("/proc/self/exe").string(), std::string(ZAGO_SOURCE_DIR),
+                                   std::string(ZAGO_BINARY_DIR)})
+        if (used.compare(0, 5, "/tmp/") == 0)
+            expected.insert("/tmp/" + fs::path(used).lexically_relative("/tmp").begin()->string());
+    std::set<std::string> shown;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/tmp"))
+        shown.insert(entry.path().string());
+    EXPECT_EQ(shown, expected);
+}
+
+// The outer view of one name, links not followed, for a before-and-after
+// comparison.
+TEST(HostNamespace, LookOutsideTellsWhatStandsAtAName)
+{
+    TempDir outside(false);
+    outside.write("file", "x");
+    ASSERT_EQ(symlink("/nowhere", outside.file("link").c_str()), 0);
+    ASSERT_EQ(mkdir(outside.file("folder").c_str(), 0750), 0);
+
+    HostNamespace ns;
+    const std::string file = ns.lookOutside(outside.file("file"));
+    EXPECT_EQ(file.rfind("file uid 0 mode ", 0), 0u) << file;
+    const std::string folder = ns.lookOutside(outside.file("folder"));
+    EXPECT_EQ(folder.rfind("folder uid 0 mode 488 inode ", 0), 0u) << folder;
+    const std::string link = ns.lookOutside(outside.file("link"));
+    EXPECT_EQ(link.rfind("link uid 0 ", 0), 0u) << link;
+    const std::string target = " -> /nowhere";
+    ASSERT_GT(link.size(), target.size());
+    EXPECT_EQ(link.substr(link.size() - target.size()), target);
+    EXPECT_EQ(ns.lookOutside(outside.file("missing")), "");
+    EXPECT_EQ(ns.lookOutside(ns.scratch()), "");
+
+    // A link replaced by a folder of the same name is seen to differ.
+    ASSERT_EQ(unlink(outside.file("link").c_str()), 0);
+    ASSERT_EQ(mkdir(outside.file("link").c_str(), 0700), 0);
+    EXPECT_NE(ns.lookOutside(outside.file("link")), link);
 }
 
 TEST(HostNamespace, WithoutPrivilegeTheTestFailsInsteadOfGoingOn)
