@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <regex>
 #include <filesystem>
 #include <memory>
@@ -273,6 +276,13 @@ protected:
         EXPECT_FALSE(tessa.SessionOpen());
     }
 
+    // One umount(2) call of the program as the preload records it: never
+    // following a link, and the kernel's answer.
+    static std::string Umount(const std::string& folder, int answer)
+    {
+        return "umount2 " + folder + " " + std::to_string(UMOUNT_NOFOLLOW) + " = " + std::to_string(answer);
+    }
+
     // The managed-storage requests from the first VC status query on, named.
     std::vector<std::string> RoadFrames() const
     {
@@ -338,6 +348,11 @@ TEST_F(RollbackRoad, TheAppliedPackageIsStagedThroughTheDropBox)
     EXPECT_EQ(usb.mountCalls(),
               std::vector<std::string>{"-n -t vfat -oshortname=mixed,rw /dev/sectesupd-SECUPD /tmp/SECUPD"});
     EXPECT_EQ(usb.sleeps(), (std::vector<std::string>{"sleep 5", "sleep 1", "sleep 10"}));
+    // The session start holds TES001's folder with one of its own before it
+    // asks, and finds no /tmp/SECUPD, so it leaves the kernel out of that:
+    // the drop box's folder is asked about only once it was mounted there.
+    EXPECT_EQ(usb.umountCalls(), (std::vector<std::string>{Umount("/tmp/TES001", EINVAL), Umount("/tmp/SECUPD", 0),
+                                                           Umount("/tmp/SECUPD", EINVAL)}));
 
     // The requests in order: VC status, capability (1), digest scheme (32),
     // the create with its partition queries, attach, detach, the hand-over
@@ -380,6 +395,9 @@ TEST_F(RollbackRoad, LinksPlantedAtTheMountFoldersAreNeverFollowed)
     const std::string kolt = exeDir.read("KOLT_DBG.log");
     EXPECT_NE(kolt.find("Removing /tmp/SECUPD: it is not a folder"), std::string::npos) << kolt;
     EXPECT_NE(kolt.find("Removing /tmp/TES001: it is not a folder"), std::string::npos) << kolt;
+    // The planted names were removed, never handed to umount(2): only the
+    // program's own mount of the drop box came off.
+    EXPECT_EQ(usb.umountCalls(), (std::vector<std::string>{Umount("/tmp/SECUPD", 0), Umount("/tmp/SECUPD", EINVAL)}));
 }
 
 // "Staged, reboot required" in answer to the status poll after the

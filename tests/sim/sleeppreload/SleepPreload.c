@@ -14,6 +14,11 @@
  * of a /dev node and aborts once its table is full, and a disk search probes
  * thousands of names. Put this library before umockdev's in LD_PRELOAD.
  *
+ * Unmounts: umount and umount2 go through to the kernel; each call appends
+ * one line "<function> <target> <flags> = <0 or errno>" to the file named by
+ * ZAGO_UMOUNT_LOG (nothing is recorded when it is unset), so a test sees
+ * which names a program handed to the kernel, in order, and its answers.
+ *
  * With ZAGO_PRELOAD_SCOPE=process the library takes LD_PRELOAD out of the
  * environment when it loads: the program runs preloaded, the commands it
  * starts through the shell do not (they see the private /dev and /sys of the
@@ -28,6 +33,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -40,15 +46,10 @@ __attribute__((constructor)) static void zago_preload_scope(void)
 }
 
 /* Raw system calls: the log must not go through another preload's open. */
-static void record(const char* function, double seconds)
+static void appendLine(const char* logVariable, const char* line, int length)
 {
-    const char* path = getenv("ZAGO_SLEEP_LOG");
-    /* A sleep of no length only yields (umockdev's preload does so). */
-    if (path == NULL || *path == '\0' || seconds <= 0)
-        return;
-    char line[96];
-    int length = snprintf(line, sizeof(line), "%s %.9g\n", function, seconds);
-    if (length <= 0 || (size_t)length >= sizeof(line))
+    const char* path = getenv(logVariable);
+    if (path == NULL || *path == '\0' || length <= 0)
         return;
     int saved = errno;
     long fd = syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -57,6 +58,17 @@ static void record(const char* function, double seconds)
         syscall(SYS_close, fd);
     }
     errno = saved;
+}
+
+static void record(const char* function, double seconds)
+{
+    /* A sleep of no length only yields (umockdev's preload does so). */
+    if (seconds <= 0)
+        return;
+    char line[96];
+    int length = snprintf(line, sizeof(line), "%s %.9g\n", function, seconds);
+    if (length > 0 && (size_t)length < sizeof(line))
+        appendLine("ZAGO_SLEEP_LOG", line, length);
 }
 
 static int valid(const struct timespec* t)
@@ -197,3 +209,38 @@ OPENAT_WRAPPER(openat)
 OPENAT_WRAPPER(openat64)
 FORTIFIED_WRAPPER(__open_2)
 FORTIFIED_WRAPPER(__open64_2)
+
+/* ---- unmounts ---- */
+
+static void recordUmount(const char* function, const char* target, int flags, int error)
+{
+    char line[PATH_MAX + 64];
+    int length = snprintf(line, sizeof(line), "%s %s %d = %d\n", function, target != NULL ? target : "(null)", flags,
+                          error);
+    if (length > 0 && (size_t)length < sizeof(line))
+        appendLine("ZAGO_UMOUNT_LOG", line, length);
+}
+
+int umount2(const char* target, int flags)
+{
+    static int (*real)(const char*, int) = NULL;
+    if (real == NULL)
+        real = (int (*)(const char*, int))next("umount2");
+    int result = real(target, flags);
+    int error = result == 0 ? 0 : errno;
+    recordUmount("umount2", target, flags, error);
+    errno = error;
+    return result;
+}
+
+int umount(const char* target)
+{
+    static int (*real)(const char*) = NULL;
+    if (real == NULL)
+        real = (int (*)(const char*))next("umount");
+    int result = real(target);
+    int error = result == 0 ? 0 : errno;
+    recordUmount("umount", target, 0, error);
+    errno = error;
+    return result;
+}

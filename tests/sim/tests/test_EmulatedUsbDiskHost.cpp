@@ -250,6 +250,11 @@ TEST_F(EmulatedUsbDiskHostTest, TheClientAttachesAndMountsTheDropBox)
     EXPECT_EQ(ns.lookOutside("/tmp/SECUPD"), machineDropBox);
     EXPECT_EQ(ns.lookOutside("/dev/sectesupd-SECUPD"), machineLink);
     EXPECT_FALSE(existsHere("/tmp/SECUPD"));
+    // The program's own umount(2) calls, recorded with their flags
+    // (UMOUNT_NOFOLLOW) and answers: the mount comes off, then nothing is
+    // mounted there.
+    EXPECT_EQ(host.umountCalls(),
+              (std::vector<std::string>{"umount2 /tmp/SECUPD 8 = 0", "umount2 /tmp/SECUPD 8 = 22"}));
 }
 
 // A program that scanned one disk sees the next one after the first went

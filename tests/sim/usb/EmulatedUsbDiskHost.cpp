@@ -677,6 +677,11 @@ std::vector<std::string> EmulatedUsbDiskHost::mountCalls() const
     return lines(readWholeFile(m_impl->stateFile("mount.log")));
 }
 
+std::vector<std::string> EmulatedUsbDiskHost::umountCalls() const
+{
+    return lines(readWholeFile(m_impl->stateFile("umounts.log")));
+}
+
 std::vector<std::string> EmulatedUsbDiskHost::sleeps() const
 {
     return lines(readWholeFile(m_impl->stateFile("sleeps.log")));
@@ -703,6 +708,7 @@ EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::v
     }
     fs::remove(impl.stateFile("sleeps.log"));
     fs::remove(impl.stateFile("mount.log"));
+    fs::remove(impl.stateFile("umounts.log"));
 
     LaunchRequest request;
     request.executable = executable;
@@ -711,7 +717,8 @@ EmulatedRun EmulatedUsbDiskHost::run(const std::string& executable, const std::v
     request.umockdevRoot = impl.root;
     request.preload = sleepPreloadLibrary() + ":libumockdev-preload.so.0";
     const char* path = std::getenv("PATH");
-    request.environment = {"ZAGO_SLEEP_LOG=" + impl.stateFile("sleeps.log"), "ZAGO_PRELOAD_SCOPE=process",
+    request.environment = {"ZAGO_SLEEP_LOG=" + impl.stateFile("sleeps.log"),
+                           "ZAGO_UMOUNT_LOG=" + impl.stateFile("umounts.log"), "ZAGO_PRELOAD_SCOPE=process",
                            "PATH=" + impl.stateFile("bin") + ":" + (path ? path : "/usr/sbin:/usr/bin:/sbin:/bin")};
     request.environment.insert(request.environment.end(), environment.begin(), environment.end());
     request.timeoutSeconds = timeoutSeconds;

@@ -37,7 +37,8 @@ struct UsbDiskOptions {
 //   is where a freshly attached partition is held back for a settable
 //   number of attempts; "lsmod" lists sg and usb_storage as set;
 //   "modprobe", "rmmod" and "insmod" (first on PATH) only record and fail;
-// - sleeps return at once and are recorded (see sleeps()).
+// - sleeps return at once and are recorded (see sleeps()), and so are the
+//   program's unmounts (see umountCalls()).
 //
 // Every run goes through launchIsolated with a private /tmp (the
 // "/tmp/<label>" mount points stay inside) and a writable private /dev (the
@@ -88,6 +89,9 @@ public:
     unsigned attempts() const;
     // Every call of the fake mount, as its arguments joined by blanks.
     std::vector<std::string> mountCalls() const;
+    // Every umount(2) the program (not the shell commands it runs) made:
+    // "<function> <target> <flags> = <0 or errno>" lines, in order.
+    std::vector<std::string> umountCalls() const;
     // Every sleep the program (not the shell commands it runs) asked for:
     // "<function> <seconds>" lines, and their sum.
     std::vector<std::string> sleeps() const;
