@@ -12,10 +12,12 @@
 
 namespace {
 
+// Never destroyed: a TempDir held by a static object may go at exit after
+// it.
 std::vector<std::string>& registry()
 {
-    static std::vector<std::string> folders;
-    return folders;
+    static std::vector<std::string>* folders = new std::vector<std::string>;
+    return *folders;
 }
 
 } // namespace
