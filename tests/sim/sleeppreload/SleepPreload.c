@@ -212,13 +212,18 @@ FORTIFIED_WRAPPER(__open64_2)
 
 /* ---- unmounts ---- */
 
-static void recordUmount(const char* function, const char* target, int flags, int error)
+/* Records one call that has returned `result` and hands the result and its
+ * errno back unchanged. */
+static int recordUmount(const char* function, const char* target, int flags, int result)
 {
+    int error = result == 0 ? 0 : errno;
     char line[PATH_MAX + 64];
     int length = snprintf(line, sizeof(line), "%s %s %d = %d\n", function, target != NULL ? target : "(null)", flags,
                           error);
     if (length > 0 && (size_t)length < sizeof(line))
         appendLine("ZAGO_UMOUNT_LOG", line, length);
+    errno = error;
+    return result;
 }
 
 int umount2(const char* target, int flags)
@@ -226,11 +231,7 @@ int umount2(const char* target, int flags)
     static int (*real)(const char*, int) = NULL;
     if (real == NULL)
         real = (int (*)(const char*, int))next("umount2");
-    int result = real(target, flags);
-    int error = result == 0 ? 0 : errno;
-    recordUmount("umount2", target, flags, error);
-    errno = error;
-    return result;
+    return recordUmount("umount2", target, flags, real(target, flags));
 }
 
 int umount(const char* target)
@@ -238,9 +239,5 @@ int umount(const char* target)
     static int (*real)(const char*) = NULL;
     if (real == NULL)
         real = (int (*)(const char*))next("umount");
-    int result = real(target);
-    int error = result == 0 ? 0 : errno;
-    recordUmount("umount", target, 0, error);
-    errno = error;
-    return result;
+    return recordUmount("umount", target, 0, real(target));
 }
